@@ -1,0 +1,7 @@
+if(TOLVI_SANITIZE)
+  set(TOLVI_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_compile_options(${TOLVI_SANITIZER_FLAGS})
+  add_link_options(${TOLVI_SANITIZER_FLAGS})
+  string(REPLACE ";" " " _flags "${TOLVI_SANITIZER_FLAGS}")
+  message(STATUS "Tolvi sanitizer flags: ${_flags}")
+endif()

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QNetworkReply>
+#include <QString>
+
+#include <optional>
+
+// The one error type of the service client. Each case knows a short message
+// for the user and a technical details line.
+class ORError
+{
+public:
+    enum class Kind {
+        unauthorized,
+        paymentRequired,
+        rateLimited,
+        server,
+        modelUnavailable,
+        badRequest,
+        network,
+        signInDenied,
+        exchangeRejected,
+        other,
+        timeout,
+        emptyReply,
+        cancelled,
+        signInTimeout,
+        browserFailed,
+    };
+
+    static ORError unauthorized(const QString &text);
+    static ORError paymentRequired(const QString &text);
+    static ORError rateLimited(const QString &text, std::optional<double> retryAfter, bool daily);
+    static ORError server(int status, const QString &text);
+    static ORError modelUnavailable(const QString &text);
+    static ORError badRequest(int status, const QString &text);
+    static ORError network(const QString &text);
+    static ORError signInDenied(const QString &text);
+    static ORError exchangeRejected(int status, const QString &text);
+    static ORError other(const QString &text);
+    static ORError timeout();
+    static ORError emptyReply();
+    static ORError cancelled();
+    static ORError signInTimeout();
+    static ORError browserFailed();
+
+    Kind kind() const { return m_kind; }
+    bool is(Kind k) const { return m_kind == k; }
+    // Payload: the server's or transport's text (empty for payload-less cases).
+    QString text() const { return m_text; }
+    int status() const { return m_status; }
+    std::optional<double> retryAfter() const { return m_retryAfter; }
+    bool daily() const { return m_daily; }
+
+    QString message() const;
+    QString details() const;
+
+    bool operator==(const ORError &) const = default;
+
+    // Classifies an HTTP error status together with the server's message.
+    static ORError fromHTTP(int status, const QString &message, std::optional<double> retryAfter);
+    // Reduces an error response body to one line.
+    static QString parseBody(const QByteArray &body);
+    // Reads a "Retry-After" value in seconds; nothing when absent, not a plain
+    // decimal number, or not finite and within the 64-bit range.
+    static std::optional<double> parseRetryAfter(const QByteArray &headerValue);
+
+    // Folds a transport failure. abortedByUs tells a deliberate cancel from
+    // Qt's own aborts (its transfer time-out also reports
+    // OperationCanceledError), which fold to timeout.
+    static ORError wrap(QNetworkReply::NetworkError code, const QString &description, bool abortedByUs);
+
+    // The website host named in the daily-limit message.
+    static constexpr const char *websiteHost = "openrouter.ai";
+
+private:
+    explicit ORError(Kind kind) : m_kind(kind) {}
+
+    Kind m_kind;
+    QString m_text;
+    int m_status = 0;
+    std::optional<double> m_retryAfter;
+    bool m_daily = false;
+};
+
+// A problem to show the user.
+struct AppIssue {
+    QString message;
+    QString details;
+
+    bool operator==(const AppIssue &) const = default;
+
+    static AppIssue from(const ORError &error) { return {error.message(), error.details()}; }
+};

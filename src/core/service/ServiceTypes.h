@@ -1,0 +1,73 @@
+#pragma once
+
+#include "service/ORError.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <variant>
+
+// A message as sent to the service. The system prompt travels separately.
+struct APIMessage {
+    QString role;
+    QString text;
+    QStringList images;
+
+    bool operator==(const APIMessage &) const = default;
+};
+
+// The outcome of one completed stream.
+struct StreamResult {
+    std::optional<QString> modelUsed;
+    std::optional<double> firstChunkAfter; // seconds
+    qsizetype chars = 0;                   // user-perceived characters delivered
+};
+
+// One usable free model.
+struct ORModel {
+    QString id;
+    QString name;
+    int contextLength = 0;
+    bool supportsImages = false;
+
+    bool operator==(const ORModel &) const = default;
+
+    // {"id","name","contextLength","supportsImages"}; all four required.
+    QJsonObject toJson() const;
+    static std::optional<ORModel> fromJson(const QJsonObject &object);
+};
+
+// Best uptime (percent) and lowest latency (ms) of a model's endpoints.
+struct EndpointStats {
+    std::optional<double> uptime;
+    std::optional<double> latencyMs;
+
+    bool operator==(const EndpointStats &) const = default;
+};
+
+// Either a value or the error that prevented it.
+template <class T>
+class Outcome
+{
+public:
+    Outcome(T value) : m_data(std::move(value)) {}
+    Outcome(ORError error) : m_data(std::move(error)) {}
+
+    bool ok() const { return std::holds_alternative<T>(m_data); }
+    const T &value() const { return std::get<T>(m_data); }
+    const ORError &error() const { return std::get<ORError>(m_data); }
+
+private:
+    std::variant<T, ORError> m_data;
+};
+
+struct Done {};
+using StreamOutcome = Outcome<StreamResult>;
+using ModelsOutcome = Outcome<QList<ORModel>>;
+using BytesOutcome = Outcome<QByteArray>;
+// A probe yields the measured seconds or the error.
+using ProbeOutcome = Outcome<double>;
+using KeyCheckOutcome = Outcome<Done>;
