@@ -1,0 +1,182 @@
+#include "records/ChatRecords.h"
+
+#include "records/JsonRead.h"
+#include "util/DateCodec.h"
+#include "util/TextUtil.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+using namespace JsonRead;
+
+namespace {
+
+QJsonValue dateValue(const QDateTime &when)
+{
+    return DateCodec::toReferenceSeconds(when);
+}
+
+void putOptional(QJsonObject &object, const QString &key, const std::optional<QString> &value)
+{
+    if (value)
+        object.insert(key, *value);
+}
+
+} // namespace
+
+QJsonObject ChatMessage::toJson() const
+{
+    QJsonObject object{
+        {QStringLiteral("id"), RecordCodec::uuidText(id)},
+        {QStringLiteral("role"), role},
+        {QStringLiteral("text"), text},
+        {QStringLiteral("images"), QJsonArray::fromStringList(images)},
+    };
+    putOptional(object, QStringLiteral("answeredBy"), answeredBy);
+    putOptional(object, QStringLiteral("note"), note);
+    return object;
+}
+
+std::optional<ChatMessage> ChatMessage::fromJson(const QJsonObject &object)
+{
+    const auto id = uuidMember(object, u"id");
+    const auto role = stringMember(object, u"role");
+    const auto text = stringMember(object, u"text");
+    const auto images = stringListMember(object, u"images");
+    const auto answeredBy = optionalStringMember(object, u"answeredBy");
+    const auto note = optionalStringMember(object, u"note");
+    if (!id || !role || !text || !images || !answeredBy || !note)
+        return std::nullopt;
+    return ChatMessage{*id, *role, *text, *images, *answeredBy, *note};
+}
+
+QJsonObject ChatSummary::toJson() const
+{
+    return QJsonObject{
+        {QStringLiteral("id"), RecordCodec::uuidText(id)},
+        {QStringLiteral("title"), title},
+        {QStringLiteral("updated"), dateValue(updated)},
+    };
+}
+
+std::optional<ChatSummary> ChatSummary::fromJson(const QJsonObject &object)
+{
+    const auto id = uuidMember(object, u"id");
+    const auto title = stringMember(object, u"title");
+    const auto updated = dateMember(object, u"updated");
+    if (!id || !title || !updated)
+        return std::nullopt;
+    return ChatSummary{*id, *title, *updated};
+}
+
+QJsonObject Chat::toJson() const
+{
+    QJsonArray messageArray;
+    for (const ChatMessage &message : messages)
+        messageArray.append(message.toJson());
+    QJsonObject object{
+        {QStringLiteral("id"), RecordCodec::uuidText(id)},
+        {QStringLiteral("title"), title},
+        {QStringLiteral("updated"), dateValue(updated)},
+        {QStringLiteral("messages"), messageArray},
+    };
+    putOptional(object, QStringLiteral("pinnedModel"), pinnedModel);
+    return object;
+}
+
+std::optional<Chat> Chat::fromJson(const QJsonObject &object)
+{
+    const auto id = uuidMember(object, u"id");
+    const auto title = stringMember(object, u"title");
+    const auto updated = dateMember(object, u"updated");
+    const auto pinnedModel = optionalStringMember(object, u"pinnedModel");
+    const auto messageArray = arrayMember(object, u"messages");
+    if (!id || !title || !updated || !pinnedModel || !messageArray)
+        return std::nullopt;
+
+    QList<ChatMessage> messages;
+    messages.reserve(messageArray->size());
+    for (const QJsonValue &value : *messageArray) {
+        if (!value.isObject())
+            return std::nullopt;
+        auto message = ChatMessage::fromJson(value.toObject());
+        if (!message)
+            return std::nullopt;
+        messages.append(std::move(*message));
+    }
+    return Chat{*id, *title, *updated, *pinnedModel, std::move(messages)};
+}
+
+QByteArray Chat::encode() const
+{
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+}
+
+std::optional<Chat> Chat::decode(const QByteArray &bytes)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return fromJson(document.object());
+}
+
+QString Chat::titleFrom(const QString &text)
+{
+    const QStringList lines = text.split(u'\n', Qt::SkipEmptyParts);
+    const QString firstLine = lines.isEmpty() ? QString() : lines.first();
+    const QString title = TextUtil::graphemeLeft(firstLine, 40).trimmed();
+    return title.isEmpty() ? QStringLiteral("Image") : title;
+}
+
+namespace RecordCodec {
+
+QString uuidText(const QUuid &id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+std::optional<QUuid> parseUuid(const QString &text)
+{
+    if (text.size() != 36)
+        return std::nullopt;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        const bool hyphenPlace = i == 8 || i == 13 || i == 18 || i == 23;
+        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+        if (hyphenPlace ? c != u'-' : !hex)
+            return std::nullopt;
+    }
+    // The text is well-formed, so a null result is the nil UUID itself.
+    return QUuid::fromString(text);
+}
+
+QByteArray encodeSummaries(const QList<ChatSummary> &summaries)
+{
+    QJsonArray array;
+    for (const ChatSummary &summary : summaries)
+        array.append(summary.toJson());
+    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+std::optional<QList<ChatSummary>> decodeSummaries(const QByteArray &bytes)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return std::nullopt;
+    QList<ChatSummary> summaries;
+    const QJsonArray array = document.array();
+    summaries.reserve(array.size());
+    for (const QJsonValue &value : array) {
+        if (!value.isObject())
+            return std::nullopt;
+        auto summary = ChatSummary::fromJson(value.toObject());
+        if (!summary)
+            return std::nullopt;
+        summaries.append(std::move(*summary));
+    }
+    return summaries;
+}
+
+} // namespace RecordCodec
