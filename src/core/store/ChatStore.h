@@ -23,7 +23,11 @@ class ChatStore : public QObject
 public:
     static constexpr int maxChats = 200;
 
-    // Loads the index from dir (default: AppPaths::dir() + "/chats").
+    enum class FileOp { Write, Remove };
+    using FileObserver = std::function<void(FileOp op, const QString &path)>;
+
+    // Loads the index from dir (default: AppPaths::dir() + "/chats"). When the
+    // index is missing or damaged, the list is rebuilt from the chat files.
     explicit ChatStore(QObject *parent = nullptr);
     explicit ChatStore(const QString &dir, QObject *parent = nullptr);
     ~ChatStore() override; // drains the writer
@@ -39,23 +43,38 @@ public:
     // Forgets the chat and deletes its file.
     void remove(const QUuid &id);
     // The newest saved version of a chat: the one still waiting in the write
-    // queue if there is one, else the file's. Nothing when neither decodes.
+    // queue if there is one, else the file's. Nothing when neither decodes, or
+    // when the chat was removed.
     std::optional<Chat> load(const QUuid &id) const;
 
     // Blocks until every queued write has run. For shutdown and tests.
     void drain();
 
+    // Test seam: from the next queued task on, observer runs on the writer
+    // thread just before each file write or delete.
+    void setFileObserver(FileObserver observer);
+
 Q_SIGNALS:
     void summariesChanged();
 
 private:
+    // A chat whose newest state is still in the queue: the copy being
+    // written, or nothing when its file is about to be deleted.
+    struct Pending {
+        std::optional<Chat> chat;
+        quint64 task = 0;
+    };
+
+    void startWriter();
     void loadIndex();
-    void enqueue(std::function<void()> task);
+    void setSummaries(QList<ChatSummary> summaries);
+    quint64 enqueue(std::function<void(StoreWriter &)> task);
+    void forgetWrittenUpTo(quint64 task);
 
     QString m_dir;
     QList<ChatSummary> m_summaries;
-    // Chats saved but not yet written, with the number of queued writes each.
-    QHash<QUuid, QPair<Chat, int>> m_pending;
+    QHash<QUuid, Pending> m_pending;
+    quint64 m_lastTask = 0;
     QThread m_thread;
     StoreWriter *m_writer = nullptr;
 };
