@@ -1,0 +1,79 @@
+#include "hotkey/GlobalHotKey.h"
+
+#include "hotkey/HotKeyEventFilter.h"
+#include "hotkey/XcbKeyGrab.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <qguiapplication_platform.h>
+
+namespace {
+
+constexpr xcb_keysym_t spaceKeysym = 0x20; // XK_space
+constexpr uint16_t controlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
+
+xcb_connection_t *x11Connection()
+{
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    if (!app || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    auto *x11 = app->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+} // namespace
+
+GlobalHotKey::GlobalHotKey(QObject *parent)
+    : QObject(parent)
+{
+}
+
+GlobalHotKey::~GlobalHotKey()
+{
+    m_filter.reset();
+    // Without the application its X connection is closed, and with it the grab.
+    if (m_grab && !QCoreApplication::instance())
+        m_grab->abandon();
+    m_grab.reset();
+}
+
+void GlobalHotKey::setCallback(std::function<void()> callback)
+{
+    m_callback = std::move(callback);
+}
+
+bool GlobalHotKey::registerHotKey()
+{
+    m_filter.reset();
+    m_grab.reset();
+    xcb_connection_t *connection = x11Connection();
+    if (!connection)
+        return false;
+    const xcb_window_t root = XcbKeyGrab::defaultRoot(connection);
+    if (root == XCB_WINDOW_NONE)
+        return false;
+    auto grab = std::make_unique<XcbKeyGrab>(connection, root);
+    if (!grab->grab(spaceKeysym, controlAlt))
+        return false;
+    m_grab = std::move(grab);
+    m_filter = std::make_unique<HotKeyEventFilter>(*this, *m_grab);
+    QCoreApplication::instance()->installNativeEventFilter(m_filter.get());
+    return true;
+}
+
+bool GlobalHotKey::isRegistered() const
+{
+    return m_grab && m_grab->isHeld();
+}
+
+void GlobalHotKey::pressed()
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            const std::function<void()> callback = m_callback;
+            if (callback)
+                callback();
+        },
+        Qt::QueuedConnection);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class XcbKeyGrab;
+class HotKeyEventFilter;
+
+// The system-wide shortcut Control+Alt+Space. On X11 it is a passive key grab
+// on the root window; presses are recognised in a native event filter and the
+// callback runs later from the main event loop, never inside the event
+// dispatch. Other platforms (Wayland, offscreen) offer no global grab here and
+// registration reports false. The grab lasts until the object is destroyed.
+class GlobalHotKey : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit GlobalHotKey(QObject *parent = nullptr);
+    ~GlobalHotKey() override;
+
+    // What to run on a press; the one set at the time of the call is used.
+    void setCallback(std::function<void()> callback);
+    // True when the shortcut is now held by this application; false when the
+    // platform has no global grab or another client already holds it.
+    bool registerHotKey();
+    bool isRegistered() const;
+
+private:
+    friend class HotKeyEventFilter;
+    void pressed();
+
+    std::function<void()> m_callback;
+    std::unique_ptr<XcbKeyGrab> m_grab;
+    std::unique_ptr<HotKeyEventFilter> m_filter;
+};
