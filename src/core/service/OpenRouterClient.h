@@ -4,7 +4,9 @@
 
 #include <QJsonArray>
 #include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QObject>
+#include <QUrl>
 
 #include <functional>
 
@@ -20,6 +22,7 @@ public:
     static OpenRouterClient &shared();
 
     explicit OpenRouterClient(const QString &webOrigin, QObject *parent = nullptr);
+    ~OpenRouterClient() override;
 
     QString webOrigin() const { return m_webOrigin; }
     QString apiBase() const { return m_webOrigin + QStringLiteral("/api/v1"); }
@@ -57,6 +60,11 @@ public:
     double probeDeadline() const { return m_probeDeadline; }
 
 private:
+    // base + path, or nothing when that is not a valid URL.
+    std::optional<QUrl> urlFor(const QString &path) const;
+    // The headers every call sends, and the call's inactivity time-out.
+    QNetworkRequest requestFor(const QUrl &url, const QString &key, int timeoutMs) const;
+
     QString m_webOrigin;
     QNetworkAccessManager m_network;
     int m_inactivityTimeoutMs = 120000;

@@ -20,15 +20,22 @@ public:
     bool isCancelled() const { return m_cancelled; }
 
 protected:
-    // Aborts the underlying transfer(s). Called once, by cancel().
+    // Aborts the underlying transfer(s) and stops every timer, so that no
+    // handler of the call runs again. Called once, by cancel().
     virtual void abortTransfer() = 0;
     // Emits the typed finished signal with a cancelled outcome.
     virtual void finishCancelled() = 0;
-    // Marks the call finished; returns false when it already was. Derived
-    // classes call this before they emit, then deleteLater().
+    // True while the call may still deliver: neither finished nor cancelled.
+    // Handlers check it first, as a reply may report after a cancel.
+    bool canDeliver() const { return !m_finished && !m_cancelled; }
+    // Marks the call finished; returns false when it already was or was
+    // cancelled. Derived classes call this before they emit, then
+    // deleteLater().
     bool markFinished();
 
 private:
+    void deliverCancelled();
+
     bool m_finished = false;
     bool m_cancelled = false;
 };
@@ -40,6 +47,9 @@ public:
     using ServiceCall::ServiceCall;
 Q_SIGNALS:
     void finished(const StreamOutcome &outcome);
+
+protected:
+    void finishCancelled() final;
 };
 
 class BytesCall : public ServiceCall
@@ -49,6 +59,9 @@ public:
     using ServiceCall::ServiceCall;
 Q_SIGNALS:
     void finished(const BytesOutcome &outcome);
+
+protected:
+    void finishCancelled() final;
 };
 
 class ModelsCall : public ServiceCall
@@ -58,6 +71,9 @@ public:
     using ServiceCall::ServiceCall;
 Q_SIGNALS:
     void finished(const ModelsOutcome &outcome);
+
+protected:
+    void finishCancelled() final;
 };
 
 class StatsCall : public ServiceCall
@@ -68,6 +84,8 @@ public:
 Q_SIGNALS:
     // Nothing when statistics cannot be had (any failure, cancel included).
     void finished(const std::optional<EndpointStats> &stats);
+protected:
+    void finishCancelled() final;
 };
 
 class ProbeCall : public ServiceCall
@@ -77,6 +95,9 @@ public:
     using ServiceCall::ServiceCall;
 Q_SIGNALS:
     void finished(const ProbeOutcome &outcome);
+
+protected:
+    void finishCancelled() final;
 };
 
 class KeyCheckCall : public ServiceCall
@@ -86,4 +107,7 @@ public:
     using ServiceCall::ServiceCall;
 Q_SIGNALS:
     void finished(const KeyCheckOutcome &outcome);
+
+protected:
+    void finishCancelled() final;
 };

@@ -1,0 +1,171 @@
+#include "service/OpenRouterClient.h"
+
+#include "service/ChainedCall.h"
+#include "service/OneShotCall.h"
+#include "service/StreamChatCall.h"
+
+#include <QDate>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QNetworkRequest>
+#include <QUrl>
+
+namespace {
+
+QString originFromEnvironment()
+{
+    QString origin = qEnvironmentVariable("TOLVI_SERVICE_ORIGIN");
+    if (origin.isEmpty())
+        return QStringLiteral("https://openrouter.ai");
+    while (origin.endsWith(QLatin1Char('/')))
+        origin.chop(1);
+    return origin;
+}
+
+QString today()
+{
+    return QLocale::c().toString(QDate::currentDate(), QStringLiteral("yyyy-MM-dd"));
+}
+
+QJsonObject messageObject(const APIMessage &message)
+{
+    if (message.images.isEmpty())
+        return {{QStringLiteral("role"), message.role}, {QStringLiteral("content"), message.text}};
+    QJsonArray parts;
+    if (!message.text.isEmpty())
+        parts.append(QJsonObject{{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), message.text}});
+    for (const QString &image : message.images) {
+        parts.append(QJsonObject{{QStringLiteral("type"), QStringLiteral("image_url")},
+                                 {QStringLiteral("image_url"), QJsonObject{{QStringLiteral("url"), image}}}});
+    }
+    return {{QStringLiteral("role"), message.role}, {QStringLiteral("content"), parts}};
+}
+
+} // namespace
+
+OpenRouterClient &OpenRouterClient::shared()
+{
+    // Never destroyed: it must outlive every call, and the process ends
+    // without tearing the network stack down after the application object.
+    static OpenRouterClient *const client = new OpenRouterClient(originFromEnvironment());
+    return *client;
+}
+
+OpenRouterClient::OpenRouterClient(const QString &webOrigin, QObject *parent)
+    : QObject(parent), m_webOrigin(webOrigin)
+{
+}
+
+OpenRouterClient::~OpenRouterClient()
+{
+    // Calls hold their replies, which belong to the network manager: end the
+    // calls while the manager is still there.
+    qDeleteAll(findChildren<ServiceCall *>(Qt::FindDirectChildrenOnly));
+}
+
+std::optional<QUrl> OpenRouterClient::urlFor(const QString &path) const
+{
+    const QUrl url(apiBase() + path, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+        return std::nullopt;
+    return url;
+}
+
+QNetworkRequest OpenRouterClient::requestFor(const QUrl &url, const QString &key, int timeoutMs) const
+{
+    QNetworkRequest request(url);
+    request.setRawHeader("Authorization", "Bearer " + key.toUtf8());
+    request.setRawHeader("X-OpenRouter-Title", "Tolvi");
+    request.setRawHeader("X-Title", "Tolvi");
+    request.setTransferTimeout(timeoutMs);
+    return request;
+}
+
+QJsonArray OpenRouterClient::encodeMessages(const QList<APIMessage> &messages, const std::optional<QString> &system)
+{
+    QJsonArray array;
+    if (system && !system->trimmed().isEmpty())
+        array.append(QJsonObject{{QStringLiteral("role"), QStringLiteral("system")}, {QStringLiteral("content"), *system}});
+    for (const APIMessage &message : messages)
+        array.append(messageObject(message));
+    return array;
+}
+
+StreamCall *OpenRouterClient::streamChat(const QString &key, const QString &model, const QList<APIMessage> &messages,
+                                         const std::optional<QString> &system, std::optional<int> maxTokens,
+                                         double firstChunkTimeout, std::function<void(const QString &)> onToken)
+{
+    auto *call = new StreamChatCall(StreamChatCall::deadlineFromSeconds(firstChunkTimeout), std::move(onToken), this);
+    const QString path = QStringLiteral("/chat/completions");
+    const std::optional<QUrl> url = urlFor(path);
+    if (!url) {
+        call->failSoon(ORError::other(QStringLiteral("Bad URL: ") + path));
+        return call;
+    }
+    QNetworkRequest request = requestFor(*url, key, m_inactivityTimeoutMs);
+    request.setRawHeader("Content-Type", "application/json");
+    QJsonObject body{
+        {QStringLiteral("model"), model},
+        {QStringLiteral("stream"), true},
+        {QStringLiteral("messages"), encodeMessages(messages, system)},
+    };
+    if (maxTokens)
+        body.insert(QStringLiteral("max_tokens"), *maxTokens);
+    call->start(m_network, request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    return call;
+}
+
+BytesCall *OpenRouterClient::perform(const QString &path, const QString &key, int timeoutMs)
+{
+    auto *call = new OneShotCall(this);
+    const std::optional<QUrl> url = urlFor(path);
+    if (url)
+        call->start(m_network, requestFor(*url, key, timeoutMs));
+    else
+        call->failSoon(ORError::other(QStringLiteral("Bad URL: ") + path));
+    return call;
+}
+
+ModelsCall *OpenRouterClient::fetchModels(const QString &key)
+{
+    auto convert = [](const BytesOutcome &body) -> ModelsOutcome {
+        if (!body.ok())
+            return body.error();
+        return parseCatalogue(body.value(), today());
+    };
+    return new ChainedCall<ModelsCall, BytesCall, BytesOutcome, ModelsOutcome>(
+        perform(QStringLiteral("/models"), key, 30000), convert, this);
+}
+
+StatsCall *OpenRouterClient::fetchStats(const QString &key, const QString &modelId)
+{
+    using Stats = std::optional<EndpointStats>;
+    auto convert = [](const BytesOutcome &body) -> Stats { return body.ok() ? parseStats(body.value()) : Stats(); };
+    const QString path = QStringLiteral("/models/") + modelId + QStringLiteral("/endpoints");
+    return new ChainedCall<StatsCall, BytesCall, BytesOutcome, Stats>(perform(path, key, 10000), convert, this);
+}
+
+ProbeCall *OpenRouterClient::probe(const QString &key, const QString &model)
+{
+    const double deadline = m_probeDeadline;
+    auto convert = [deadline](const StreamOutcome &stream) -> ProbeOutcome {
+        if (!stream.ok())
+            return stream.error();
+        return stream.value().firstChunkAfter.value_or(deadline);
+    };
+    const QList<APIMessage> hi{{QStringLiteral("user"), QStringLiteral("hi"), {}}};
+    StreamCall *stream = streamChat(key, model, hi, std::nullopt, 1, deadline, {});
+    return new ChainedCall<ProbeCall, StreamCall, StreamOutcome, ProbeOutcome>(stream, convert, this);
+}
+
+KeyCheckCall *OpenRouterClient::validateKey(const QString &key)
+{
+    auto convert = [](const BytesOutcome &body) -> KeyCheckOutcome {
+        if (!body.ok())
+            return body.error();
+        return Done{};
+    };
+    return new ChainedCall<KeyCheckCall, BytesCall, BytesOutcome, KeyCheckOutcome>(
+        perform(QStringLiteral("/key"), key, 15000), convert, this);
+}
