@@ -1,12 +1,10 @@
 // The catalogue filter and endpoint statistics of OpenRouterClient.
-#include "service/OpenRouterClient.h"
-
 #include "service/NumberText.h"
+#include "service/OpenRouterClient.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <algorithm>
 
 namespace {
@@ -35,7 +33,8 @@ bool isFree(const QString &id, const QJsonObject &entry)
     if (!pricing.isObject())
         return false;
     const QJsonObject prices = pricing.toObject();
-    return isZeroPrice(prices.value(QLatin1String("prompt"))) && isZeroPrice(prices.value(QLatin1String("completion")));
+    return isZeroPrice(prices.value(QLatin1String("prompt")))
+        && isZeroPrice(prices.value(QLatin1String("completion")));
 }
 
 bool hasExpired(const QJsonObject &entry, const QString &today)
@@ -61,13 +60,15 @@ std::optional<QStringList> stringArray(const QJsonValue &value)
 
 bool producesText(const QJsonObject &architecture)
 {
-    const std::optional<QStringList> outputs = stringArray(architecture.value(QLatin1String("output_modalities")));
+    const std::optional<QStringList> outputs
+        = stringArray(architecture.value(QLatin1String("output_modalities")));
     return !outputs || outputs->contains(QLatin1String("text"));
 }
 
 QStringList inputKinds(const QJsonObject &architecture)
 {
-    return stringArray(architecture.value(QLatin1String("input_modalities"))).value_or(QStringList{QStringLiteral("text")});
+    return stringArray(architecture.value(QLatin1String("input_modalities")))
+        .value_or(QStringList{ QStringLiteral("text") });
 }
 
 QString displayName(const QString &id, const QJsonObject &entry)

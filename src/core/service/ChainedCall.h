@@ -3,7 +3,6 @@
 #include "service/ServiceCall.h"
 
 #include <QPointer>
-
 #include <functional>
 
 // A call whose result is made from the result of one inner call (a catalogue
@@ -15,10 +14,12 @@ public:
     using Convert = std::function<OuterResult(const InnerResult &)>;
 
     ChainedCall(Inner *inner, Convert convert, QObject *parent)
-        : Outer(parent), m_inner(inner), m_convert(std::move(convert))
+        : Outer(parent)
+        , m_inner(inner)
+        , m_convert(std::move(convert))
     {
-        QObject::connect(inner, &Inner::finished, this,
-                         [this](const InnerResult &result) { deliver(m_convert(result)); });
+        QObject::connect(
+            inner, &Inner::finished, this, [this](const InnerResult &result) { deliver(m_convert(result)); });
     }
 
 protected:

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-
 #include <optional>
 
 // Cuts a byte stream into lines at CR, LF or CRLF, however the stream was
@@ -18,7 +17,7 @@ public:
 
 private:
     QByteArray m_buffer;
-    qsizetype m_start = 0;           // first byte not yet handed out
-    qsizetype m_scanned = 0;         // bytes before this hold no terminator
-    bool m_dropLeadingLF = false;    // the last line ended with a CR
+    qsizetype m_start = 0; // first byte not yet handed out
+    qsizetype m_scanned = 0; // bytes before this hold no terminator
+    bool m_dropLeadingLF = false; // the last line ended with a CR
 };

@@ -1,9 +1,10 @@
 #include "service/NumberText.h"
 
 #include <QByteArray>
-
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <locale.h>
 
 namespace NumberText {
 
@@ -55,11 +56,13 @@ std::optional<double> parseDecimal(QByteArrayView text)
 {
     if (!isWholeDecimal(text))
         return std::nullopt;
-    // The syntax is known good, so a failed conversion is an overflow (an
-    // infinity) or an underflow (zero): both are the nearest value, and the
-    // caller decides what an out-of-range number means.
-    bool ok = false;
-    return text.toByteArray().toDouble(&ok);
+    // Qt's conversions turn an overflow into 0, which would make "1e400" a
+    // zero price. strtod gives the infinity (and an underflow's nearest
+    // value); the caller decides what an out-of-range number means. The C
+    // locale keeps the point a point whatever the user's locale is.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    const QByteArray terminated = text.toByteArray();
+    return strtod_l(terminated.constData(), nullptr, cLocale);
 }
 
 std::optional<int> exactInt(const QJsonValue &value)

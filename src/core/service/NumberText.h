@@ -2,7 +2,6 @@
 
 #include <QByteArrayView>
 #include <QJsonValue>
-
 #include <optional>
 
 // Strict readings of numbers that arrive as text or JSON from the service.

@@ -5,7 +5,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <cmath>
 
 namespace {
@@ -134,18 +133,21 @@ QString ORError::message() const
         return QStringLiteral("That model needs credit your account doesn't have.");
     case Kind::rateLimited:
         if (m_daily)
-            return QStringLiteral("Daily free limit reached; it resets at midnight UTC, or add credits at %1.")
+            return QStringLiteral(
+                "Daily free limit reached; it resets at midnight UTC, or add credits at %1.")
                 .arg(QLatin1String(websiteHost));
         if (m_retryAfter)
             return QStringLiteral("That model is busy right now (try again in about %1 seconds).")
                 .arg(whole(*m_retryAfter));
         return QStringLiteral("That model is busy right now.");
     case Kind::server:
-        return QStringLiteral("The model's provider had a problem (status %1).").arg(QString::number(m_status));
+        return QStringLiteral("The model's provider had a problem (status %1).")
+            .arg(QString::number(m_status));
     case Kind::modelUnavailable:
         return QStringLiteral("That model is no longer available.");
     case Kind::badRequest:
-        return QStringLiteral("OpenRouter couldn't process the request (status %1).").arg(QString::number(m_status));
+        return QStringLiteral("OpenRouter couldn't process the request (status %1).")
+            .arg(QString::number(m_status));
     case Kind::network:
         return QStringLiteral("Can't reach OpenRouter. Check your internet connection.");
     case Kind::signInDenied:
@@ -205,7 +207,8 @@ ORError ORError::fromHTTP(int status, const QString &message, std::optional<doub
     const QString lower = message.toLower();
     switch (status) {
     case 400:
-        if (lower.contains(QLatin1String("no endpoints")) || lower.contains(QLatin1String("not a valid model")))
+        if (lower.contains(QLatin1String("no endpoints"))
+            || lower.contains(QLatin1String("not a valid model")))
             return modelUnavailable(message);
         return badRequest(400, message);
     case 401:
@@ -217,8 +220,8 @@ ORError ORError::fromHTTP(int status, const QString &message, std::optional<doub
     case 408:
         return timeout();
     case 429: {
-        const bool daily = lower.contains(QLatin1String("per-day")) || lower.contains(QLatin1String("per day"))
-            || lower.contains(QLatin1String("daily"));
+        const bool daily = lower.contains(QLatin1String("per-day"))
+            || lower.contains(QLatin1String("per day")) || lower.contains(QLatin1String("daily"));
         return rateLimited(message, retryAfter, daily);
     }
     default:

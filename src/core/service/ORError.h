@@ -2,7 +2,6 @@
 
 #include <QNetworkReply>
 #include <QString>
-
 #include <optional>
 
 // The one error type of the service client. Each case knows a short message
@@ -74,7 +73,10 @@ public:
     static constexpr const char *websiteHost = "openrouter.ai";
 
 private:
-    explicit ORError(Kind kind) : m_kind(kind) {}
+    explicit ORError(Kind kind)
+        : m_kind(kind)
+    {
+    }
 
     Kind m_kind;
     QString m_text;
@@ -90,5 +92,5 @@ struct AppIssue {
 
     bool operator==(const AppIssue &) const = default;
 
-    static AppIssue from(const ORError &error) { return {error.message(), error.details()}; }
+    static AppIssue from(const ORError &error) { return { error.message(), error.details() }; }
 };

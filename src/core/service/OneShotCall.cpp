@@ -15,7 +15,8 @@ void OneShotCall::start(QNetworkAccessManager &network, const QNetworkRequest &r
 
 void OneShotCall::failSoon(const ORError &error)
 {
-    QMetaObject::invokeMethod(this, [this, error] { finish(error); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, error] { finish(error); }, Qt::QueuedConnection);
 }
 
 void OneShotCall::abortTransfer()

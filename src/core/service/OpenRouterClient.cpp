@@ -31,15 +31,16 @@ QString today()
 QJsonObject messageObject(const APIMessage &message)
 {
     if (message.images.isEmpty())
-        return {{QStringLiteral("role"), message.role}, {QStringLiteral("content"), message.text}};
+        return { { QStringLiteral("role"), message.role }, { QStringLiteral("content"), message.text } };
     QJsonArray parts;
     if (!message.text.isEmpty())
-        parts.append(QJsonObject{{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), message.text}});
+        parts.append(QJsonObject{
+            { QStringLiteral("type"), QStringLiteral("text") }, { QStringLiteral("text"), message.text } });
     for (const QString &image : message.images) {
-        parts.append(QJsonObject{{QStringLiteral("type"), QStringLiteral("image_url")},
-                                 {QStringLiteral("image_url"), QJsonObject{{QStringLiteral("url"), image}}}});
+        parts.append(QJsonObject{ { QStringLiteral("type"), QStringLiteral("image_url") },
+            { QStringLiteral("image_url"), QJsonObject{ { QStringLiteral("url"), image } } } });
     }
-    return {{QStringLiteral("role"), message.role}, {QStringLiteral("content"), parts}};
+    return { { QStringLiteral("role"), message.role }, { QStringLiteral("content"), parts } };
 }
 
 } // namespace
@@ -53,7 +54,8 @@ OpenRouterClient &OpenRouterClient::shared()
 }
 
 OpenRouterClient::OpenRouterClient(const QString &webOrigin, QObject *parent)
-    : QObject(parent), m_webOrigin(webOrigin)
+    : QObject(parent)
+    , m_webOrigin(webOrigin)
 {
 }
 
@@ -82,21 +84,24 @@ QNetworkRequest OpenRouterClient::requestFor(const QUrl &url, const QString &key
     return request;
 }
 
-QJsonArray OpenRouterClient::encodeMessages(const QList<APIMessage> &messages, const std::optional<QString> &system)
+QJsonArray OpenRouterClient::encodeMessages(
+    const QList<APIMessage> &messages, const std::optional<QString> &system)
 {
     QJsonArray array;
     if (system && !system->trimmed().isEmpty())
-        array.append(QJsonObject{{QStringLiteral("role"), QStringLiteral("system")}, {QStringLiteral("content"), *system}});
+        array.append(QJsonObject{
+            { QStringLiteral("role"), QStringLiteral("system") }, { QStringLiteral("content"), *system } });
     for (const APIMessage &message : messages)
         array.append(messageObject(message));
     return array;
 }
 
-StreamCall *OpenRouterClient::streamChat(const QString &key, const QString &model, const QList<APIMessage> &messages,
-                                         const std::optional<QString> &system, std::optional<int> maxTokens,
-                                         double firstChunkTimeout, std::function<void(const QString &)> onToken)
+StreamCall *OpenRouterClient::streamChat(const QString &key, const QString &model,
+    const QList<APIMessage> &messages, const std::optional<QString> &system, std::optional<int> maxTokens,
+    double firstChunkTimeout, std::function<void(const QString &)> onToken)
 {
-    auto *call = new StreamChatCall(StreamChatCall::deadlineFromSeconds(firstChunkTimeout), std::move(onToken), this);
+    auto *call = new StreamChatCall(
+        StreamChatCall::deadlineFromSeconds(firstChunkTimeout), std::move(onToken), this);
     const QString path = QStringLiteral("/chat/completions");
     const std::optional<QUrl> url = urlFor(path);
     if (!url) {
@@ -106,9 +111,9 @@ StreamCall *OpenRouterClient::streamChat(const QString &key, const QString &mode
     QNetworkRequest request = requestFor(*url, key, m_inactivityTimeoutMs);
     request.setRawHeader("Content-Type", "application/json");
     QJsonObject body{
-        {QStringLiteral("model"), model},
-        {QStringLiteral("stream"), true},
-        {QStringLiteral("messages"), encodeMessages(messages, system)},
+        { QStringLiteral("model"), model },
+        { QStringLiteral("stream"), true },
+        { QStringLiteral("messages"), encodeMessages(messages, system) },
     };
     if (maxTokens)
         body.insert(QStringLiteral("max_tokens"), *maxTokens);
@@ -141,9 +146,11 @@ ModelsCall *OpenRouterClient::fetchModels(const QString &key)
 StatsCall *OpenRouterClient::fetchStats(const QString &key, const QString &modelId)
 {
     using Stats = std::optional<EndpointStats>;
-    auto convert = [](const BytesOutcome &body) -> Stats { return body.ok() ? parseStats(body.value()) : Stats(); };
+    auto convert
+        = [](const BytesOutcome &body) -> Stats { return body.ok() ? parseStats(body.value()) : Stats(); };
     const QString path = QStringLiteral("/models/") + modelId + QStringLiteral("/endpoints");
-    return new ChainedCall<StatsCall, BytesCall, BytesOutcome, Stats>(perform(path, key, 10000), convert, this);
+    return new ChainedCall<StatsCall, BytesCall, BytesOutcome, Stats>(
+        perform(path, key, 10000), convert, this);
 }
 
 ProbeCall *OpenRouterClient::probe(const QString &key, const QString &model)
@@ -154,7 +161,7 @@ ProbeCall *OpenRouterClient::probe(const QString &key, const QString &model)
             return stream.error();
         return stream.value().firstChunkAfter.value_or(deadline);
     };
-    const QList<APIMessage> hi{{QStringLiteral("user"), QStringLiteral("hi"), {}}};
+    const QList<APIMessage> hi{ { QStringLiteral("user"), QStringLiteral("hi"), {} } };
     StreamCall *stream = streamChat(key, model, hi, std::nullopt, 1, deadline, {});
     return new ChainedCall<ProbeCall, StreamCall, StreamOutcome, ProbeOutcome>(stream, convert, this);
 }

@@ -7,7 +7,6 @@
 #include <QNetworkRequest>
 #include <QObject>
 #include <QUrl>
-
 #include <functional>
 
 // The application's only client of the chat service. All calls start and
@@ -32,8 +31,8 @@ public:
     // thread, once per piece of text, in order. Fails with timeout when no
     // event arrives within firstChunkTimeout seconds.
     StreamCall *streamChat(const QString &key, const QString &model, const QList<APIMessage> &messages,
-                           const std::optional<QString> &system, std::optional<int> maxTokens,
-                           double firstChunkTimeout, std::function<void(const QString &)> onToken);
+        const std::optional<QString> &system, std::optional<int> maxTokens, double firstChunkTimeout,
+        std::function<void(const QString &)> onToken);
 
     // One-shot GET of base + path with the usual headers; the body of a 2xx
     // response, or the classified error.

@@ -4,7 +4,6 @@
 
 #include <QNetworkReply>
 #include <QPointer>
-
 #include <optional>
 
 // Readings of a reply shared by the calls, and its disposal.

@@ -84,6 +84,7 @@ public:
 Q_SIGNALS:
     // Nothing when statistics cannot be had (any failure, cancel included).
     void finished(const std::optional<EndpointStats> &stats);
+
 protected:
     void finishCancelled() final;
 };

@@ -5,10 +5,10 @@
 QJsonObject ORModel::toJson() const
 {
     return QJsonObject{
-        {QStringLiteral("id"), id},
-        {QStringLiteral("name"), name},
-        {QStringLiteral("contextLength"), contextLength},
-        {QStringLiteral("supportsImages"), supportsImages},
+        { QStringLiteral("id"), id },
+        { QStringLiteral("name"), name },
+        { QStringLiteral("contextLength"), contextLength },
+        { QStringLiteral("supportsImages"), supportsImages },
     };
 }
 
@@ -16,9 +16,10 @@ std::optional<ORModel> ORModel::fromJson(const QJsonObject &object)
 {
     const QJsonValue id = object.value(QLatin1String("id"));
     const QJsonValue name = object.value(QLatin1String("name"));
-    const std::optional<int> contextLength = NumberText::exactInt(object.value(QLatin1String("contextLength")));
+    const std::optional<int> contextLength
+        = NumberText::exactInt(object.value(QLatin1String("contextLength")));
     const QJsonValue supportsImages = object.value(QLatin1String("supportsImages"));
     if (!id.isString() || !name.isString() || !contextLength || !supportsImages.isBool())
         return std::nullopt;
-    return ORModel{id.toString(), name.toString(), *contextLength, supportsImages.toBool()};
+    return ORModel{ id.toString(), name.toString(), *contextLength, supportsImages.toBool() };
 }

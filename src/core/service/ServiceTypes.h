@@ -6,7 +6,6 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 #include <variant>
 
@@ -23,7 +22,7 @@ struct APIMessage {
 struct StreamResult {
     std::optional<QString> modelUsed;
     std::optional<double> firstChunkAfter; // seconds
-    qsizetype chars = 0;                   // user-perceived characters delivered
+    qsizetype chars = 0; // user-perceived characters delivered
 };
 
 // One usable free model.
@@ -49,12 +48,17 @@ struct EndpointStats {
 };
 
 // Either a value or the error that prevented it.
-template <class T>
-class Outcome
+template <class T> class Outcome
 {
 public:
-    Outcome(T value) : m_data(std::move(value)) {}
-    Outcome(ORError error) : m_data(std::move(error)) {}
+    Outcome(T value)
+        : m_data(std::move(value))
+    {
+    }
+    Outcome(ORError error)
+        : m_data(std::move(error))
+    {
+    }
 
     bool ok() const { return std::holds_alternative<T>(m_data); }
     const T &value() const { return std::get<T>(m_data); }
@@ -64,7 +68,8 @@ private:
     std::variant<T, ORError> m_data;
 };
 
-struct Done {};
+struct Done {
+};
 using StreamOutcome = Outcome<StreamResult>;
 using ModelsOutcome = Outcome<QList<ORModel>>;
 using BytesOutcome = Outcome<QByteArray>;

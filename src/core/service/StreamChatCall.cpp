@@ -7,8 +7,10 @@
 #include <cmath>
 #include <limits>
 
-StreamChatCall::StreamChatCall(std::chrono::milliseconds firstEventDeadline, TokenSink onToken, QObject *parent)
-    : StreamCall(parent), m_onToken(std::move(onToken))
+StreamChatCall::StreamChatCall(
+    std::chrono::milliseconds firstEventDeadline, TokenSink onToken, QObject *parent)
+    : StreamCall(parent)
+    , m_onToken(std::move(onToken))
 {
     m_deadline.setSingleShot(true);
     m_deadline.setTimerType(Qt::PreciseTimer);
@@ -29,7 +31,8 @@ std::chrono::milliseconds StreamChatCall::deadlineFromSeconds(double seconds)
     return std::chrono::milliseconds(static_cast<qint64>(std::min(seconds, longest) * 1000.0));
 }
 
-void StreamChatCall::start(QNetworkAccessManager &network, const QNetworkRequest &request, const QByteArray &body)
+void StreamChatCall::start(
+    QNetworkAccessManager &network, const QNetworkRequest &request, const QByteArray &body)
 {
     m_clock.start();
     m_reply = network.post(request, body);
@@ -40,7 +43,8 @@ void StreamChatCall::start(QNetworkAccessManager &network, const QNetworkRequest
 
 void StreamChatCall::failSoon(const ORError &error)
 {
-    QMetaObject::invokeMethod(this, [this, error] { finish(error); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, error] { finish(error); }, Qt::QueuedConnection);
 }
 
 void StreamChatCall::abortTransfer()

@@ -8,7 +8,6 @@
 #include <QNetworkReply>
 #include <QPointer>
 #include <QTimer>
-
 #include <chrono>
 #include <functional>
 

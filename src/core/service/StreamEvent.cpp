@@ -22,7 +22,8 @@ ORError inStreamError(const QJsonObject &error)
 {
     const int code = NumberText::exactInt(error.value(QLatin1String("code"))).value_or(500);
     const QJsonValue message = error.value(QLatin1String("message"));
-    const QString text = message.isString() ? message.toString() : QStringLiteral("The model stopped with an error.");
+    const QString text
+        = message.isString() ? message.toString() : QStringLiteral("The model stopped with an error.");
     return ORError::fromHTTP(code, text, std::nullopt);
 }
 
@@ -47,10 +48,12 @@ StreamEvent chunkEvent(const QJsonObject &object)
     if (model.isString())
         event.model = model.toString();
     if (const std::optional<QJsonObject> choice = firstChoice(object.value(QLatin1String("choices")))) {
-        const QJsonValue content = choice->value(QLatin1String("delta")).toObject().value(QLatin1String("content"));
+        const QJsonValue content
+            = choice->value(QLatin1String("delta")).toObject().value(QLatin1String("content"));
         if (content.isString())
             event.content = content.toString();
-        event.finishedWithError = choice->value(QLatin1String("finish_reason")).toString() == QLatin1String("error");
+        event.finishedWithError
+            = choice->value(QLatin1String("finish_reason")).toString() == QLatin1String("error");
     }
     return event;
 }
@@ -63,14 +66,14 @@ StreamEvent StreamEvent::parse(QByteArrayView line)
         return {};
     const QByteArrayView payload = trimBlanksAndTabs(line.sliced(5));
     if (payload == "[DONE]")
-        return StreamEvent{Kind::done, {}, {}, {}, false};
+        return StreamEvent{ Kind::done, {}, {}, {}, false };
     const QJsonDocument doc = QJsonDocument::fromJson(payload.toByteArray());
     if (!doc.isObject())
         return {};
     const QJsonObject object = doc.object();
     const QJsonValue error = object.value(QLatin1String("error"));
     if (error.isObject())
-        return StreamEvent{Kind::failed, inStreamError(error.toObject()), {}, {}, false};
+        return StreamEvent{ Kind::failed, inStreamError(error.toObject()), {}, {}, false };
     return chunkEvent(object);
 }
 
