@@ -1,0 +1,197 @@
+#include "markdown/InlineMarkdown.h"
+
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextFragment>
+
+namespace {
+
+// The rich text as a QTextDocument reads it, written back in a compact form
+// that names the formatting of each run: _em_ **strong** `code` {text->href}.
+QString readBack(const QString &html)
+{
+    QTextDocument document;
+    document.setHtml(html);
+    QString out;
+    for (QTextBlock block = document.firstBlock(); block.isValid(); block = block.next()) {
+        if (block != document.firstBlock())
+            out += u'\n';
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            QString run = it.fragment().text().replace(QChar::LineSeparator, u'\n');
+            if (format.fontFamilies().toStringList().contains("monospace"))
+                run = '`' + run + '`';
+            if (format.fontItalic())
+                run = '_' + run + '_';
+            if (format.fontWeight() >= QFont::Bold)
+                run = "**" + run + "**";
+            if (format.isAnchor())
+                run = '{' + run + "->" + format.anchorHref() + '}';
+            out += run;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+class TestInlineMarkdown : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void rendering_data();
+    void rendering();
+    void plainTextDropsMarkup();
+    void whiteSpaceSurvivesAndLongLinesWrap();
+    void allowedLinks_data();
+    void allowedLinks();
+    void pathologicalInputStaysFast();
+};
+
+void TestInlineMarkdown::rendering_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("plain") << "Hello"
+                           << "Hello";
+    QTest::newRow("html is escaped") << "<b>x</b> & \"q\" 'a'"
+                                     << "<b>x</b> & \"q\" 'a'";
+    QTest::newRow("entity stays literal") << "&amp; &lt;"
+                                          << "&amp; &lt;";
+    QTest::newRow("emphasis star") << "a *b* c"
+                                   << "a _b_ c";
+    QTest::newRow("emphasis underscore") << "a _b_ c"
+                                         << "a _b_ c";
+    QTest::newRow("strong") << "**b** and __c__"
+                            << "**b** and **c**";
+    QTest::newRow("strong emphasis") << "***x***"
+                                     << "**_x_**";
+    QTest::newRow("nested") << "*a **b** c*"
+                            << "_a _**_b_**_ c_";
+    QTest::newRow("intraword underscore") << "snake_case_name"
+                                          << "snake_case_name";
+    QTest::newRow("intraword star") << "un*frigging*believable"
+                                    << "un_frigging_believable";
+    QTest::newRow("unbalanced star") << "2 * 3 = 6 *and"
+                                     << "2 * 3 = 6 *and";
+    QTest::newRow("unclosed strong") << "**open"
+                                     << "**open";
+    QTest::newRow("leftover marker") << "**a*"
+                                     << "*_a_";
+    QTest::newRow("escaped marker") << "\\*not\\*"
+                                    << "*not*";
+    QTest::newRow("backslash kept before letter") << "C:\\path"
+                                                  << "C:\\path";
+    QTest::newRow("code") << "run `ls *.txt` now"
+                          << "run `ls *.txt` now";
+    QTest::newRow("code keeps html literal") << "`<b>&</b>`"
+                                             << "`<b>&</b>`";
+    QTest::newRow("code double backticks") << "`` a`b ``"
+                                           << "`a`b`";
+    QTest::newRow("unclosed code") << "`open *x*"
+                                   << "`open _x_";
+    QTest::newRow("code wins over link") << "[a `](x)` b"
+                                         << "[a `](x)` b";
+    QTest::newRow("link https") << "see [docs](https://qt.io/x?a=1&b=2)"
+                                << "see {docs->https://qt.io/x?a=1&b=2}";
+    QTest::newRow("link mailto") << "[me](mailto:a@b.c)"
+                                 << "{me->mailto:a@b.c}";
+    QTest::newRow("link scheme any case") << "[x](HTTP://A.B)"
+                                          << "{x->HTTP://A.B}";
+    QTest::newRow("link with parentheses") << "[w](https://w.org/A_(b))"
+                                           << "{w->https://w.org/A_(b)}";
+    QTest::newRow("link text emphasis") << "[*a*](http://x)"
+                                        << "{_a_->http://x}";
+    QTest::newRow("empty link text shows url") << "[](http://x)"
+                                               << "{http://x->http://x}";
+    QTest::newRow("javascript not linked") << "[x](javascript:alert(1))"
+                                           << "[x](javascript:alert(1))";
+    QTest::newRow("relative not linked") << "[x](/etc/passwd)"
+                                         << "[x](/etc/passwd)";
+    QTest::newRow("file not linked") << "[x](file:///etc)"
+                                     << "[x](file:///etc)";
+    QTest::newRow("quote in url escaped") << "[x](http://a/\"onmouseover=\")"
+                                          << "{x->http://a/\"onmouseover=\"}";
+    QTest::newRow("space in destination") << "[x](http://a b)"
+                                          << "[x](http://a b)";
+    QTest::newRow("bracket without destination") << "[x] (http://a)"
+                                                 << "[x] (http://a)";
+    QTest::newRow("no link in link") << "[a [b](http://b) c](http://a)"
+                                     << "[a {b->http://b} c](http://a)";
+    QTest::newRow("emphasis does not cross link") << "*a [b* c](http://x)"
+                                                  << "*a {b* c->http://x}";
+    QTest::newRow("line breaks kept") << "a\nb *c\nd*"
+                                      << "a\nb _c\nd_";
+}
+
+void TestInlineMarkdown::rendering()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, expected);
+    QCOMPARE(readBack(InlineMarkdown::toHtml(source)), expected);
+}
+
+void TestInlineMarkdown::plainTextDropsMarkup()
+{
+    QCOMPARE(
+        InlineMarkdown::toPlainText("**Bold** `x<y` [site](https://a.b) *2 * 3"), "Bold x<y site *2 * 3");
+    QCOMPARE(InlineMarkdown::toPlainText("a\n  b"), "a\n  b");
+}
+
+void TestInlineMarkdown::whiteSpaceSurvivesAndLongLinesWrap()
+{
+    QTextDocument document;
+    document.setHtml(InlineMarkdown::toHtml("a    b\t c\n  indented"));
+    QCOMPARE(document.toPlainText(), QString("a    b\t c\n  indented"));
+
+    QTextDocument longLine;
+    longLine.setHtml(InlineMarkdown::toHtml(QString("word ").repeated(200)));
+    longLine.setTextWidth(200);
+    longLine.documentLayout(); // lay it out at that width
+    QVERIFY(longLine.firstBlock().layout()->lineCount() > 5);
+}
+
+void TestInlineMarkdown::allowedLinks_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("http") << "http://a" << true;
+    QTest::newRow("https") << "https://a" << true;
+    QTest::newRow("mailto") << "mailto:x@y" << true;
+    QTest::newRow("javascript") << "javascript:x" << false;
+    QTest::newRow("data") << "data:text/html,x" << false;
+    QTest::newRow("file") << "file:///x" << false;
+    QTest::newRow("scheme-relative") << "//evil.example" << false;
+    QTest::newRow("leading space") << " https://a" << false;
+}
+
+void TestInlineMarkdown::allowedLinks()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, allowed);
+    QCOMPARE(InlineMarkdown::isAllowedLink(url), allowed);
+}
+
+// Inputs that make a naive scanner quadratic (an opener searching to the end
+// for every marker). No clock: a quadratic scanner makes this test hang.
+void TestInlineMarkdown::pathologicalInputStaysFast()
+{
+    const QStringList inputs = {
+        QString("*a ").repeated(20000),
+        QString("[").repeated(40000) + "x",
+        QString("[a](").repeated(20000),
+        QString("`` ` ").repeated(10000),
+        QString("**_").repeated(20000),
+        QString("[a](http://x(").repeated(10000),
+    };
+    for (const QString &input : inputs) {
+        const InlineMarkdown::Rendering rendering = InlineMarkdown::render(input);
+        QVERIFY(!rendering.plainText.isEmpty());
+        QVERIFY(rendering.plainText.size() <= input.size());
+    }
+}
+
+QTEST_MAIN(TestInlineMarkdown)
+#include "tst_InlineMarkdown.moc"
