@@ -27,10 +27,10 @@ void putOptional(QJsonObject &object, const QString &key, const std::optional<QS
 QJsonObject ChatMessage::toJson() const
 {
     QJsonObject object{
-        {QStringLiteral("id"), RecordCodec::uuidText(id)},
-        {QStringLiteral("role"), role},
-        {QStringLiteral("text"), text},
-        {QStringLiteral("images"), QJsonArray::fromStringList(images)},
+        { QStringLiteral("id"), RecordCodec::uuidText(id) },
+        { QStringLiteral("role"), role },
+        { QStringLiteral("text"), text },
+        { QStringLiteral("images"), QJsonArray::fromStringList(images) },
     };
     putOptional(object, QStringLiteral("answeredBy"), answeredBy);
     putOptional(object, QStringLiteral("note"), note);
@@ -47,15 +47,15 @@ std::optional<ChatMessage> ChatMessage::fromJson(const QJsonObject &object)
     const auto note = optionalStringMember(object, u"note");
     if (!id || !role || !text || !images || !answeredBy || !note)
         return std::nullopt;
-    return ChatMessage{*id, *role, *text, *images, *answeredBy, *note};
+    return ChatMessage{ *id, *role, *text, *images, *answeredBy, *note };
 }
 
 QJsonObject ChatSummary::toJson() const
 {
     return QJsonObject{
-        {QStringLiteral("id"), RecordCodec::uuidText(id)},
-        {QStringLiteral("title"), title},
-        {QStringLiteral("updated"), dateValue(updated)},
+        { QStringLiteral("id"), RecordCodec::uuidText(id) },
+        { QStringLiteral("title"), title },
+        { QStringLiteral("updated"), dateValue(updated) },
     };
 }
 
@@ -66,7 +66,7 @@ std::optional<ChatSummary> ChatSummary::fromJson(const QJsonObject &object)
     const auto updated = dateMember(object, u"updated");
     if (!id || !title || !updated)
         return std::nullopt;
-    return ChatSummary{*id, *title, *updated};
+    return ChatSummary{ *id, *title, *updated };
 }
 
 QJsonObject Chat::toJson() const
@@ -75,10 +75,10 @@ QJsonObject Chat::toJson() const
     for (const ChatMessage &message : messages)
         messageArray.append(message.toJson());
     QJsonObject object{
-        {QStringLiteral("id"), RecordCodec::uuidText(id)},
-        {QStringLiteral("title"), title},
-        {QStringLiteral("updated"), dateValue(updated)},
-        {QStringLiteral("messages"), messageArray},
+        { QStringLiteral("id"), RecordCodec::uuidText(id) },
+        { QStringLiteral("title"), title },
+        { QStringLiteral("updated"), dateValue(updated) },
+        { QStringLiteral("messages"), messageArray },
     };
     putOptional(object, QStringLiteral("pinnedModel"), pinnedModel);
     return object;
@@ -104,7 +104,7 @@ std::optional<Chat> Chat::fromJson(const QJsonObject &object)
             return std::nullopt;
         messages.append(std::move(*message));
     }
-    return Chat{*id, *title, *updated, *pinnedModel, std::move(messages)};
+    return Chat{ *id, *title, *updated, *pinnedModel, std::move(messages) };
 }
 
 QByteArray Chat::encode() const

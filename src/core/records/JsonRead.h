@@ -5,7 +5,6 @@
 #include <QJsonObject>
 #include <QStringList>
 #include <QUuid>
-
 #include <optional>
 
 // Typed reads of one member of a JSON object. Each gives nothing when the

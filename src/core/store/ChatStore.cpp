@@ -85,9 +85,8 @@ void ChatStore::loadIndex()
     if (rebuilt.isEmpty())
         return;
     m_summaries = rebuilt;
-    enqueue([index = indexPath(), rebuilt](StoreWriter &writer) {
-        writer.writeFile(index, RecordCodec::encodeSummaries(rebuilt));
-    });
+    enqueue([index = indexPath(), rebuilt](
+                StoreWriter &writer) { writer.writeFile(index, RecordCodec::encodeSummaries(rebuilt)); });
 }
 
 void ChatStore::setSummaries(QList<ChatSummary> summaries)
@@ -105,7 +104,9 @@ void ChatStore::save(const Chat &chat)
 
     QList<ChatSummary> summaries = m_summaries;
     summaries.removeIf([&stored](const ChatSummary &summary) { return summary.id == stored.id; });
-    summaries.append(stored.summary());
+    // In front, so that a save within the same millisecond as another still
+    // comes out on top after the stable sort.
+    summaries.prepend(stored.summary());
     SummaryOrder::sortNewestFirst(summaries);
     const QList<QUuid> evicted = evictBeyondCap(summaries, stored.id);
     setSummaries(std::move(summaries));
@@ -114,15 +115,15 @@ void ChatStore::save(const Chat &chat)
     for (const QUuid &id : evicted)
         evictedPaths.append(chatPath(id));
     const quint64 task = enqueue([chat = stored, path = chatPath(stored.id), index = indexPath(),
-                                  snapshot = m_summaries, evictedPaths](StoreWriter &writer) {
+                                     snapshot = m_summaries, evictedPaths](StoreWriter &writer) {
         writer.writeFile(path, chat.encode());
         writer.writeFile(index, RecordCodec::encodeSummaries(snapshot));
         for (const QString &evictedPath : evictedPaths)
             writer.removeFile(evictedPath);
     });
-    m_pending.insert(stored.id, Pending{stored, task});
+    m_pending.insert(stored.id, Pending{ stored, task });
     for (const QUuid &id : evicted)
-        m_pending.insert(id, Pending{std::nullopt, task});
+        m_pending.insert(id, Pending{ std::nullopt, task });
 }
 
 void ChatStore::remove(const QUuid &id)
@@ -134,7 +135,7 @@ void ChatStore::remove(const QUuid &id)
               writer.removeFile(path);
               writer.writeFile(index, RecordCodec::encodeSummaries(snapshot));
           });
-    m_pending.insert(id, Pending{std::nullopt, task});
+    m_pending.insert(id, Pending{ std::nullopt, task });
 }
 
 std::optional<Chat> ChatStore::load(const QUuid &id) const
@@ -155,7 +156,8 @@ void ChatStore::drain()
 {
     // The queue is serial, so once an empty task has run, so has every task
     // queued before it.
-    QMetaObject::invokeMethod(m_writer, [] {}, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_writer, [] {}, Qt::BlockingQueuedConnection);
     forgetWrittenUpTo(m_lastTask);
 }
 

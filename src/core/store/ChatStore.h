@@ -5,7 +5,6 @@
 #include <QHash>
 #include <QObject>
 #include <QThread>
-
 #include <functional>
 
 class StoreWriter;

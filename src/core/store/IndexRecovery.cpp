@@ -37,7 +37,7 @@ std::optional<ChatSummary> summaryOfChatFile(const QString &path, const QUuid &i
 QList<ChatSummary> summariesFromChatFiles(const QString &dir, qsizetype limit)
 {
     const QDir folder(dir);
-    const QStringList names = folder.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+    const QStringList names = folder.entryList({ QStringLiteral("*.json") }, QDir::Files, QDir::Name);
     QList<ChatSummary> summaries;
     for (const QString &name : names) {
         const auto id = chatIdOfFileName(name);

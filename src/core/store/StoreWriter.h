@@ -3,7 +3,6 @@
 #include "store/ChatStore.h"
 
 #include <QObject>
-
 #include <functional>
 
 // Lives on the store's worker thread and performs its file work there. Each

@@ -1,7 +1,6 @@
 #include "store/SummaryOrder.h"
 
 #include <QSet>
-
 #include <algorithm>
 
 namespace SummaryOrder {
@@ -9,7 +8,7 @@ namespace SummaryOrder {
 void sortNewestFirst(QList<ChatSummary> &summaries)
 {
     std::stable_sort(summaries.begin(), summaries.end(),
-                     [](const ChatSummary &a, const ChatSummary &b) { return a.updated > b.updated; });
+        [](const ChatSummary &a, const ChatSummary &b) { return a.updated > b.updated; });
 }
 
 void dropRepeatedIds(QList<ChatSummary> &summaries)
