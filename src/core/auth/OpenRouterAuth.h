@@ -1,0 +1,64 @@
+#pragma once
+
+#include "auth/LoopbackServer.h"
+#include "service/ServiceTypes.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+class OpenRouterClient;
+class QNetworkReply;
+
+using SignInOutcome = Outcome<QString>;
+
+// One browser sign-in attempt with PKCE: a loopback listener for the
+// redirect, the service's sign-in page in the user's browser, and the
+// exchange of the returned code for an API key. Lives on the main thread;
+// signIn() starts it, finished() reports the key or the ORError exactly once,
+// always from the event loop. cancel() ends it with ORError::cancelled, closes
+// the local port and aborts the exchange; nothing else is delivered after
+// that. The owner deletes the object once it has finished.
+class OpenRouterAuth : public QObject
+{
+    Q_OBJECT
+public:
+    explicit OpenRouterAuth(OpenRouterClient &client, QObject *parent = nullptr);
+    ~OpenRouterAuth() override;
+
+    // Starts the attempt. Call once.
+    void signIn();
+    void cancel();
+    bool isFinished() const { return m_finished; }
+
+    // The service's sign-in page for this callback, challenge and state.
+    static QUrl signInUrl(const QString &webOrigin, const QString &callbackUrl, const QString &challenge,
+                          const QString &state);
+
+    // Test seams; the defaults are the design's values and the product never
+    // changes them.
+    void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+    void setExchangeTimeoutMs(int ms) { m_exchangeTimeoutMs = ms; }
+
+Q_SIGNALS:
+    void finished(const SignInOutcome &outcome);
+
+private:
+    void onCallback(const LoopbackServer::CallbackOutcome &outcome);
+    std::optional<ORError> checkCallback(const LoopbackServer::Query &query) const;
+    void exchange(const QString &code);
+    void onExchangeFinished();
+    void finish(const SignInOutcome &outcome);
+
+    OpenRouterClient &m_client;
+    LoopbackServer *m_server = nullptr;
+    QTimer m_timeout;
+    QPointer<QNetworkReply> m_reply;
+    QString m_verifier;
+    QString m_state;
+    int m_timeoutMs = 180000;
+    int m_exchangeTimeoutMs = 20000;
+    bool m_started = false;
+    bool m_finished = false;
+};
