@@ -11,6 +11,11 @@
 #include <functional>
 #include <optional>
 
+class RankerRefresh;
+namespace Ranking {
+struct LadderPlan;
+}
+
 // Turns the service's catalogue into the ladder of free models (fastest
 // first, the free router last), answers which models to try for a request,
 // and cools failing models. Main thread only.
@@ -41,7 +46,12 @@ public:
     // Rebuilds the models and the ladder, from the cache when it is fresh and
     // force is false. done (optional) runs once on the main thread when the
     // refresh ends: with ORError::unauthorized when the service rejected the
-    // key, else with nothing. A refresh that was reset ends quietly.
+    // key (the catalogue or any probe), else with nothing; every other
+    // problem shows only as note. When a refresh is already running, or the
+    // fresh cache is taken, done runs at once, before refresh() returns, with
+    // nothing. A refresh ended by reset() changes nothing and its done runs
+    // with nothing from the event loop soon after the reset. Destroying the
+    // ranker drops done.
     using RefreshDone = std::function<void(const std::optional<ORError> &)>;
     void refresh(const QString &key, bool force, RefreshDone done = {});
 
@@ -68,13 +78,24 @@ Q_SIGNALS:
     void coolingChanged();
 
 private:
-    class Refresh;
-    friend class Refresh;
+    // Which published fields changed; their signals go out together once
+    // every field holds its final value, so a listener never sees a half
+    // applied result and may call back into the ranker safely.
+    struct Changes {
+        bool freeModels = false;
+        bool ladderIDs = false;
+        bool isRefreshing = false;
+        bool note = false;
+        bool cooling = false;
+    };
+    void announce(const Changes &changes);
 
-    void setFreeModels(const QList<ORModel> &models);
-    void setLadderIDs(const QStringList &ids);
-    void setRefreshing(bool on);
-    void setNote(const std::optional<QString> &note);
+    bool adoptFreshCache();
+    void onCatalogueArrived(const QList<ORModel> &models);
+    void onRefreshFailed(const ORError &error);
+    void onMeasured(const QList<ORModel> &models, const Ranking::LadderPlan &plan);
+    void endRefresh(Changes changes, const std::optional<ORError> &result);
+    void abandonRefresh();
 
     OpenRouterClient &m_client;
     QString m_cachePath;
@@ -84,5 +105,6 @@ private:
     std::optional<QString> m_note;
     QHash<QString, QDateTime> m_cooling;
     std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTimeUtc(); };
-    Refresh *m_running = nullptr;
+    RankerRefresh *m_running = nullptr;
+    RefreshDone m_done;
 };

@@ -1,0 +1,247 @@
+#include "ranker/ModelRanker.h"
+
+#include "ranker/RankerCache.h"
+#include "ranker/RankerRefresh.h"
+#include "ranker/Ranking.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double kMinCoolSeconds = 600;
+constexpr double kMaxCoolSeconds = 3600;
+constexpr int kVisionExtras = 3;
+
+template <class T>
+bool assign(T &field, const T &value)
+{
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+
+double coolSeconds(std::optional<double> retryAfter)
+{
+    const double asked = retryAfter.value_or(0);
+    if (std::isnan(asked))
+        return kMinCoolSeconds;
+    return std::clamp(asked, kMinCoolSeconds, kMaxCoolSeconds);
+}
+
+} // namespace
+
+ORModel ModelRanker::routerModel()
+{
+    return ORModel{routerID, QStringLiteral("Free Models Router"), 32000, true};
+}
+
+ModelRanker::ModelRanker(OpenRouterClient &client, QObject *parent)
+    : ModelRanker(client, RankerCache::defaultPath(), parent)
+{
+}
+
+ModelRanker::ModelRanker(OpenRouterClient &client, const QString &cachePath, QObject *parent)
+    : QObject(parent), m_client(client), m_cachePath(cachePath)
+{
+}
+
+// The running refresh is a child: its destruction cancels its calls.
+ModelRanker::~ModelRanker() = default;
+
+void ModelRanker::announce(const Changes &changes)
+{
+    if (changes.freeModels)
+        Q_EMIT freeModelsChanged();
+    if (changes.ladderIDs)
+        Q_EMIT ladderIDsChanged();
+    if (changes.note)
+        Q_EMIT noteChanged();
+    if (changes.cooling)
+        Q_EMIT coolingChanged();
+    if (changes.isRefreshing)
+        Q_EMIT isRefreshingChanged();
+}
+
+// ---- refresh ---------------------------------------------------------------
+
+void ModelRanker::refresh(const QString &key, bool force, RefreshDone done)
+{
+    if (m_isRefreshing || (!force && adoptFreshCache())) {
+        if (done)
+            done(std::nullopt);
+        return;
+    }
+    auto *task = new RankerRefresh(m_client, key, this);
+    connect(task, &RankerRefresh::catalogueArrived, this, &ModelRanker::onCatalogueArrived);
+    connect(task, &RankerRefresh::failed, this, &ModelRanker::onRefreshFailed);
+    connect(task, &RankerRefresh::measured, this, &ModelRanker::onMeasured);
+    m_running = task;
+    m_done = std::move(done);
+
+    Changes changes;
+    changes.isRefreshing = assign(m_isRefreshing, true);
+    changes.note = assign(m_note, std::optional<QString>());
+    announce(changes);
+    if (m_running == task) // a listener may have reset us
+        task->start();
+}
+
+bool ModelRanker::adoptFreshCache()
+{
+    const std::optional<RankerCache> cache = RankerCache::read(m_cachePath);
+    if (!cache || !cache->isFresh(m_now()))
+        return false;
+    Changes changes;
+    changes.freeModels = assign(m_freeModels, cache->models);
+    changes.ladderIDs = assign(m_ladderIDs, cache->ladder);
+    announce(changes);
+    return true;
+}
+
+void ModelRanker::onCatalogueArrived(const QList<ORModel> &models)
+{
+    // The menu shows the new list while the old ladder stays in force.
+    Changes changes;
+    changes.freeModels = assign(m_freeModels, models);
+    announce(changes);
+}
+
+void ModelRanker::onRefreshFailed(const ORError &error)
+{
+    Changes changes;
+    if (!error.is(ORError::Kind::unauthorized)) {
+        changes.note = assign(m_note, std::optional<QString>(Ranking::catalogueFailedPrefix + error.message()));
+        endRefresh(changes, std::nullopt);
+        return;
+    }
+    endRefresh(changes, error);
+}
+
+void ModelRanker::onMeasured(const QList<ORModel> &models, const Ranking::LadderPlan &plan)
+{
+    RankerCache{m_now(), models, plan.ladder}.write(m_cachePath);
+    Changes changes;
+    changes.note = assign(m_note, plan.note);
+    changes.ladderIDs = assign(m_ladderIDs, plan.ladder);
+    endRefresh(changes, std::nullopt);
+}
+
+void ModelRanker::endRefresh(Changes changes, const std::optional<ORError> &result)
+{
+    RankerRefresh *task = std::exchange(m_running, nullptr);
+    task->disconnect(this);
+    task->deleteLater();
+    const RefreshDone done = std::exchange(m_done, {});
+    changes.isRefreshing = assign(m_isRefreshing, false);
+    announce(changes);
+    if (done)
+        done(result);
+}
+
+void ModelRanker::abandonRefresh()
+{
+    RankerRefresh *task = std::exchange(m_running, nullptr);
+    if (!task)
+        return;
+    task->disconnect(this);
+    task->abandon();
+    task->deleteLater();
+    if (RefreshDone done = std::exchange(m_done, {}))
+        QMetaObject::invokeMethod(this, [done] { done(std::nullopt); }, Qt::QueuedConnection);
+}
+
+// ---- reset -------------------------------------------------------------------
+
+void ModelRanker::reset()
+{
+    // A refresh measured with the signed-out key must not publish its ladder
+    // or rewrite the cache deleted here.
+    abandonRefresh();
+    RankerCache::remove(m_cachePath);
+    Changes changes;
+    changes.freeModels = assign(m_freeModels, QList<ORModel>());
+    changes.ladderIDs = assign(m_ladderIDs, QStringList{routerID});
+    changes.cooling = assign(m_cooling, QHash<QString, QDateTime>());
+    changes.note = assign(m_note, std::optional<QString>());
+    changes.isRefreshing = assign(m_isRefreshing, false);
+    announce(changes);
+}
+
+// ---- choosing models -----------------------------------------------------------
+
+QList<ORModel> ModelRanker::candidates(const std::optional<QString> &pinned, bool needsImages,
+                                       const QSet<QString> &excluding) const
+{
+    QStringList ladder = m_ladderIDs;
+    ladder.removeAll(routerID);
+    if (needsImages) {
+        QList<ORModel> seeing;
+        for (const ORModel &model : m_freeModels) {
+            if (model.supportsImages && !ladder.contains(model.id))
+                seeing.append(model);
+        }
+        std::stable_sort(seeing.begin(), seeing.end(),
+                         [](const ORModel &a, const ORModel &b) { return a.contextLength > b.contextLength; });
+        for (const ORModel &model : seeing.mid(0, kVisionExtras))
+            ladder.append(model.id);
+    }
+    QStringList order;
+    if (pinned)
+        order.append(*pinned);
+    order.append(ladder);
+    order.append(routerID);
+
+    QList<ORModel> ready;
+    QList<ORModel> cooling;
+    QSet<QString> seen;
+    for (const QString &id : std::as_const(order)) {
+        if (seen.contains(id))
+            continue;
+        seen.insert(id);
+        if (excluding.contains(id))
+            continue;
+        const std::optional<ORModel> found = model(id);
+        if (!found || (needsImages && !found->supportsImages))
+            continue;
+        (isCooling(id) ? cooling : ready).append(*found);
+    }
+    return ready + cooling;
+}
+
+std::optional<ORModel> ModelRanker::firstVisionModel() const
+{
+    const QList<ORModel> seeing = candidates(std::nullopt, true, {});
+    if (seeing.isEmpty())
+        return std::nullopt;
+    return seeing.first();
+}
+
+std::optional<ORModel> ModelRanker::model(const QString &id) const
+{
+    if (id == routerID)
+        return routerModel();
+    for (const ORModel &model : m_freeModels) {
+        if (model.id == id)
+            return model;
+    }
+    return std::nullopt;
+}
+
+// ---- cooling -----------------------------------------------------------------
+
+void ModelRanker::cool(const QString &id, std::optional<double> retryAfter)
+{
+    const QDateTime until = m_now().addMSecs(qint64(std::llround(coolSeconds(retryAfter) * 1000)));
+    Changes changes;
+    changes.cooling = m_cooling.value(id) != until;
+    m_cooling.insert(id, until);
+    announce(changes);
+}
+
+bool ModelRanker::isCooling(const QString &id) const
+{
+    const auto found = m_cooling.constFind(id);
+    return found != m_cooling.constEnd() && *found > m_now();
+}

@@ -1,0 +1,110 @@
+#include "ranker/RankerCache.h"
+
+#include "util/AppPaths.h"
+#include "util/DateCodec.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace {
+
+std::optional<QList<ORModel>> decodeModels(const QJsonValue &value)
+{
+    if (!value.isArray())
+        return std::nullopt;
+    QList<ORModel> models;
+    for (const QJsonValue &entry : value.toArray()) {
+        if (!entry.isObject())
+            return std::nullopt;
+        std::optional<ORModel> model = ORModel::fromJson(entry.toObject());
+        if (!model)
+            return std::nullopt;
+        models.append(*model);
+    }
+    return models;
+}
+
+std::optional<QStringList> decodeLadder(const QJsonValue &value)
+{
+    if (!value.isArray())
+        return std::nullopt;
+    QStringList ladder;
+    for (const QJsonValue &entry : value.toArray()) {
+        if (!entry.isString())
+            return std::nullopt;
+        ladder.append(entry.toString());
+    }
+    return ladder;
+}
+
+} // namespace
+
+bool RankerCache::isFresh(const QDateTime &now) const
+{
+    return !ladder.isEmpty() && now.toMSecsSinceEpoch() - fetched.toMSecsSinceEpoch() < kFreshForMs;
+}
+
+QByteArray RankerCache::encode() const
+{
+    QJsonArray modelArray;
+    for (const ORModel &model : models)
+        modelArray.append(model.toJson());
+    QJsonObject root;
+    root.insert(QStringLiteral("fetched"), DateCodec::toReferenceSeconds(fetched));
+    root.insert(QStringLiteral("models"), modelArray);
+    root.insert(QStringLiteral("ladder"), QJsonArray::fromStringList(ladder));
+    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+}
+
+std::optional<RankerCache> RankerCache::decode(const QByteArray &json)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(json);
+    if (!document.isObject())
+        return std::nullopt;
+    const QJsonObject root = document.object();
+    const QJsonValue fetchedValue = root.value(QStringLiteral("fetched"));
+    if (!fetchedValue.isDouble())
+        return std::nullopt;
+    const QDateTime fetched = DateCodec::fromReferenceSeconds(fetchedValue.toDouble());
+    if (!fetched.isValid())
+        return std::nullopt;
+    std::optional<QList<ORModel>> models = decodeModels(root.value(QStringLiteral("models")));
+    std::optional<QStringList> ladder = decodeLadder(root.value(QStringLiteral("ladder")));
+    if (!models || !ladder)
+        return std::nullopt;
+    return RankerCache{fetched, *models, *ladder};
+}
+
+std::optional<RankerCache> RankerCache::read(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return decode(file.readAll());
+}
+
+void RankerCache::write(const QString &path) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    const QByteArray bytes = encode();
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return;
+    }
+    file.commit();
+}
+
+void RankerCache::remove(const QString &path)
+{
+    QFile::remove(path);
+}
+
+QString RankerCache::defaultPath()
+{
+    return AppPaths::dir() + QStringLiteral("/models-cache.json");
+}
