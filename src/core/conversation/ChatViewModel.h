@@ -1,0 +1,240 @@
+#pragma once
+
+#include "conversation/ImageNotice.h"
+#include "ranker/ModelRanker.h"
+#include "records/ChatRecords.h"
+#include "service/OpenRouterClient.h"
+#include "store/ChatStore.h"
+
+#include <QImage>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <QUuid>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Generation;
+
+// The controller behind the chat window: the open chat, the text being typed,
+// the images waiting to be sent, and the one generation that may be running.
+// A generation appends an empty reply, asks the ranker for the best free
+// model, streams the answer into the reply, and on failure cools the model
+// and tries the next, up to four models. Main thread only.
+//
+// Published state changes are announced once the operation that made them is
+// complete, so a view that reacts to a signal always sees a consistent state.
+class ChatViewModel : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(Chat chat READ chat NOTIFY chatChanged)
+    Q_PROPERTY(QString draft READ draft WRITE setDraft NOTIFY draftChanged)
+    Q_PROPERTY(QStringList attachments READ attachments NOTIFY attachmentsChanged)
+    Q_PROPERTY(bool isStreaming READ isStreaming NOTIFY isStreamingChanged)
+    Q_PROPERTY(bool isThinking READ isThinking NOTIFY isThinkingChanged)
+    Q_PROPERTY(Status status READ status NOTIFY statusChanged)
+    Q_PROPERTY(std::optional<AppIssue> issue READ issue NOTIFY issueChanged)
+    Q_PROPERTY(std::optional<ImageNotice> imageNotice READ imageNotice NOTIFY imageNoticeChanged)
+    Q_PROPERTY(int focusToken READ focusToken NOTIFY focusTokenChanged)
+    Q_PROPERTY(std::optional<QString> currentModelName READ currentModelName NOTIFY currentModelNameChanged)
+
+public:
+    enum Status {
+        ready,     // normal; also after an answer
+        switching, // the first model failed and a later one is being tried
+        failing,   // the last generation ended without an answer (see issue)
+    };
+    Q_ENUM(Status)
+
+    using KeyProvider = std::function<std::optional<QString>()>;
+    // A monotonic clock; only differences between its readings matter.
+    using Clock = std::function<std::chrono::nanoseconds()>;
+
+    static constexpr std::chrono::milliseconds flushInterval{40};
+    static constexpr double firstChunkDeadline = 8.0; // seconds
+    static constexpr int maxAttempts = 4;
+    static constexpr int maxAttachments = 4;
+
+    ChatViewModel(ChatStore &store, ModelRanker &ranker, OpenRouterClient &client = OpenRouterClient::shared(),
+                  QObject *parent = nullptr);
+    ~ChatViewModel() override;
+
+    // Yields the API key, read at the start of every generation; none means
+    // no generation runs. Assigned by the owner.
+    KeyProvider keyProvider = [] { return std::optional<QString>(); };
+    // Called when the service rejects the key. Assigned by the owner.
+    std::function<void()> onUnauthorized = [] {};
+
+    const Chat &chat() const { return m_chat; }
+    const QString &draft() const { return m_draft; }
+    void setDraft(const QString &draft);
+    const QStringList &attachments() const { return m_attachments; }
+    bool isStreaming() const { return m_isStreaming; }
+    bool isThinking() const { return m_isThinking; }
+    Status status() const { return m_status; }
+    const std::optional<AppIssue> &issue() const { return m_issue; }
+    const std::optional<ImageNotice> &imageNotice() const { return m_imageNotice; }
+    int focusToken() const { return m_focusToken; }
+    const std::optional<QString> &currentModelName() const { return m_currentModelName; }
+
+    // Sends the draft and the attachments as a user message and starts a
+    // generation. Does nothing while a reply streams or when there is nothing
+    // to send; with images the pinned model cannot see, only sets imageNotice.
+    void send();
+    // Removes the last answer and generates a new one.
+    void regenerate();
+    // Stops the running generation, keeping the text that has arrived (an
+    // empty reply is removed). Saves the chat.
+    void stop();
+    // Replaces the running generation, if any, by a new one.
+    void startGeneration();
+
+    // The history to send to model, oldest first, leaving out `excluding`.
+    QList<APIMessage> apiMessages(const ORModel &model, const QUuid &excluding) const;
+    // The notice to show when the chat is pinned to a known model that cannot
+    // see images; nothing otherwise.
+    std::optional<ImageNotice> checkImageSupport() const;
+    // Removes every message with that id.
+    void removeMessage(const QUuid &id);
+
+    // One piece of streamed text for message id, from generation gen. Pieces
+    // collect in a buffer that is copied into the message at most once per
+    // flushInterval; a piece held back is flushed when the interval ends,
+    // even when no further piece comes.
+    void receive(const QString &piece, const QUuid &id, quint64 gen);
+    // Copies the buffer into message id.
+    void flush(const QUuid &id);
+
+    // Opens a fresh chat (stopping any generation) and asks for focus.
+    void newChat();
+    // Like newChat() without focus, and forgets who answered last (sign-out).
+    void reset();
+    // Opens the stored chat id; nothing happens when it is already open, and
+    // the open chat stays when the stored one cannot be read.
+    void select(const QUuid &id);
+    // Renames the open chat or a stored one; an empty title does nothing.
+    void rename(const QUuid &id, const QString &title);
+    // Pins the open chat to a model; none means automatic choice.
+    void pin(const std::optional<QString> &modelId);
+
+    // Adds an image as an attachment (at most four; a failed conversion is
+    // dropped silently).
+    void attach(const QImage &image);
+    void removeAttachment(int index);
+    // Pins the chat to the model that the image notice offers.
+    void switchToVisionModel();
+
+    // Test seams; the product keeps the defaults.
+    void setFirstChunkDeadline(double seconds) { m_firstChunkDeadline = seconds; }
+    void setClock(Clock clock);
+    bool isFlushScheduled() const { return m_flushTimer.isActive(); }
+    // Does what the flush timer does when it fires.
+    void fireScheduledFlush();
+    quint64 generationNumber() const { return m_genID; }
+    // The stream of the running attempt, if any.
+    StreamCall *runningCall() const;
+    // Forgets the running stream without cancelling it, as if its outcome
+    // were already on its way when the generation ends.
+    StreamCall *detachRunningCall();
+
+Q_SIGNALS:
+    void chatChanged();
+    void draftChanged();
+    void attachmentsChanged();
+    void isStreamingChanged();
+    void isThinkingChanged();
+    void statusChanged();
+    void issueChanged();
+    void imageNoticeChanged();
+    void focusTokenChanged();
+    void currentModelNameChanged();
+
+private:
+    // Holds back change signals until the outermost operation ends.
+    class Batch
+    {
+    public:
+        explicit Batch(ChatViewModel &owner) : m_owner(owner) { ++m_owner.m_batchDepth; }
+        ~Batch()
+        {
+            if (--m_owner.m_batchDepth == 0)
+                m_owner.publish();
+        }
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+    private:
+        ChatViewModel &m_owner;
+    };
+
+    enum Field : unsigned {
+        chatField = 1u << 0,
+        draftField = 1u << 1,
+        attachmentsField = 1u << 2,
+        streamingField = 1u << 3,
+        thinkingField = 1u << 4,
+        statusField = 1u << 5,
+        issueField = 1u << 6,
+        imageNoticeField = 1u << 7,
+        focusField = 1u << 8,
+        modelNameField = 1u << 9,
+    };
+
+    // Generation steps.
+    void generate();
+    void runAttempt();
+    void attemptFinished(quint64 gen, const StreamOutcome &outcome);
+    void succeed(const StreamResult &result);
+    void attemptFailed(const ORError &error);
+    void failGeneration();
+    void endUnauthorized();
+    void endGeneration();
+    void discardBufferedText(const QUuid &id);
+
+    ChatMessage *message(const QUuid &id);
+    void resetOpenChat(const Chat &chat);
+    bool conversationHasImages() const;
+
+    // Silent setters; the change is announced when the outermost operation
+    // ends (publish()).
+    void touch(Field field) { m_dirty |= field; }
+    void setStreaming(bool on);
+    void setThinking(bool on);
+    void setStatus(Status status);
+    void setIssue(const std::optional<AppIssue> &issue);
+    void setImageNotice(const std::optional<ImageNotice> &notice);
+    void setAttachments(const QStringList &attachments);
+    void setDraftSilently(const QString &draft);
+    void setCurrentModelName(const std::optional<QString> &name);
+    void publish();
+
+    ChatStore &m_store;
+    ModelRanker &m_ranker;
+    OpenRouterClient &m_client;
+
+    Chat m_chat;
+    QString m_draft;
+    QStringList m_attachments;
+    bool m_isStreaming = false;
+    bool m_isThinking = false;
+    Status m_status = ready;
+    std::optional<AppIssue> m_issue;
+    std::optional<ImageNotice> m_imageNotice;
+    int m_focusToken = 0;
+    std::optional<QString> m_currentModelName;
+
+    std::unique_ptr<Generation> m_task;
+    quint64 m_genID = 0;
+    std::optional<QUuid> m_currentMsgID;
+    QString m_buffer;
+    std::optional<std::chrono::nanoseconds> m_lastFlush; // none: the distant past
+    QTimer m_flushTimer;
+    Clock m_clock;
+    double m_firstChunkDeadline = firstChunkDeadline;
+
+    unsigned m_dirty = 0;
+    int m_batchDepth = 0;
+};

@@ -1,0 +1,75 @@
+// Opening, renaming and pinning chats.
+
+#include "conversation/ChatViewModel.h"
+
+void ChatViewModel::resetOpenChat(const Chat &chat)
+{
+    m_chat = chat;
+    touch(chatField);
+    setDraftSilently(QString());
+    setAttachments({});
+    setIssue(std::nullopt);
+    setImageNotice(std::nullopt);
+    setStatus(ready);
+}
+
+void ChatViewModel::newChat()
+{
+    const Batch batch(*this);
+    stop();
+    resetOpenChat(Chat());
+    ++m_focusToken;
+    touch(focusField);
+}
+
+void ChatViewModel::reset()
+{
+    const Batch batch(*this);
+    stop();
+    resetOpenChat(Chat());
+    setCurrentModelName(std::nullopt);
+}
+
+void ChatViewModel::select(const QUuid &id)
+{
+    if (m_chat.id == id)
+        return;
+    const Batch batch(*this);
+    stop();
+    // The store knows the newest saved version, even one still waiting to be
+    // written.
+    const std::optional<Chat> loaded = m_store.load(id);
+    if (!loaded)
+        return;
+    resetOpenChat(*loaded);
+    ++m_focusToken;
+    touch(focusField);
+}
+
+void ChatViewModel::rename(const QUuid &id, const QString &title)
+{
+    const QString trimmed = title.trimmed();
+    if (trimmed.isEmpty())
+        return;
+    const Batch batch(*this);
+    if (id == m_chat.id) {
+        m_chat.title = trimmed;
+        touch(chatField);
+        m_store.save(m_chat);
+        return;
+    }
+    std::optional<Chat> stored = m_store.load(id);
+    if (!stored)
+        return;
+    stored->title = trimmed;
+    m_store.save(*stored);
+}
+
+void ChatViewModel::pin(const std::optional<QString> &modelId)
+{
+    const Batch batch(*this);
+    m_chat.pinnedModel = modelId;
+    touch(chatField);
+    setImageNotice(std::nullopt);
+    m_store.save(m_chat);
+}
