@@ -1,0 +1,98 @@
+#pragma once
+
+#include "conversation/ChatViewModel.h"
+#include "ranker/ModelRanker.h"
+#include "service/OpenRouterClient.h"
+#include "store/ChatStore.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+#include <optional>
+
+class AppNotifications;
+class OpenRouterAuth;
+class KeyCheckCall;
+
+// The application's root state: whether the user is signed in, the progress
+// of a sign-in, and the long-lived objects (ranker, store, conversation
+// controller). Holds the API key in memory; the key itself lives in the
+// Secret Service. Main thread only.
+class AppModel : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool isSignedIn READ isSignedIn NOTIFY isSignedInChanged)
+    Q_PROPERTY(SignInState signInState READ signInState NOTIFY signInStateChanged)
+    Q_PROPERTY(bool showKeyField READ showKeyField WRITE setShowKeyField NOTIFY showKeyFieldChanged)
+    Q_PROPERTY(std::optional<QString> notice READ notice NOTIFY noticeChanged)
+    Q_PROPERTY(bool showSettings READ showSettings WRITE setShowSettings NOTIFY showSettingsChanged)
+
+public:
+    struct SignInState {
+        enum Phase { idle, working, failed };
+        Phase phase = idle;
+        std::optional<AppIssue> issue; // only when failed
+
+        static SignInState makeIdle() { return {idle, std::nullopt}; }
+        static SignInState makeWorking() { return {working, std::nullopt}; }
+        static SignInState makeFailed(const AppIssue &issue) { return {failed, issue}; }
+        bool operator==(const SignInState &) const = default;
+    };
+
+    static inline const QString revokedNotice =
+        QStringLiteral("Your OpenRouter key was revoked or is no longer valid. Please sign in again.");
+    static inline const QString rejectedPastedKey =
+        QStringLiteral("OpenRouter says that key isn't valid. Check it and try again.");
+    static inline const QString keyringRefused = QStringLiteral("Couldn't save your key to the system keyring.");
+
+    // The start-up sequence: loads the key, builds the ranker, the store and
+    // the controller, subscribes to the notifications and, with a key,
+    // refreshes the models (the cache may serve).
+    explicit AppModel(AppNotifications &notifications, OpenRouterClient &client = OpenRouterClient::shared(),
+                      QObject *parent = nullptr);
+    ~AppModel() override;
+
+    bool isSignedIn() const { return m_isSignedIn; }
+    const SignInState &signInState() const { return m_signInState; }
+    bool showKeyField() const { return m_showKeyField; }
+    void setShowKeyField(bool show);
+    const std::optional<QString> &notice() const { return m_notice; }
+    bool showSettings() const { return m_showSettings; }
+    void setShowSettings(bool show);
+
+    ModelRanker &ranker() { return *m_ranker; }
+    ChatStore &store() { return *m_store; }
+    ChatViewModel &chat() { return *m_chat; }
+
+    void startOAuth();
+    void cancelSignIn();
+    void useOwnKey(const QString &text);
+    void signOut();
+    void refreshModels(bool force);
+    void openKeysPage();
+
+    // Test seam: shortens the browser sign-in's 3-minute limit.
+    void setSignInTimeoutMs(int ms) { m_signInTimeoutMs = ms; }
+
+Q_SIGNALS:
+    void isSignedInChanged();
+    void signInStateChanged();
+    void showKeyFieldChanged();
+    void noticeChanged();
+    void showSettingsChanged();
+
+private:
+    OpenRouterClient &m_client;
+    std::unique_ptr<ModelRanker> m_ranker;
+    std::unique_ptr<ChatStore> m_store;
+    std::unique_ptr<ChatViewModel> m_chat;
+    std::optional<QString> m_key;
+
+    bool m_isSignedIn = false;
+    SignInState m_signInState;
+    bool m_showKeyField = false;
+    std::optional<QString> m_notice;
+    bool m_showSettings = false;
+    int m_signInTimeoutMs = 180000;
+};
