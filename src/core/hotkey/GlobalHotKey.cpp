@@ -9,8 +9,7 @@
 
 namespace {
 
-constexpr xcb_keysym_t spaceKeysym = 0x20; // XK_space
-constexpr uint16_t controlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
+static_assert(GlobalHotKey::modifiers == (XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
 
 xcb_connection_t *x11Connection()
 {
@@ -53,7 +52,7 @@ bool GlobalHotKey::registerHotKey()
     if (root == XCB_WINDOW_NONE)
         return false;
     auto grab = std::make_unique<XcbKeyGrab>(connection, root);
-    if (!grab->grab(spaceKeysym, controlAlt))
+    if (!grab->grab(keysym, modifiers))
         return false;
     m_grab = std::move(grab);
     m_filter = std::make_unique<HotKeyEventFilter>(*this, *m_grab);

@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -18,6 +19,11 @@ class GlobalHotKey : public QObject
     Q_OBJECT
 
 public:
+    // The shortcut as X11 sees it: the space keysym with Control and Mod1
+    // (Alt) held, and no other modifier but Lock and NumLock.
+    static constexpr uint32_t keysym = 0x20;
+    static constexpr uint16_t modifiers = 0x0004 | 0x0008;
+
     explicit GlobalHotKey(QObject *parent = nullptr);
     ~GlobalHotKey() override;
 

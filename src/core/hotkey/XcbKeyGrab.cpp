@@ -94,7 +94,10 @@ void XcbKeyGrab::release()
     for (const Held &held : m_held)
         xcb_ungrab_key(m_connection, held.keycode, m_root, held.modifiers);
     m_held.clear();
-    xcb_flush(m_connection);
+    // A round trip: when this returns the server has dropped the grabs, so
+    // another client that asks for the key next is not refused.
+    CPtr<xcb_get_input_focus_reply_t> sync(
+        xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
 }
 
 void XcbKeyGrab::abandon()
