@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QTimer>
 
 #include <sys/socket.h>
@@ -14,12 +15,13 @@ namespace {
 const QByteArray showRequest = QByteArrayLiteral("show\n");
 // Longest request line accepted; anything longer is not from Tolvi.
 constexpr qint64 maxRequestBytes = 64;
-// A client that says nothing for this long is dropped.
-constexpr int idleClientMs = 5000;
 // Connecting to and writing into a local socket only waits for the kernel,
 // never for the other process; these bound a wedged system, not a slow peer.
 constexpr int connectWaitMs = 2000;
 constexpr int writeWaitMs = 2000;
+// Instances starting together take turns; one that died holding the turn is
+// recognised by its process id and does not block the next.
+constexpr int turnWaitMs = 10000;
 
 // Only processes of the same user may speak for or to Tolvi: in a shared
 // temporary folder anyone could create a socket under our name.
@@ -66,14 +68,16 @@ bool SingleInstance::tryBecomePrimary()
 {
     if (isListening())
         return true;
+    QLockFile turn(m_serverName + QStringLiteral(".lock"));
+    // Without the turn (a foreign file in a shared folder) go on alone rather
+    // than not start at all.
+    turn.tryLock(turnWaitMs);
     if (askRunningInstanceToShow())
         return false;
     if (listen())
         return true;
-    // Another instance may have started listening since we asked; only when
-    // nobody answers is the socket file a leftover of a crash.
-    if (askRunningInstanceToShow())
-        return false;
+    // Nobody answered and yet the name is taken: the socket file is a
+    // leftover of an instance that died without closing it.
     QLocalServer::removeServer(m_serverName);
     listen();
     return true;
@@ -120,7 +124,7 @@ void SingleInstance::acceptConnections()
         }
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readRequest(socket); });
-        QTimer::singleShot(idleClientMs, socket, [socket] { drop(socket); });
+        QTimer::singleShot(m_idleClientMs, socket, [socket] { drop(socket); });
         // Data may have arrived together with the connection.
         if (socket->bytesAvailable() > 0)
             readRequest(socket);

@@ -30,6 +30,8 @@ public:
     bool tryBecomePrimary();
     bool isListening() const;
     QString serverName() const { return m_serverName; }
+    // How long a connected client may stay silent before it is dropped.
+    void setIdleClientTimeout(int ms) { m_idleClientMs = ms; }
 
 Q_SIGNALS:
     // A later instance asked this one to show its window.
@@ -43,4 +45,5 @@ private:
 
     QString m_serverName;
     QLocalServer *m_server = nullptr;
+    int m_idleClientMs = 5000;
 };
