@@ -133,8 +133,13 @@ private Q_SLOTS:
         Chat second = chatWithText(QStringLiteral("second"));
         store.save(first);
         store.save(second);
+        // A view that reloads the chat on the change sees the new state.
+        QString titleSeenOnChange;
+        connect(&store, &ChatStore::summariesChanged, &store,
+            [&] { titleSeenOnChange = store.load(first.id).value_or(Chat()).title; });
         first.title = QStringLiteral("renamed");
         store.save(first);
+        QCOMPARE(titleSeenOnChange, QStringLiteral("renamed"));
 
         QCOMPARE(changed.count(), 3);
         QCOMPARE(idsOf(store.summaries()), (QList<QUuid>{ first.id, second.id }));

@@ -89,12 +89,6 @@ void ChatStore::loadIndex()
                 StoreWriter &writer) { writer.writeFile(index, RecordCodec::encodeSummaries(rebuilt)); });
 }
 
-void ChatStore::setSummaries(QList<ChatSummary> summaries)
-{
-    m_summaries = std::move(summaries);
-    Q_EMIT summariesChanged();
-}
-
 void ChatStore::save(const Chat &chat)
 {
     if (chat.messages.isEmpty())
@@ -109,7 +103,7 @@ void ChatStore::save(const Chat &chat)
     summaries.prepend(stored.summary());
     SummaryOrder::sortNewestFirst(summaries);
     const QList<QUuid> evicted = evictBeyondCap(summaries, stored.id);
-    setSummaries(std::move(summaries));
+    m_summaries = std::move(summaries);
 
     QStringList evictedPaths;
     for (const QUuid &id : evicted)
@@ -124,18 +118,22 @@ void ChatStore::save(const Chat &chat)
     m_pending.insert(stored.id, Pending{ stored, task });
     for (const QUuid &id : evicted)
         m_pending.insert(id, Pending{ std::nullopt, task });
+    // Last, so that anyone reacting to the change already loads the new state.
+    Q_EMIT summariesChanged();
 }
 
 void ChatStore::remove(const QUuid &id)
 {
-    if (m_summaries.removeIf([&id](const ChatSummary &summary) { return summary.id == id; }) > 0)
-        Q_EMIT summariesChanged();
+    const bool listed
+        = m_summaries.removeIf([&id](const ChatSummary &summary) { return summary.id == id; }) > 0;
     const quint64 task
         = enqueue([path = chatPath(id), index = indexPath(), snapshot = m_summaries](StoreWriter &writer) {
               writer.removeFile(path);
               writer.writeFile(index, RecordCodec::encodeSummaries(snapshot));
           });
     m_pending.insert(id, Pending{ std::nullopt, task });
+    if (listed)
+        Q_EMIT summariesChanged();
 }
 
 std::optional<Chat> ChatStore::load(const QUuid &id) const

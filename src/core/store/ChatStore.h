@@ -66,7 +66,6 @@ private:
 
     void startWriter();
     void loadIndex();
-    void setSummaries(QList<ChatSummary> summaries);
     quint64 enqueue(std::function<void(StoreWriter &)> task);
     void forgetWrittenUpTo(quint64 task);
 
