@@ -49,10 +49,11 @@ Reply streamOf(const QJsonObject &form, const QString &model)
     Reply reply;
     if (form.contains("stream_error")) {
         const QJsonObject error = form.value("stream_error").toObject();
-        reply = Reply::streamError(model, pieces, error.value("code"), error.value("message").toString(), options);
+        reply = Reply::streamError(
+            model, pieces, error.value("code"), error.value("message").toString(), options);
     } else if (failing) {
         const QString id = fake::sse::newId();
-        QList<QJsonObject> events{fake::sse::roleChunk(model, id)};
+        QList<QJsonObject> events{ fake::sse::roleChunk(model, id) };
         for (const QString &piece : pieces)
             events.append(fake::sse::contentChunk(model, piece, id));
         events.append(fake::sse::finishChunk(model, QStringLiteral("error"), id));
@@ -71,11 +72,12 @@ Reply plainOf(const QJsonObject &form)
         return Reply::json(status, form.value("json"));
     if (form.contains("body"))
         return Reply::text(status, form.value("body").toString().toUtf8(),
-                           form.value("content_type").toString("text/plain").toUtf8());
+            form.value("content_type").toString("text/plain").toUtf8());
     std::optional<QByteArray> retryAfter;
     if (form.contains("retry_after"))
         retryAfter = form.value("retry_after").toVariant().toString().toUtf8();
-    return Reply::error(status, form.value("message").toString(), retryAfter, form.value("metadata").toObject());
+    return Reply::error(
+        status, form.value("message").toString(), retryAfter, form.value("metadata").toObject());
 }
 
 QJsonObject requestJson(const Request &request)
@@ -83,10 +85,9 @@ QJsonObject requestJson(const Request &request)
     QJsonObject headers;
     for (auto it = request.headers.cbegin(); it != request.headers.cend(); ++it)
         headers.insert(QString::fromLatin1(it.key()), QString::fromUtf8(it.value()));
-    return QJsonObject{{"method", QString::fromLatin1(request.method)},
-                       {"path", QString::fromUtf8(request.path)},
-                       {"headers", headers},
-                       {"body", QString::fromUtf8(request.body)}};
+    return QJsonObject{ { "method", QString::fromLatin1(request.method) },
+        { "path", QString::fromUtf8(request.path) }, { "headers", headers },
+        { "body", QString::fromUtf8(request.body) } };
 }
 
 } // namespace
@@ -99,23 +100,25 @@ FakeScript::FakeScript(fake::FakeService *service)
 
 Reply FakeScript::replyOf(const QJsonObject &form, const QString &model)
 {
-    Reply reply = form.contains("pieces") ? streamOf(form, form.value("model").toString(model)) : plainOf(form);
+    Reply reply
+        = form.contains("pieces") ? streamOf(form, form.value("model").toString(model)) : plainOf(form);
     const QJsonObject extra = form.value("headers").toObject();
     for (auto it = extra.begin(); it != extra.end(); ++it)
-        reply.headers.append({it.key().toUtf8(), it.value().toVariant().toString().toUtf8()});
+        reply.headers.append({ it.key().toUtf8(), it.value().toVariant().toString().toUtf8() });
     reply.headDelayMs = form.value("delay_ms").toInt();
     return reply;
 }
 
 bool FakeScript::load(const QJsonObject &script, QString *error)
 {
-    for (const QString &member : {QStringLiteral("chat"), QStringLiteral("stats"), QStringLiteral("exchange"),
-                                  QStringLiteral("auth_error")})
+    for (const QString &member : { QStringLiteral("chat"), QStringLiteral("stats"),
+             QStringLiteral("exchange"), QStringLiteral("auth_error") })
         if (script.contains(member) && !script.value(member).isObject()) {
             *error = QStringLiteral("\"%1\" must be an object").arg(member);
             return false;
         }
-    for (const QString &member : {QStringLiteral("catalogue"), QStringLiteral("valid_keys"), QStringLiteral("routes")})
+    for (const QString &member :
+        { QStringLiteral("catalogue"), QStringLiteral("valid_keys"), QStringLiteral("routes") })
         if (script.contains(member) && !script.value(member).isArray()) {
             *error = QStringLiteral("\"%1\" must be an array").arg(member);
             return false;
@@ -138,7 +141,8 @@ void FakeScript::apply(const QJsonObject &script)
         const QJsonObject entry = it.value().toObject();
         const QJsonValue body = entry.contains("body")
             ? entry.value("body")
-            : QJsonValue(fake::stats::endpoints(entry.value("uptime").toDouble(100), entry.value("latency").toDouble(500)));
+            : QJsonValue(fake::stats::endpoints(
+                entry.value("uptime").toDouble(100), entry.value("latency").toDouble(500)));
         m_service->setStats(it.key(), body, entry.value("delay_ms").toInt());
     }
     if (script.contains("valid_keys"))
@@ -153,8 +157,8 @@ void FakeScript::apply(const QJsonObject &script)
     }
     for (const QJsonValue &route : script.value("routes").toArray()) {
         const QJsonObject object = route.toObject();
-        m_service->on(object.value("method").toString("GET").toUtf8(), object.value("path").toString().toUtf8(),
-                      replyOf(object.value("reply").toObject(), QString()));
+        m_service->on(object.value("method").toString("GET").toUtf8(),
+            object.value("path").toString().toUtf8(), replyOf(object.value("reply").toObject(), QString()));
     }
 }
 
@@ -171,7 +175,7 @@ std::optional<Reply> FakeScript::chat(const Request &request)
 {
     const QString requested = request.model();
     const QString served = fake::servedModel(requested);
-    for (const QString &key : {requested, QStringLiteral("*")}) {
+    for (const QString &key : { requested, QStringLiteral("*") }) {
         if (!m_chat.contains(key))
             continue;
         const QJsonObject form = m_chat.value(key).toObject();
@@ -195,24 +199,24 @@ std::optional<Reply> FakeScript::control(const Request &request)
         const QJsonDocument document = QJsonDocument::fromJson(request.body, &parseError);
         QString error = document.isObject() ? QString() : QStringLiteral("the script is not a JSON object");
         if (error.isEmpty() && load(document.object(), &error))
-            return Reply::json(200, QJsonObject{{"ok", true}});
-        return Reply::json(400, QJsonObject{{"ok", false}, {"error", error}});
+            return Reply::json(200, QJsonObject{ { "ok", true } });
+        return Reply::json(400, QJsonObject{ { "ok", false }, { "error", error } });
     }
     if (request.method == "POST" && what == "release")
-        return Reply::json(200, QJsonObject{{"released", m_service->release()}});
+        return Reply::json(200, QJsonObject{ { "released", m_service->release() } });
     QJsonArray requests;
     for (const Request &recorded : m_service->requests())
         if (!isControl(recorded))
             requests.append(requestJson(recorded));
     if (request.method == "GET" && what == "requests")
-        return Reply::json(200, QJsonObject{{"requests", requests}});
+        return Reply::json(200, QJsonObject{ { "requests", requests } });
     if (request.method == "DELETE" && what == "requests") {
         m_service->clearRequests();
-        return Reply::json(200, QJsonObject{{"ok", true}});
+        return Reply::json(200, QJsonObject{ { "ok", true } });
     }
     if (request.method == "GET" && what == "status")
-        return Reply::json(200, QJsonObject{{"held", m_service->heldSteps()},
-                                            {"client_closes", m_service->clientCloses()},
-                                            {"requests", requests.size()}});
+        return Reply::json(200,
+            QJsonObject{ { "held", m_service->heldSteps() }, { "client_closes", m_service->clientCloses() },
+                { "requests", requests.size() } });
     return Reply::error(404, QStringLiteral("No such control call."));
 }

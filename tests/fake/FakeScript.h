@@ -26,6 +26,6 @@ private:
     void apply(const QJsonObject &script);
 
     fake::FakeService *m_service;
-    QJsonObject m_chat;            // model (or "*") → reply form
-    QHash<QString, int> m_used;    // replies of a "sequence" already consumed, per model
+    QJsonObject m_chat; // model (or "*") → reply form
+    QHash<QString, int> m_used; // replies of a "sequence" already consumed, per model
 };

@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
-
 #include <cstdio>
 
 namespace {
@@ -45,9 +44,9 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral("A scriptable stand-in for the chat service."));
     parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port to listen on (0: any)."),
-                                        QStringLiteral("port"), QStringLiteral("0"));
-    const QCommandLineOption scriptOption(QStringLiteral("script"), QStringLiteral("JSON script file."),
-                                          QStringLiteral("file"));
+        QStringLiteral("port"), QStringLiteral("0"));
+    const QCommandLineOption scriptOption(
+        QStringLiteral("script"), QStringLiteral("JSON script file."), QStringLiteral("file"));
     parser.addOption(portOption);
     parser.addOption(scriptOption);
     parser.process(app);

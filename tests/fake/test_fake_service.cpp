@@ -13,7 +13,6 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <memory>
 
 using namespace fake;
@@ -38,7 +37,10 @@ public:
         socket.flush();
     }
 
-    bool waitClosed() { return testsupport::waitFor([this] { return closed; }); }
+    bool waitClosed()
+    {
+        return testsupport::waitFor([this] { return closed; });
+    }
     QByteArray head() const { return received.left(received.indexOf("\r\n\r\n")); }
     QByteArray body() const { return received.mid(received.indexOf("\r\n\r\n") + 4); }
 
@@ -49,10 +51,11 @@ public:
 
 QByteArray chatRequest(const QString &model, const QByteArray &key = "sk-or-v1-test")
 {
-    const QByteArray body = QJsonDocument(QJsonObject{{"model", model}, {"stream", true}}).toJson(QJsonDocument::Compact);
+    const QByteArray body
+        = QJsonDocument(QJsonObject{ { "model", model }, { "stream", true } }).toJson(QJsonDocument::Compact);
     return "POST /api/v1/chat/completions HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + key
-        + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
-        + body;
+        + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size())
+        + "\r\n\r\n" + body;
 }
 
 // The "data:" payloads of an event-stream body, in order.
@@ -87,10 +90,10 @@ class TestFakeService : public QObject
     Q_OBJECT
 
 private:
-    Fetched fetch(const QByteArray &verb, const QString &url, const QByteArray &body = {},
-                  const QByteArray &key = {})
+    Fetched fetch(
+        const QByteArray &verb, const QString &url, const QByteArray &body = {}, const QByteArray &key = {})
     {
-        QNetworkRequest request{QUrl(url)};
+        QNetworkRequest request{ QUrl(url) };
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
         if (!key.isEmpty())
             request.setRawHeader("Authorization", "Bearer " + key);
@@ -99,8 +102,8 @@ private:
         std::unique_ptr<QNetworkReply> reply(m_network.sendCustomRequest(request, verb, body));
         if (!testsupport::waitFor([&reply] { return reply->isFinished(); }))
             return {};
-        return Fetched{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
-                       reply->rawHeaderPairs()};
+        return Fetched{ reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
+            reply->rawHeaderPairs() };
     }
 
     QNetworkAccessManager m_network;
@@ -110,8 +113,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("requested");
         QTest::addColumn<QString>("reported");
-        QTest::newRow("named model") << "vendor/small-model:free" << "vendor/small-model:free";
-        QTest::newRow("router") << "openrouter/free" << "vendor/routed-model:free";
+        QTest::newRow("named model") << "vendor/small-model:free"
+                                     << "vendor/small-model:free";
+        QTest::newRow("router") << "openrouter/free"
+                                << "vendor/routed-model:free";
     }
 
     void defaultStreamHasTheServiceShape()
@@ -151,7 +156,7 @@ private Q_SLOTS:
         QCOMPARE(firstDelta.value("role").toString(), "assistant");
         QCOMPARE(firstDelta.value("content").toString(), "");
         QCOMPARE(text, "Hello there.");
-        QCOMPARE(finishes, QStringList({"", "", "", "stop", "stop"}));
+        QCOMPARE(finishes, QStringList({ "", "", "", "stop", "stop" }));
         QVERIFY(QJsonDocument::fromJson(payloads.at(4)).object().value("usage").isObject());
 
         const QList<Request> recorded = service.chatRequests();
@@ -168,7 +173,7 @@ private Q_SLOTS:
         QSignalSpy received(&service, &FakeService::requestReceived);
         RawClient client(service.port());
         const QByteArray request = chatRequest("vendor/a:free");
-        const qsizetype cuts[] = {10, request.indexOf("\r\n\r\n") + 2, request.size() - 5};
+        const qsizetype cuts[] = { 10, request.indexOf("\r\n\r\n") + 2, request.size() - 5 };
         qsizetype from = 0;
         for (qsizetype cut : cuts) {
             client.send(request.mid(from, cut - from));
@@ -189,7 +194,7 @@ private Q_SLOTS:
         QVERIFY(service.start());
         StreamOptions options;
         options.holdEach = true;
-        service.onChat("vendor/a:free", Reply::stream("vendor/a:free", {"Hi"}, options));
+        service.onChat("vendor/a:free", Reply::stream("vendor/a:free", { "Hi" }, options));
         QSignalSpy held(&service, &FakeService::stepHeld);
         RawClient client(service.port());
         client.send(chatRequest("vendor/a:free"));
@@ -235,7 +240,7 @@ private Q_SLOTS:
         options.splitLineEnds = splitLineEnds;
         options.holdSplit = true;
         options.comments = 0;
-        service.onAnyChat(Reply::stream("vendor/a:free", {"Hi"}, options));
+        service.onAnyChat(Reply::stream("vendor/a:free", { "Hi" }, options));
         RawClient client(service.port());
         client.send(chatRequest("vendor/a:free"));
 
@@ -275,11 +280,11 @@ private Q_SLOTS:
         options.usageWithEmptyChoices = variant == 4;
         options.sendDone = variant == 4;
         const Reply replies[] = {
-            Reply::stream(model, {"Hi"}, options),
-            Reply::streamError(model, {"Hi"}, 502, "Provider returned error"),
+            Reply::stream(model, { "Hi" }, options),
+            Reply::streamError(model, { "Hi" }, 502, "Provider returned error"),
             Reply::streamError(model, {}, "server_error", "Provider disconnected unexpectedly"),
-            Reply::events({sse::roleChunk(model), sse::finishChunk(model, "error")}, options),
-            Reply::stream(model, {"Hi"}, options),
+            Reply::events({ sse::roleChunk(model), sse::finishChunk(model, "error") }, options),
+            Reply::stream(model, { "Hi" }, options),
         };
         FakeService service;
         QVERIFY(service.start());
@@ -296,17 +301,22 @@ private Q_SLOTS:
             QCOMPARE(last.value("choices")[0].toObject().value("finish_reason").toString(), "error");
         }
         if (variant == 4)
-            QCOMPARE(QJsonDocument::fromJson(payloads.at(payloads.size() - 2)).object().value("choices").toArray().size(),
-                     0);
+            QCOMPARE(QJsonDocument::fromJson(payloads.at(payloads.size() - 2))
+                         .object()
+                         .value("choices")
+                         .toArray()
+                         .size(),
+                0);
     }
 
     void errorRepliesCarryStatusBodyAndHeaders()
     {
         FakeService service;
         QVERIFY(service.start());
-        service.onChat("vendor/busy:free", Reply::error(429, "Rate limit exceeded: free-models-per-min. ", "30"));
+        service.onChat(
+            "vendor/busy:free", Reply::error(429, "Rate limit exceeded: free-models-per-min. ", "30"));
         service.onChat("vendor/daily:free", replies::dailyLimit());
-        const QByteArray body = QJsonDocument(QJsonObject{{"model", "vendor/busy:free"}}).toJson();
+        const QByteArray body = QJsonDocument(QJsonObject{ { "model", "vendor/busy:free" } }).toJson();
 
         const Fetched busy = fetch("POST", service.apiBase() + "/chat/completions", body, "k");
         QCOMPARE(busy.status, 429);
@@ -314,13 +324,14 @@ private Q_SLOTS:
         QCOMPARE(busy.header("Content-Length").toInt(), busy.body.size());
         QCOMPARE(busy.json().value("error").toObject().value("code").toInt(), 429);
         QCOMPARE(busy.json().value("error").toObject().value("message").toString(),
-                 "Rate limit exceeded: free-models-per-min. ");
+            "Rate limit exceeded: free-models-per-min. ");
 
         const Fetched daily = fetch("POST", service.apiBase() + "/chat/completions",
-                                    QJsonDocument(QJsonObject{{"model", "vendor/daily:free"}}).toJson(), "k");
+            QJsonDocument(QJsonObject{ { "model", "vendor/daily:free" } }).toJson(), "k");
         QCOMPARE(daily.status, 429);
         QVERIFY(daily.header("Retry-After").isEmpty());
-        QVERIFY(daily.json().value("error").toObject().value("message").toString().contains("free-models-per-day"));
+        QVERIFY(daily.json().value("error").toObject().value("message").toString().contains(
+            "free-models-per-day"));
     }
 
     void routesTakeQueuedRepliesFirst()
@@ -328,32 +339,34 @@ private Q_SLOTS:
         FakeService service;
         QVERIFY(service.start());
         service.enqueue("GET", "/api/v1/models", Reply::error(503, "Service temporarily unavailable"));
-        service.on("GET", "/api/v1/models", Reply::json(200, QJsonObject{{"data", QJsonArray{}}, {"mine", true}}));
+        service.on("GET", "/api/v1/models",
+            Reply::json(200, QJsonObject{ { "data", QJsonArray{} }, { "mine", true } }));
         service.setCatalogue(catalogue::sample());
         QCOMPARE(fetch("GET", service.apiBase() + "/models").status, 503);
         QVERIFY(fetch("GET", service.apiBase() + "/models?x=1").json().value("mine").toBool());
 
         const QString chat = service.apiBase() + "/chat/completions";
-        const QByteArray body = QJsonDocument(QJsonObject{{"model", "vendor/a:free"}, {"stream", true}}).toJson();
+        const QByteArray body
+            = QJsonDocument(QJsonObject{ { "model", "vendor/a:free" }, { "stream", true } }).toJson();
         service.enqueueChat("vendor/a:free", Reply::error(502, "Provider returned error"));
-        service.onAnyChat(Reply::stream("vendor/any:free", {"Any"}));
+        service.onAnyChat(Reply::stream("vendor/any:free", { "Any" }));
         QCOMPARE(fetch("POST", chat, body, "k").status, 502);
         QVERIFY(fetch("POST", chat, body, "k").body.contains("\"content\":\"Any\""));
 
         service.reset();
         service.setCatalogue(catalogue::sample());
         QCOMPARE(fetch("GET", service.apiBase() + "/models").json().value("data").toArray().size(),
-                 catalogue::sample().size());
+            catalogue::sample().size());
     }
 
     void keptAliveConnectionServesTheNextRequest()
     {
         FakeService service;
         QVERIFY(service.start());
-        Reply first = Reply::json(200, QJsonObject{{"n", 1}});
+        Reply first = Reply::json(200, QJsonObject{ { "n", 1 } });
         first.closeAfter = false;
         service.enqueue("GET", "/one", first);
-        service.enqueue("GET", "/one", Reply::json(200, QJsonObject{{"n", 2}}));
+        service.enqueue("GET", "/one", Reply::json(200, QJsonObject{ { "n", 2 } }));
         RawClient client(service.port());
         client.send("GET /one HTTP/1.1\r\nHost: x\r\n\r\nGET /one HTTP/1.1\r\nHost: x\r\n\r\n");
         QVERIFY(client.waitClosed());
@@ -369,8 +382,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
         QTest::newRow("any key when none set") << QStringList() << QByteArray("anything") << 200 << "";
-        QTest::newRow("listed key") << QStringList{"good"} << QByteArray("good") << 200 << "";
-        QTest::newRow("unlisted key") << QStringList{"good"} << QByteArray("bad") << 401 << "User not found.";
+        QTest::newRow("listed key") << QStringList{ "good" } << QByteArray("good") << 200 << "";
+        QTest::newRow("unlisted key")
+            << QStringList{ "good" } << QByteArray("bad") << 401 << "User not found.";
         QTest::newRow("no key") << QStringList() << QByteArray() << 401 << "No cookie auth credentials found";
     }
 
@@ -396,16 +410,20 @@ private Q_SLOTS:
     {
         FakeService service;
         QVERIFY(service.start());
-        service.setCatalogue({catalogue::freeModel("vendor/eye:free", "Vendor: Eye (free)", 4096, {"text", "image"})});
+        service.setCatalogue(
+            { catalogue::freeModel("vendor/eye:free", "Vendor: Eye (free)", 4096, { "text", "image" }) });
         service.setStats("vendor/eye:free", stats::endpoints(99.5, 420));
 
-        const QJsonObject entry = fetch("GET", service.apiBase() + "/models").json().value("data")[0].toObject();
+        const QJsonObject entry
+            = fetch("GET", service.apiBase() + "/models").json().value("data")[0].toObject();
         QCOMPARE(entry.value("pricing").toObject().value("prompt").toString(), "0");
         QCOMPARE(entry.value("architecture").toObject().value("modality").toString(), "text+image->text");
         QVERIFY(entry.value("expiration_date").isNull());
 
-        const QJsonObject data
-            = fetch("GET", service.apiBase() + "/models/vendor/eye:free/endpoints").json().value("data").toObject();
+        const QJsonObject data = fetch("GET", service.apiBase() + "/models/vendor/eye:free/endpoints")
+                                     .json()
+                                     .value("data")
+                                     .toObject();
         QCOMPARE(data.value("id").toString(), "vendor/eye:free");
         const QJsonObject endpoint = data.value("endpoints")[0].toObject();
         QCOMPARE(endpoint.value("uptime_last_30m").toDouble(), 99.5);
@@ -425,18 +443,18 @@ private Q_SLOTS:
         const QString challenge = QString::fromLatin1(
             QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256)
                 .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-        const Fetched page = fetch("GET", service.origin() + "/auth?callback_url="
-                                       + QUrl::toPercentEncoding("http://localhost:4242/callback")
-                                       + "&code_challenge=" + challenge + "&code_challenge_method=S256&state=s1&key_label=Tolvi");
+        const Fetched page = fetch("GET",
+            service.origin()
+                + "/auth?callback_url=" + QUrl::toPercentEncoding("http://localhost:4242/callback")
+                + "&code_challenge=" + challenge + "&code_challenge_method=S256&state=s1&key_label=Tolvi");
         QCOMPARE(page.status, 302);
         QCOMPARE(page.header("Location"), "http://localhost:4242/callback?code=code-1");
 
         auto exchange = [&](const QString &code, const QString &withVerifier) {
             return fetch("POST", service.apiBase() + "/auth/keys",
-                         QJsonDocument(QJsonObject{{"code", code},
-                                                   {"code_verifier", withVerifier},
-                                                   {"code_challenge_method", "S256"}})
-                             .toJson());
+                QJsonDocument(QJsonObject{ { "code", code }, { "code_verifier", withVerifier },
+                                  { "code_challenge_method", "S256" } })
+                    .toJson());
         };
         const Fetched good = exchange("code-1", verifier);
         QCOMPARE(good.status, 200);
@@ -446,23 +464,25 @@ private Q_SLOTS:
         QCOMPARE(exchange("code-1", "wrong").status, 403);
 
         service.setAuthError("access_denied", "No thanks");
-        QCOMPARE(fetch("GET", service.origin() + "/auth?callback_url=http://localhost:1/callback").header("Location"),
-                 "http://localhost:1/callback?error=access_denied&error_description=No%20thanks");
+        QCOMPARE(fetch("GET", service.origin() + "/auth?callback_url=http://localhost:1/callback")
+                     .header("Location"),
+            "http://localhost:1/callback?error=access_denied&error_description=No%20thanks");
     }
 
     void clientCloseIsNoticed()
     {
         FakeService service;
         QVERIFY(service.start());
-        service.onAnyChat(Reply::stream("vendor/a:free", {"Hi"}, [] {
+        service.onAnyChat(Reply::stream("vendor/a:free", { "Hi" }, [] {
             StreamOptions options;
-            options.holdAt = {1};
+            options.holdAt = { 1 };
             return options;
         }()));
         QSignalSpy closes(&service, &FakeService::clientClosed);
         QNetworkRequest request(QUrl(service.apiBase() + "/chat/completions"));
         request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
-        std::unique_ptr<QNetworkReply> reply(m_network.post(request, chatRequest("vendor/a:free").split('\n').last()));
+        std::unique_ptr<QNetworkReply> reply(
+            m_network.post(request, chatRequest("vendor/a:free").split('\n').last()));
         QVERIFY(testsupport::waitFor([&] { return service.heldSteps() == 1; }));
         QVERIFY(testsupport::waitFor([&] { return reply->bytesAvailable() > 0; }));
         reply->abort();
@@ -484,15 +504,18 @@ private Q_SLOTS:
         scriptFile.close();
 
         QProcess program;
-        program.start(TOLVI_FAKE_SERVICE_PATH, {"--script", scriptFile.fileName()});
-        QVERIFY(testsupport::waitFor([&] { return program.canReadLine() || program.state() == QProcess::NotRunning; }));
+        program.start(TOLVI_FAKE_SERVICE_PATH, { "--script", scriptFile.fileName() });
+        QVERIFY(testsupport::waitFor(
+            [&] { return program.canReadLine() || program.state() == QProcess::NotRunning; }));
         const QByteArray line = program.readLine().trimmed();
         QVERIFY2(line.startsWith("PORT "), line.constData());
         const QString origin = "http://127.0.0.1:" + QString::fromLatin1(line.mid(5));
         const QString chat = origin + "/api/v1/chat/completions";
-        const QByteArray x = QJsonDocument(QJsonObject{{"model", "vendor/x:free"}, {"stream", true}}).toJson();
+        const QByteArray x
+            = QJsonDocument(QJsonObject{ { "model", "vendor/x:free" }, { "stream", true } }).toJson();
 
-        QCOMPARE(fetch("GET", origin + "/api/v1/models").json().value("data").toArray().size(), catalogue::sample().size());
+        QCOMPARE(fetch("GET", origin + "/api/v1/models").json().value("data").toArray().size(),
+            catalogue::sample().size());
         QCOMPARE(fetch("GET", origin + "/api/v1/key", {}, "k2").status, 401);
         QCOMPARE(fetch("POST", chat, x, "k1").status, 503);
         QVERIFY(fetch("POST", chat, x, "k1").body.contains("\"content\":\"Second.\""));
@@ -501,17 +524,17 @@ private Q_SLOTS:
         const QByteArray script = R"({"chat": {"*": {"pieces": ["Held."], "hold_at": [0]}}})";
         QCOMPARE(fetch("POST", origin + "/__fake/script", script).status, 200);
         QCOMPARE(fetch("POST", origin + "/__fake/script", "[1]").status, 400);
-        QNetworkRequest request{QUrl(chat)};
+        QNetworkRequest request{ QUrl(chat) };
         request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
         std::unique_ptr<QNetworkReply> held(m_network.post(request, x));
-        QVERIFY(testsupport::waitFor([&] {
-            return fetch("GET", origin + "/__fake/status").json().value("held").toInt() == 1;
-        }));
+        QVERIFY(testsupport::waitFor(
+            [&] { return fetch("GET", origin + "/__fake/status").json().value("held").toInt() == 1; }));
         QVERIFY(fetch("POST", origin + "/__fake/release").json().value("released").toBool());
         QVERIFY(testsupport::waitFor([&] { return held->isFinished(); }));
         QVERIFY(held->readAll().contains("\"content\":\"Held.\""));
 
-        const QJsonArray requests = fetch("GET", origin + "/__fake/requests").json().value("requests").toArray();
+        const QJsonArray requests
+            = fetch("GET", origin + "/__fake/requests").json().value("requests").toArray();
         QCOMPARE(requests.size(), 6); // models, key, three chats, the held chat
         QCOMPARE(requests.last().toObject().value("path").toString(), "/api/v1/chat/completions");
         QVERIFY(requests.last().toObject().value("body").toString().contains("vendor/x:free"));

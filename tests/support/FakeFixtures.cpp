@@ -14,55 +14,47 @@ QString modalityOf(const QStringList &inputs, const QStringList &outputs)
 }
 
 QJsonObject entry(const QString &id, const QString &name, int contextLength, const QStringList &inputs,
-                  const QStringList &outputs, const QString &prompt, const QString &completion)
+    const QStringList &outputs, const QString &prompt, const QString &completion)
 {
     const QString canonical = id.section(QLatin1Char(':'), 0, 0);
-    return QJsonObject{
-        {"id", id},
-        {"canonical_slug", canonical + QStringLiteral("-20250101")},
-        {"hugging_face_id", canonical},
-        {"name", name},
-        {"created", 1750000000},
-        {"description", QStringLiteral("A model for tests.")},
-        {"context_length", contextLength},
-        {"architecture", QJsonObject{{"modality", modalityOf(inputs, outputs)},
-                                     {"input_modalities", QJsonArray::fromStringList(inputs)},
-                                     {"output_modalities", QJsonArray::fromStringList(outputs)},
-                                     {"tokenizer", "Other"},
-                                     {"instruct_type", QJsonValue::Null}}},
-        {"pricing", QJsonObject{{"prompt", prompt},
-                                {"completion", completion},
-                                {"request", "0"},
-                                {"image", "0"},
-                                {"web_search", "0"},
-                                {"internal_reasoning", "0"}}},
-        {"top_provider", QJsonObject{{"context_length", contextLength},
-                                     {"max_completion_tokens", QJsonValue::Null},
-                                     {"is_moderated", false}}},
-        {"per_request_limits", QJsonValue::Null},
-        {"supported_parameters", QJsonArray{"max_tokens", "temperature", "stop"}},
-        {"default_parameters", QJsonObject{}},
-        {"expiration_date", QJsonValue::Null}};
+    return QJsonObject{ { "id", id }, { "canonical_slug", canonical + QStringLiteral("-20250101") },
+        { "hugging_face_id", canonical }, { "name", name }, { "created", 1750000000 },
+        { "description", QStringLiteral("A model for tests.") }, { "context_length", contextLength },
+        { "architecture",
+            QJsonObject{ { "modality", modalityOf(inputs, outputs) },
+                { "input_modalities", QJsonArray::fromStringList(inputs) },
+                { "output_modalities", QJsonArray::fromStringList(outputs) }, { "tokenizer", "Other" },
+                { "instruct_type", QJsonValue::Null } } },
+        { "pricing",
+            QJsonObject{ { "prompt", prompt }, { "completion", completion }, { "request", "0" },
+                { "image", "0" }, { "web_search", "0" }, { "internal_reasoning", "0" } } },
+        { "top_provider",
+            QJsonObject{ { "context_length", contextLength }, { "max_completion_tokens", QJsonValue::Null },
+                { "is_moderated", false } } },
+        { "per_request_limits", QJsonValue::Null },
+        { "supported_parameters", QJsonArray{ "max_tokens", "temperature", "stop" } },
+        { "default_parameters", QJsonObject{} }, { "expiration_date", QJsonValue::Null } };
 }
 
 } // namespace
 
 QJsonObject freeModel(const QString &id, const QString &name, int contextLength, const QStringList &inputs,
-                      const QStringList &outputs)
+    const QStringList &outputs)
 {
     return entry(id, name, contextLength, inputs, outputs, QStringLiteral("0"), QStringLiteral("0"));
 }
 
 QJsonObject paidModel(const QString &id, const QString &name, int contextLength, const QString &prompt,
-                      const QString &completion)
+    const QString &completion)
 {
-    return entry(id, name, contextLength, {QStringLiteral("text")}, {QStringLiteral("text")}, prompt, completion);
+    return entry(
+        id, name, contextLength, { QStringLiteral("text") }, { QStringLiteral("text") }, prompt, completion);
 }
 
 QJsonObject router()
 {
     return freeModel(QStringLiteral("openrouter/free"), QStringLiteral("Free Models Router"), 200000,
-                     {QStringLiteral("text"), QStringLiteral("image")}, {QStringLiteral("text")});
+        { QStringLiteral("text"), QStringLiteral("image") }, { QStringLiteral("text") });
 }
 
 QJsonObject expiring(QJsonObject entry, const QString &date)
@@ -73,12 +65,14 @@ QJsonObject expiring(QJsonObject entry, const QString &date)
 
 QJsonArray sample()
 {
-    const QStringList textImage{QStringLiteral("text"), QStringLiteral("image")};
+    const QStringList textImage{ QStringLiteral("text"), QStringLiteral("image") };
     return QJsonArray{
-        freeModel(QStringLiteral("vendor/small-model:free"), QStringLiteral("Vendor: Small Model (free)"), 32768),
-        freeModel(QStringLiteral("vendor/vision-model:free"), QStringLiteral("Vendor: Vision Model (free)"), 131072,
-                  textImage),
-        freeModel(QStringLiteral("other/large-model:free"), QStringLiteral("Other: Large Model (free)"), 163840),
+        freeModel(
+            QStringLiteral("vendor/small-model:free"), QStringLiteral("Vendor: Small Model (free)"), 32768),
+        freeModel(QStringLiteral("vendor/vision-model:free"), QStringLiteral("Vendor: Vision Model (free)"),
+            131072, textImage),
+        freeModel(
+            QStringLiteral("other/large-model:free"), QStringLiteral("Other: Large Model (free)"), 163840),
         router(),
         paidModel(QStringLiteral("vendor/paid-model"), QStringLiteral("Vendor: Paid Model")),
     };
@@ -90,38 +84,33 @@ namespace stats {
 
 QJsonObject latency(double p50)
 {
-    return QJsonObject{{"p50", p50}, {"p75", p50 * 1.35}, {"p90", p50 * 1.8}, {"p99", p50 * 3.5}};
+    return QJsonObject{ { "p50", p50 }, { "p75", p50 * 1.35 }, { "p90", p50 * 1.8 }, { "p99", p50 * 3.5 } };
 }
 
 QJsonObject endpoint(const QJsonValue &uptime, const QJsonValue &latency, const QString &provider)
 {
-    return QJsonObject{{"name", provider + QStringLiteral(" | model")},
-                       {"model_name", QStringLiteral("Model")},
-                       {"context_length", 131072},
-                       {"pricing", QJsonObject{{"prompt", "0"}, {"completion", "0"}}},
-                       {"provider_name", provider},
-                       {"tag", provider.toLower()},
-                       {"quantization", "fp8"},
-                       {"max_completion_tokens", QJsonValue::Null},
-                       {"supported_parameters", QJsonArray{"max_tokens", "temperature"}},
-                       {"status", 0},
-                       {"uptime_last_30m", uptime},
-                       {"supports_implicit_caching", false},
-                       {"latency_last_30m", latency},
-                       {"throughput_last_30m", QJsonObject{{"p50", 85.3}, {"p75", 70.1}, {"p90", 52.4}, {"p99", 20.9}}}};
+    return QJsonObject{ { "name", provider + QStringLiteral(" | model") },
+        { "model_name", QStringLiteral("Model") }, { "context_length", 131072 },
+        { "pricing", QJsonObject{ { "prompt", "0" }, { "completion", "0" } } }, { "provider_name", provider },
+        { "tag", provider.toLower() }, { "quantization", "fp8" },
+        { "max_completion_tokens", QJsonValue::Null },
+        { "supported_parameters", QJsonArray{ "max_tokens", "temperature" } }, { "status", 0 },
+        { "uptime_last_30m", uptime }, { "supports_implicit_caching", false },
+        { "latency_last_30m", latency },
+        { "throughput_last_30m",
+            QJsonObject{ { "p50", 85.3 }, { "p75", 70.1 }, { "p90", 52.4 }, { "p99", 20.9 } } } };
 }
 
 QJsonObject endpoints(const QJsonArray &list)
 {
-    return QJsonObject{{"data", QJsonObject{{"created", 1750000000},
-                                            {"description", QStringLiteral("A model for tests.")},
-                                            {"architecture", QJsonObject{{"modality", "text->text"}}},
-                                            {"endpoints", list}}}};
+    return QJsonObject{ { "data",
+        QJsonObject{ { "created", 1750000000 }, { "description", QStringLiteral("A model for tests.") },
+            { "architecture", QJsonObject{ { "modality", "text->text" } } }, { "endpoints", list } } } };
 }
 
 QJsonObject endpoints(double uptime, double latencyP50)
 {
-    return endpoints(QJsonArray{endpoint(uptime, latency(latencyP50))});
+    return endpoints(QJsonArray{ endpoint(uptime, latency(latencyP50)) });
 }
 
 } // namespace stats
@@ -132,12 +121,11 @@ namespace {
 
 QJsonObject rateHeaders(const QByteArray &limit)
 {
-    const qint64 nextMidnight = QDateTime(QDateTime::currentDateTimeUtc().date().addDays(1), QTime(0, 0),
-                                          Qt::UTC)
-                                    .toMSecsSinceEpoch();
-    return QJsonObject{{"X-RateLimit-Limit", QString::fromLatin1(limit)},
-                       {"X-RateLimit-Remaining", "0"},
-                       {"X-RateLimit-Reset", QString::number(nextMidnight)}};
+    const qint64 nextMidnight
+        = QDateTime(QDateTime::currentDateTimeUtc().date().addDays(1), QTime(0, 0), Qt::UTC)
+              .toMSecsSinceEpoch();
+    return QJsonObject{ { "X-RateLimit-Limit", QString::fromLatin1(limit) }, { "X-RateLimit-Remaining", "0" },
+        { "X-RateLimit-Reset", QString::number(nextMidnight) } };
 }
 
 } // namespace
@@ -149,25 +137,25 @@ Reply dailyLimit(bool highBalance)
         : QStringLiteral("Rate limit exceeded: free-models-per-day. Add 10 credits to unlock 1000 free model "
                          "requests per day");
     return Reply::error(429, message, std::nullopt,
-                        QJsonObject{{"headers", rateHeaders(highBalance ? "1000" : "50")},
-                                    {"provider_name", QJsonValue::Null}});
+        QJsonObject{
+            { "headers", rateHeaders(highBalance ? "1000" : "50") }, { "provider_name", QJsonValue::Null } });
 }
 
 Reply minuteLimit(const std::optional<QByteArray> &retryAfter)
 {
     return Reply::error(429, QStringLiteral("Rate limit exceeded: free-models-per-min. "), retryAfter,
-                        QJsonObject{{"headers", rateHeaders("20")}, {"provider_name", QJsonValue::Null}});
+        QJsonObject{ { "headers", rateHeaders("20") }, { "provider_name", QJsonValue::Null } });
 }
 
 Reply upstreamRateLimited(const QString &model, int retryAfterSeconds)
 {
     const QString raw = model
-        + QStringLiteral(" is temporarily rate-limited upstream. Please retry shortly, or add your own key to "
-                         "accumulate your rate limits.");
+        + QStringLiteral(
+            " is temporarily rate-limited upstream. Please retry shortly, or add your own key to "
+            "accumulate your rate limits.");
     return Reply::error(429, QStringLiteral("Provider returned error"), QByteArray::number(retryAfterSeconds),
-                        QJsonObject{{"raw", raw},
-                                    {"provider_name", "Example"},
-                                    {"retry_after_seconds", retryAfterSeconds}});
+        QJsonObject{
+            { "raw", raw }, { "provider_name", "Example" }, { "retry_after_seconds", retryAfterSeconds } });
 }
 
 Reply unauthorized()
@@ -188,7 +176,7 @@ Reply noEndpoints(const QString &model)
 Reply providerError(int status)
 {
     return Reply::error(status, QStringLiteral("Provider returned error"), std::nullopt,
-                        QJsonObject{{"raw", "upstream connect error"}, {"provider_name", "Example"}});
+        QJsonObject{ { "raw", "upstream connect error" }, { "provider_name", "Example" } });
 }
 
 } // namespace replies

@@ -15,11 +15,11 @@ namespace fake {
 // modality lists, "expiration_date", and members the client ignores.
 namespace catalogue {
 QJsonObject freeModel(const QString &id, const QString &name, int contextLength = 131072,
-                      const QStringList &inputs = {QStringLiteral("text")},
-                      const QStringList &outputs = {QStringLiteral("text")});
+    const QStringList &inputs = { QStringLiteral("text") },
+    const QStringList &outputs = { QStringLiteral("text") });
 QJsonObject paidModel(const QString &id, const QString &name, int contextLength = 131072,
-                      const QString &prompt = QStringLiteral("0.0000001"),
-                      const QString &completion = QStringLiteral("0.0000004"));
+    const QString &prompt = QStringLiteral("0.0000001"),
+    const QString &completion = QStringLiteral("0.0000004"));
 QJsonObject router(); // "openrouter/free", "Free Models Router"
 // Returns entry with "expiration_date" set ("YYYY-MM-DD", or null when empty).
 QJsonObject expiring(QJsonObject entry, const QString &date);
@@ -33,8 +33,8 @@ namespace stats {
 QJsonObject latency(double p50);
 // One endpoint; uptime and latency may be a number, null, or (latency) an
 // object of percentiles.
-QJsonObject endpoint(const QJsonValue &uptime, const QJsonValue &latency,
-                     const QString &provider = QStringLiteral("Example"));
+QJsonObject endpoint(
+    const QJsonValue &uptime, const QJsonValue &latency, const QString &provider = QStringLiteral("Example"));
 // {"data":{"endpoints":[...]}}; the fake fills in "id" and "name".
 QJsonObject endpoints(const QJsonArray &list);
 // One healthy-looking endpoint with this uptime (percent) and median latency.
@@ -43,13 +43,13 @@ QJsonObject endpoints(double uptime, double latencyP50);
 
 // Error replies as the service sends them.
 namespace replies {
-Reply dailyLimit(bool highBalance = false);                   // 429 free-models-per-day
+Reply dailyLimit(bool highBalance = false); // 429 free-models-per-day
 Reply minuteLimit(const std::optional<QByteArray> &retryAfter = {}); // 429 free-models-per-min
 Reply upstreamRateLimited(const QString &model, int retryAfterSeconds); // 429 from the provider
-Reply unauthorized();                                        // 401 "User not found."
-Reply invalidModel(const QString &model);                    // 400 "... is not a valid model ID"
-Reply noEndpoints(const QString &model);                     // 404 "No endpoints found for ..."
-Reply providerError(int status = 502);                       // "Provider returned error"
+Reply unauthorized(); // 401 "User not found."
+Reply invalidModel(const QString &model); // 400 "... is not a valid model ID"
+Reply noEndpoints(const QString &model); // 404 "No endpoints found for ..."
+Reply providerError(int status = 502); // "Provider returned error"
 } // namespace replies
 
 } // namespace fake

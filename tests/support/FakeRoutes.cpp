@@ -18,7 +18,8 @@ const QByteArray apiPrefix = "/api/v1";
 QString s256(const QString &verifier)
 {
     const QByteArray digest = QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256);
-    return QString::fromLatin1(digest.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    return QString::fromLatin1(
+        digest.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
 QString queryValue(const QUrlQuery &query, const QString &name)
@@ -36,18 +37,16 @@ std::optional<Reply> takeQueued(QList<Reply> *queue)
 Reply nonStreamingCompletion(const QString &model)
 {
     const QString id = sse::newId();
-    return Reply::json(
-        200, QJsonObject{{"id", id},
-                         {"provider", "Example"},
-                         {"model", model},
-                         {"object", "chat.completion"},
-                         {"created", QDateTime::currentSecsSinceEpoch()},
-                         {"choices", QJsonArray{QJsonObject{
-                                         {"index", 0},
-                                         {"message", QJsonObject{{"role", "assistant"}, {"content", "Hello there."}}},
-                                         {"finish_reason", "stop"},
-                                         {"native_finish_reason", "stop"}}}},
-                         {"usage", QJsonObject{{"prompt_tokens", 12}, {"completion_tokens", 3}, {"total_tokens", 15}}}});
+    return Reply::json(200,
+        QJsonObject{ { "id", id }, { "provider", "Example" }, { "model", model },
+            { "object", "chat.completion" }, { "created", QDateTime::currentSecsSinceEpoch() },
+            { "choices",
+                QJsonArray{ QJsonObject{ { "index", 0 },
+                    { "message", QJsonObject{ { "role", "assistant" }, { "content", "Hello there." } } },
+                    { "finish_reason", "stop" }, { "native_finish_reason", "stop" } } } },
+            { "usage",
+                QJsonObject{
+                    { "prompt_tokens", 12 }, { "completion_tokens", 3 }, { "total_tokens", 15 } } } });
 }
 
 } // namespace
@@ -59,7 +58,8 @@ bool isChatRequest(const Request &request)
 
 QString servedModel(const QString &requested)
 {
-    return requested == QLatin1String("openrouter/free") ? QStringLiteral("vendor/routed-model:free") : requested;
+    return requested == QLatin1String("openrouter/free") ? QStringLiteral("vendor/routed-model:free")
+                                                         : requested;
 }
 
 QString freshKey()
@@ -86,7 +86,8 @@ std::optional<Reply> FakeService::Private::routed(const Request &request)
     if (responder)
         if (std::optional<Reply> reply = responder(request))
             return reply;
-    const QList<QByteArray> keys{request.method + ' ' + request.path, request.method + ' ' + request.pathOnly()};
+    const QList<QByteArray> keys{ request.method + ' ' + request.path,
+        request.method + ' ' + request.pathOnly() };
     for (const QByteArray &key : keys)
         if (std::optional<Reply> reply = takeQueued(queued.contains(key) ? &queued[key] : nullptr))
             return reply;
@@ -112,7 +113,7 @@ std::optional<Reply> FakeService::Private::fixture(const Request &request)
         return std::nullopt;
     const QByteArray call = path.mid(apiPrefix.size());
     if (request.method == "GET" && call == "/models")
-        return Reply::json(200, QJsonObject{{"data", catalogue}, {"total_count", catalogue.size()}});
+        return Reply::json(200, QJsonObject{ { "data", catalogue }, { "total_count", catalogue.size() } });
     if (request.method == "GET" && call.startsWith("/models/") && call.endsWith("/endpoints"))
         return endpoints(call);
     if (request.method == "GET" && call == "/key")
@@ -127,7 +128,8 @@ std::optional<Reply> FakeService::Private::keyProblem(const Request &request) co
     const QString key = request.bearer();
     if (key.isEmpty())
         return Reply::error(401, QStringLiteral("No cookie auth credentials found"));
-    const bool valid = !validKeys || validKeys->contains(key) || (!exchangeKey.isEmpty() && key == exchangeKey);
+    const bool valid
+        = !validKeys || validKeys->contains(key) || (!exchangeKey.isEmpty() && key == exchangeKey);
     if (!valid)
         return Reply::error(401, QStringLiteral("User not found."));
     return std::nullopt;
@@ -139,18 +141,17 @@ Reply FakeService::Private::keyInfo(const Request &request) const
         return *problem;
     const QString key = request.bearer();
     const QString label = key.size() > 14 ? key.left(11) + QStringLiteral("...") + key.right(3) : key;
-    return Reply::json(200, QJsonObject{{"data", QJsonObject{{"label", label},
-                                                             {"limit", QJsonValue::Null},
-                                                             {"usage", 0},
-                                                             {"is_free_tier", true},
-                                                             {"limit_remaining", QJsonValue::Null},
-                                                             {"is_provisioning_key", false}}}});
+    return Reply::json(200,
+        QJsonObject{ { "data",
+            QJsonObject{ { "label", label }, { "limit", QJsonValue::Null }, { "usage", 0 },
+                { "is_free_tier", true }, { "limit_remaining", QJsonValue::Null },
+                { "is_provisioning_key", false } } } });
 }
 
 Reply FakeService::Private::endpoints(const QByteArray &call) const
 {
-    const QByteArray encoded = call.mid(int(qstrlen("/models/")), call.size() - int(qstrlen("/models/"))
-                                                                     - int(qstrlen("/endpoints")));
+    const QByteArray encoded = call.mid(
+        int(qstrlen("/models/")), call.size() - int(qstrlen("/models/")) - int(qstrlen("/endpoints")));
     const QString id = QString::fromUtf8(QByteArray::fromPercentEncoding(encoded));
     if (!stats.contains(id))
         return Reply::error(404, QStringLiteral("No endpoints found for %1.").arg(id));
@@ -181,7 +182,7 @@ Reply FakeService::Private::exchange(const Request &request) const
         return Reply::error(403, QStringLiteral("Invalid authorization code."));
     if (!lastChallenge.isEmpty() && s256(body.value("code_verifier").toString()) != lastChallenge)
         return Reply::error(403, QStringLiteral("Invalid code_verifier."));
-    return Reply::json(200, QJsonObject{{"key", exchangeKey}, {"user_id", "user_2fAkEsErViCe"}});
+    return Reply::json(200, QJsonObject{ { "key", exchangeKey }, { "user_id", "user_2fAkEsErViCe" } });
 }
 
 Reply FakeService::Private::signInPage(const Request &request)
@@ -206,7 +207,7 @@ Reply FakeService::Private::signInPage(const Request &request)
     }
     const QByteArray separator = callback.contains(QLatin1Char('?')) ? "&" : "?";
     Reply reply = Reply::text(302, QByteArray(), "text/html");
-    reply.headers.append({"Location", callback.toUtf8() + separator + answer});
+    reply.headers.append({ "Location", callback.toUtf8() + separator + answer });
     return reply;
 }
 
@@ -220,7 +221,7 @@ Reply FakeService::Private::defaultChat(const Request &request) const
         return Reply::error(400, QStringLiteral("No models provided"));
     if (!body.value("stream").toBool())
         return nonStreamingCompletion(servedModel(model));
-    return Reply::stream(servedModel(model), {QStringLiteral("Hello"), QStringLiteral(" there.")});
+    return Reply::stream(servedModel(model), { QStringLiteral("Hello"), QStringLiteral(" there.") });
 }
 
 } // namespace fake

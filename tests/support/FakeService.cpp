@@ -18,20 +18,34 @@ const qsizetype maxHead = 64 * 1024;
 QByteArray reasonOf(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 402: return "Payment Required";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 408: return "Request Timeout";
-    case 429: return "Too Many Requests";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 302:
+        return "Found";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 402:
+        return "Payment Required";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 408:
+        return "Request Timeout";
+    case 429:
+        return "Too Many Requests";
+    case 500:
+        return "Internal Server Error";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -198,10 +212,11 @@ private:
         }
         if (!has("Connection"))
             headers.append(qMakePair(QByteArray("Connection"),
-                                      QByteArray(m_reply.closeAfter || m_reply.streaming ? "close" : "keep-alive")));
+                QByteArray(m_reply.closeAfter || m_reply.streaming ? "close" : "keep-alive")));
         if (!has("Content-Type") && !m_reply.body.isEmpty())
             headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/json")));
-        QByteArray bytes = "HTTP/1.1 " + QByteArray::number(m_reply.status) + ' ' + reasonOf(m_reply.status) + "\r\n";
+        QByteArray bytes
+            = "HTTP/1.1 " + QByteArray::number(m_reply.status) + ' ' + reasonOf(m_reply.status) + "\r\n";
         for (const auto &header : headers)
             bytes += header.first + ": " + header.second + "\r\n";
         return bytes + "\r\n";
@@ -347,7 +362,7 @@ void FakeService::setCatalogue(const QJsonArray &data)
 
 void FakeService::setStats(const QString &modelId, const QJsonValue &body, int delayMs)
 {
-    d->stats.insert(modelId, Private::Stats{body, delayMs});
+    d->stats.insert(modelId, Private::Stats{ body, delayMs });
 }
 
 void FakeService::setValidKeys(const QStringList &keys)

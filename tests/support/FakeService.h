@@ -10,7 +10,6 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <optional>
 
@@ -28,7 +27,7 @@ namespace fake {
 // so that pieces separated by a delay or a hold reach the client separately).
 struct Step {
     QByteArray bytes;
-    int delayMs = 0;   // wait this long before writing it
+    int delayMs = 0; // wait this long before writing it
     bool held = false; // then wait until the test calls FakeService::release()
 };
 
@@ -37,45 +36,45 @@ struct Step {
 // ("chat.completion.chunk") and "created"; pass the same id to make the
 // chunks of one stream agree (an empty id draws a fresh one).
 namespace sse {
-QString newId();                                             // "gen-1780000000-AbCd..."
-QByteArray comment();                                        // ": OPENROUTER PROCESSING\n\n"
-QByteArray event(const QJsonObject &object);                 // "data: {...}\n\n"
+QString newId(); // "gen-1780000000-AbCd..."
+QByteArray comment(); // ": OPENROUTER PROCESSING\n\n"
+QByteArray event(const QJsonObject &object); // "data: {...}\n\n"
 QJsonObject roleChunk(const QString &model, const QString &id = {}); // role "assistant", empty content
 QJsonObject contentChunk(const QString &model, const QString &text, const QString &id = {});
 QJsonObject reasoningChunk(const QString &model, const QString &reasoning, const QString &id = {});
-QJsonObject finishChunk(const QString &model, const QString &reason = QStringLiteral("stop"),
-                        const QString &id = {});
+QJsonObject finishChunk(
+    const QString &model, const QString &reason = QStringLiteral("stop"), const QString &id = {});
 // The closing usage chunk: one choice with an empty delta and
 // "finish_reason":"stop", or "choices":[] when emptyChoices.
 QJsonObject usageChunk(const QString &model, bool emptyChoices = false, const QString &id = {});
 // A top-level "error" (code a number or a string such as "server_error")
 // beside "finish_reason":"error" in the first choice.
 QJsonObject errorChunk(const QString &model, const QJsonValue &code, const QString &message,
-                       const QJsonObject &metadata = {}, const QString &id = {});
+    const QJsonObject &metadata = {}, const QString &id = {});
 QByteArray done(); // "data: [DONE]\n\n"
 } // namespace sse
 
 struct StreamOptions {
-    int comments = 1;               // keep-alive comments before the first event
-    bool commentsBetween = false;   // one more keep-alive comment before every later event
-    int eventDelayMs = 0;           // delay before each event
-    int stallBeforeFirstMs = 0;     // delay before the first event (instead of eventDelayMs)
-    bool holdEach = false;          // every event (including [DONE]) waits for release()
-    QList<int> holdAt;              // these events wait for release(); 0 is the first event
-    bool crlf = false;              // CRLF line ends
-    bool splitEvents = false;       // each event written in two pieces, cut inside its JSON
-    bool splitLineEnds = false;     // each event cut inside its line ends (between CR and LF with crlf)
-    int splitDelayMs = 20;          // delay before the second piece of a split event
-    bool holdSplit = false;         // the second piece waits for release() instead
-    bool sendDone = true;           // end with "data: [DONE]"
+    int comments = 1; // keep-alive comments before the first event
+    bool commentsBetween = false; // one more keep-alive comment before every later event
+    int eventDelayMs = 0; // delay before each event
+    int stallBeforeFirstMs = 0; // delay before the first event (instead of eventDelayMs)
+    bool holdEach = false; // every event (including [DONE]) waits for release()
+    QList<int> holdAt; // these events wait for release(); 0 is the first event
+    bool crlf = false; // CRLF line ends
+    bool splitEvents = false; // each event written in two pieces, cut inside its JSON
+    bool splitLineEnds = false; // each event cut inside its line ends (between CR and LF with crlf)
+    int splitDelayMs = 20; // delay before the second piece of a split event
+    bool holdSplit = false; // the second piece waits for release() instead
+    bool sendDone = true; // end with "data: [DONE]"
     bool usageWithEmptyChoices = false;
 };
 
 struct Reply {
     int status = 200;
     QList<QPair<QByteArray, QByteArray>> headers; // replace defaults of the same name
-    QList<Step> body;     // written in order after the head
-    int headDelayMs = 0;  // wait before sending the status line
+    QList<Step> body; // written in order after the head
+    int headDelayMs = 0; // wait before sending the status line
     bool holdHead = false; // the status line waits for release()
     // An event stream: no Content-Length, written step by step and ended by
     // closing the connection. Other replies carry a Content-Length.
@@ -90,7 +89,7 @@ struct Reply {
     // {"error":{"code":status,"message":...,"metadata":{...}},"user_id":"user_..."}
     // with an optional Retry-After header.
     static Reply error(int status, const QString &message, const std::optional<QByteArray> &retryAfter = {},
-                       const QJsonObject &metadata = {});
+        const QJsonObject &metadata = {});
     // A full, realistic stream: comments, role chunk, one content chunk per
     // piece, finish chunk, usage chunk, [DONE]. Events are counted from 0
     // (the role chunk) for holdAt.
@@ -98,7 +97,7 @@ struct Reply {
     // Role chunk, the pieces, then an error event (no finish or usage chunk).
     // sendDone defaults to false here unless options say otherwise.
     static Reply streamError(const QString &model, const QStringList &pieces, const QJsonValue &code,
-                             const QString &message, StreamOptions options = noDone());
+        const QString &message, StreamOptions options = noDone());
     // A stream made of exactly these events, framed as "data:" lines, after
     // the options' comments and before [DONE] when sendDone.
     static Reply events(const QList<QJsonObject> &events, const StreamOptions &options = {});
@@ -116,17 +115,17 @@ struct Reply {
 
 struct Request {
     QByteArray method;
-    QByteArray path;                       // with the query
+    QByteArray path; // with the query
     QHash<QByteArray, QByteArray> headers; // lower-case names
     QByteArray body;
-    QByteArray pathOnly() const;           // without the query
+    QByteArray pathOnly() const; // without the query
     QByteArray header(const QByteArray &name) const; // any case
-    QJsonObject json() const;              // the body as an object (empty when not JSON)
-    QString model() const;                 // json()["model"]
-    QString bearer() const;                // the key after "Bearer " in Authorization
+    QJsonObject json() const; // the body as an object (empty when not JSON)
+    QString model() const; // json()["model"]
+    QString bearer() const; // the key after "Bearer " in Authorization
 };
 
-bool isChatRequest(const Request &request);   // POST /api/v1/chat/completions
+bool isChatRequest(const Request &request); // POST /api/v1/chat/completions
 // The model a stream reports: the requested one, but a real free model for
 // the router "openrouter/free" ("vendor/routed-model:free").
 QString servedModel(const QString &requested);
@@ -161,9 +160,10 @@ public:
     // Fixtures. API calls are under /api/v1; the sign-in page /auth is on the
     // web origin. When setValidKeys was never called any non-empty key is
     // valid; the key is checked on GET /key and on default chat replies.
-    void setCatalogue(const QJsonArray &data);                                      // GET /models
-    void setStats(const QString &modelId, const QJsonValue &body, int delayMs = 0); // GET /models/<id>/endpoints
-    void setValidKeys(const QStringList &keys);                                     // GET /key
+    void setCatalogue(const QJsonArray &data); // GET /models
+    void setStats(
+        const QString &modelId, const QJsonValue &body, int delayMs = 0); // GET /models/<id>/endpoints
+    void setValidKeys(const QStringList &keys); // GET /key
     // POST /auth/keys turns this code into this key (an empty key: a fresh
     // "sk-or-v1-<64 hex>"); GET /auth redirects with ?code=<code>. When /auth
     // saw a code_challenge, the exchange also checks the verifier against it.

@@ -6,7 +6,6 @@
 #include <QHash>
 #include <QJsonValue>
 #include <QList>
-
 #include <optional>
 
 class QTcpServer;

@@ -27,26 +27,19 @@ qint64 createdOf(const QString &id)
 
 QJsonObject chunk(const QString &model, const QString &id, const QJsonArray &choices)
 {
-    return QJsonObject{{"id", id},
-                       {"provider", provider},
-                       {"model", model},
-                       {"object", "chat.completion.chunk"},
-                       {"created", createdOf(id)},
-                       {"choices", choices}};
+    return QJsonObject{ { "id", id }, { "provider", provider }, { "model", model },
+        { "object", "chat.completion.chunk" }, { "created", createdOf(id) }, { "choices", choices } };
 }
 
 QJsonObject choice(const QJsonObject &delta, const QJsonValue &finish)
 {
-    return QJsonObject{{"index", 0},
-                       {"delta", delta},
-                       {"finish_reason", finish},
-                       {"native_finish_reason", finish},
-                       {"logprobs", QJsonValue::Null}};
+    return QJsonObject{ { "index", 0 }, { "delta", delta }, { "finish_reason", finish },
+        { "native_finish_reason", finish }, { "logprobs", QJsonValue::Null } };
 }
 
 QJsonObject textDelta(const QString &text)
 {
-    return QJsonObject{{"role", "assistant"}, {"content", text}};
+    return QJsonObject{ { "role", "assistant" }, { "content", text } };
 }
 
 } // namespace
@@ -74,12 +67,12 @@ QByteArray event(const QJsonObject &object)
 
 QJsonObject roleChunk(const QString &model, const QString &id)
 {
-    return chunk(model, idOr(id), {choice(textDelta(QString()), QJsonValue::Null)});
+    return chunk(model, idOr(id), { choice(textDelta(QString()), QJsonValue::Null) });
 }
 
 QJsonObject contentChunk(const QString &model, const QString &text, const QString &id)
 {
-    return chunk(model, idOr(id), {choice(textDelta(text), QJsonValue::Null)});
+    return chunk(model, idOr(id), { choice(textDelta(text), QJsonValue::Null) });
 }
 
 QJsonObject reasoningChunk(const QString &model, const QString &reasoning, const QString &id)
@@ -87,13 +80,13 @@ QJsonObject reasoningChunk(const QString &model, const QString &reasoning, const
     QJsonObject delta = textDelta(QString());
     delta.insert("reasoning", reasoning);
     delta.insert("reasoning_details",
-                 QJsonArray{QJsonObject{{"type", "reasoning.text"}, {"text", reasoning}, {"index", 0}}});
-    return chunk(model, idOr(id), {choice(delta, QJsonValue::Null)});
+        QJsonArray{ QJsonObject{ { "type", "reasoning.text" }, { "text", reasoning }, { "index", 0 } } });
+    return chunk(model, idOr(id), { choice(delta, QJsonValue::Null) });
 }
 
 QJsonObject finishChunk(const QString &model, const QString &reason, const QString &id)
 {
-    return chunk(model, idOr(id), {choice(textDelta(QString()), reason)});
+    return chunk(model, idOr(id), { choice(textDelta(QString()), reason) });
 }
 
 QJsonObject usageChunk(const QString &model, bool emptyChoices, const QString &id)
@@ -103,21 +96,20 @@ QJsonObject usageChunk(const QString &model, bool emptyChoices, const QString &i
         choices.append(choice(textDelta(QString()), QStringLiteral("stop")));
     QJsonObject object = chunk(model, idOr(id), choices);
     object.insert("service_tier", QJsonValue::Null);
-    object.insert("usage", QJsonObject{{"prompt_tokens", 12},
-                                       {"completion_tokens", 3},
-                                       {"total_tokens", 15},
-                                       {"cost", 0},
-                                       {"is_byok", false}});
+    object.insert("usage",
+        QJsonObject{ { "prompt_tokens", 12 }, { "completion_tokens", 3 }, { "total_tokens", 15 },
+            { "cost", 0 }, { "is_byok", false } });
     return object;
 }
 
 QJsonObject errorChunk(const QString &model, const QJsonValue &code, const QString &message,
-                       const QJsonObject &metadata, const QString &id)
+    const QJsonObject &metadata, const QString &id)
 {
-    QJsonObject error{{"code", code}, {"message", message}};
+    QJsonObject error{ { "code", code }, { "message", message } };
     if (!metadata.isEmpty())
         error.insert("metadata", metadata);
-    QJsonObject object = chunk(model, idOr(id), {choice(QJsonObject{{"content", ""}}, QStringLiteral("error"))});
+    QJsonObject object
+        = chunk(model, idOr(id), { choice(QJsonObject{ { "content", "" } }, QStringLiteral("error")) });
     object.insert("error", error);
     return object;
 }
@@ -156,9 +148,10 @@ public:
         : m_options(options)
     {
         m_reply.streaming = true;
-        m_reply.headers = {{"Content-Type", "text/event-stream"}, {"Cache-Control", "no-cache"}};
+        m_reply.headers = { { "Content-Type", "text/event-stream" }, { "Cache-Control", "no-cache" } };
         if (m_options.comments > 0)
-            m_reply.body.append(Step{withLineEnds(sse::comment().repeated(m_options.comments), m_options.crlf)});
+            m_reply.body.append(
+                Step{ withLineEnds(sse::comment().repeated(m_options.comments), m_options.crlf) });
     }
 
     void addEvent(const QByteArray &framed)
@@ -180,8 +173,8 @@ public:
         const qsizetype cut = cutOf(bytes, m_options);
         step.bytes = bytes.left(cut);
         m_reply.body.append(step);
-        m_reply.body.append(Step{bytes.mid(cut), m_options.holdSplit ? 0 : m_options.splitDelayMs,
-                                 m_options.holdSplit});
+        m_reply.body.append(
+            Step{ bytes.mid(cut), m_options.holdSplit ? 0 : m_options.splitDelayMs, m_options.holdSplit });
     }
 
     Reply finish()
@@ -210,20 +203,20 @@ Reply Reply::text(int status, const QByteArray &body, const QByteArray &contentT
 {
     Reply reply;
     reply.status = status;
-    reply.headers = {{"Content-Type", contentType}};
-    reply.body = {Step{body}};
+    reply.headers = { { "Content-Type", contentType } };
+    reply.body = { Step{ body } };
     return reply;
 }
 
 Reply Reply::error(int status, const QString &message, const std::optional<QByteArray> &retryAfter,
-                   const QJsonObject &metadata)
+    const QJsonObject &metadata)
 {
-    QJsonObject error{{"code", status}, {"message", message}};
+    QJsonObject error{ { "code", status }, { "message", message } };
     if (!metadata.isEmpty())
         error.insert("metadata", metadata);
-    Reply reply = json(status, QJsonObject{{"error", error}, {"user_id", "user_2fAkEsErViCe"}});
+    Reply reply = json(status, QJsonObject{ { "error", error }, { "user_id", "user_2fAkEsErViCe" } });
     if (retryAfter)
-        reply.headers.append({"Retry-After", *retryAfter});
+        reply.headers.append({ "Retry-After", *retryAfter });
     return reply;
 }
 
@@ -240,7 +233,7 @@ Reply Reply::stream(const QString &model, const QStringList &pieces, const Strea
 }
 
 Reply Reply::streamError(const QString &model, const QStringList &pieces, const QJsonValue &code,
-                         const QString &message, StreamOptions options)
+    const QString &message, StreamOptions options)
 {
     const QString id = sse::newId();
     StreamBuilder builder(options);
@@ -249,7 +242,7 @@ Reply Reply::streamError(const QString &model, const QStringList &pieces, const 
         builder.addEvent(sse::event(sse::contentChunk(model, piece, id)));
     QJsonObject metadata;
     if (code.isDouble())
-        metadata = {{"raw", "upstream connect error"}, {"provider_name", provider}};
+        metadata = { { "raw", "upstream connect error" }, { "provider_name", provider } };
     builder.addEvent(sse::event(sse::errorChunk(model, code, message, metadata, id)));
     return builder.finish();
 }
@@ -272,9 +265,9 @@ Reply Reply::rawStream(const QList<QByteArray> &chunks, const StreamOptions &opt
         return bare;
     }());
     for (int i = 0; i < chunks.size(); ++i) {
-        const int delay = i == 0 && options.stallBeforeFirstMs > 0 ? options.stallBeforeFirstMs
-                                                                   : options.eventDelayMs;
-        reply.body.append(Step{chunks.at(i), delay, options.holdEach || options.holdAt.contains(i)});
+        const int delay
+            = i == 0 && options.stallBeforeFirstMs > 0 ? options.stallBeforeFirstMs : options.eventDelayMs;
+        reply.body.append(Step{ chunks.at(i), delay, options.holdEach || options.holdAt.contains(i) });
     }
     return reply;
 }
