@@ -8,6 +8,7 @@ namespace CallbackRequest {
 
 namespace {
 
+// The bytes before the first CRLF (everything, where a bare LF ends it).
 QByteArray requestLine(const QByteArray &head)
 {
     const qsizetype end = head.indexOf("\r\n");
@@ -41,9 +42,12 @@ bool isComplete(const QByteArray &head)
 
 std::optional<Query> parse(const QByteArray &head)
 {
-    if (head.isEmpty())
+    // A request line that has not ended within the limit is never read as a
+    // callback: its cut-off target would carry a mangled code.
+    const QByteArray judged = head.left(maxHeadBytes);
+    if (!judged.contains('\n'))
         return std::nullopt;
-    const std::optional<QString> line = decodeUtf8(requestLine(head.left(maxHeadBytes)));
+    const std::optional<QString> line = decodeUtf8(requestLine(judged));
     if (!line)
         return std::nullopt;
     const QStringList pieces = line->split(QLatin1Char(' '), Qt::SkipEmptyParts);

@@ -20,7 +20,8 @@ inline constexpr qsizetype maxHeadBytes = 16384;
 bool isComplete(const QByteArray &head);
 
 // The query of a request for exactly "/callback" (any method), or nothing for
-// anything else: not UTF-8, no target, an unparsable target, another path.
+// anything else: no line end within the limit, not UTF-8, no target, an
+// unparsable target, another path.
 // Query items are percent-decoded; a later name replaces an earlier one; an
 // item without "=" maps to "".
 std::optional<Query> parse(const QByteArray &head);

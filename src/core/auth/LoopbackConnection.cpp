@@ -4,6 +4,8 @@
 
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
 LoopbackConnection::LoopbackConnection(QTcpSocket *socket, int requestLineTimeoutMs, QObject *parent)
     : QObject(parent), m_socket(socket)
 {
@@ -41,15 +43,27 @@ void LoopbackConnection::answer()
     m_answered = true;
     m_socket->readAll();
     const std::optional<CallbackRequest::Query> query = CallbackRequest::parse(m_head);
-    if (!query)
-        m_socket->write(LoopbackPages::notFound());
-    else
-        m_socket->write(CallbackRequest::carriesCode(*query) ? LoopbackPages::signedIn()
-                                                              : LoopbackPages::notCompleted());
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->write(!query ? LoopbackPages::notFound()
+                        : CallbackRequest::carriesCode(*query) ? LoopbackPages::signedIn()
+                                                               : LoopbackPages::notCompleted());
     m_deadline.start(); // same interval, now for the client to take the answer
-    m_socket->disconnectFromHost();
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &LoopbackConnection::endWriting);
+    m_socket->flush();
+    endWriting();
     if (query)
         Q_EMIT callbackReceived(*query);
+}
+
+void LoopbackConnection::endWriting()
+{
+    if (m_writingEnded || m_socket->bytesToWrite() > 0 || m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    m_writingEnded = true;
+    // Half-close, then read and drop whatever the client still sends until
+    // it closes. Closing with unread input would reset the connection, and a
+    // reset can destroy the answer before the client has read it.
+    ::shutdown(int(m_socket->socketDescriptor()), SHUT_WR);
 }
 
 void LoopbackConnection::drop()

@@ -9,7 +9,7 @@ class QTcpSocket;
 
 // One accepted connection of the loopback listener: collects the request
 // line, answers once and closes. A client that has not sent a whole request
-// line in time gets the 404 answer. Deletes itself when the connection is
+// line in time, or within the size limit, gets the 404 answer. Deletes itself when the connection is
 // gone.
 class LoopbackConnection : public QObject
 {
@@ -25,10 +25,12 @@ Q_SIGNALS:
 private:
     void readHead();
     void answer();
+    void endWriting();
     void drop();
 
     QTcpSocket *m_socket;
     QTimer m_deadline;
     QByteArray m_head;
     bool m_answered = false;
+    bool m_writingEnded = false;
 };
