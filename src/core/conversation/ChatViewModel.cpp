@@ -92,6 +92,12 @@ void ChatViewModel::setIssue(const std::optional<AppIssue> &issue)
     }
 }
 
+void ChatViewModel::clearIssue()
+{
+    const Batch batch(*this);
+    setIssue(std::nullopt);
+}
+
 void ChatViewModel::setImageNotice(const std::optional<ImageNotice> &notice)
 {
     if (m_imageNotice != notice) {

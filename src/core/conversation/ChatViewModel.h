@@ -91,6 +91,9 @@ public:
     void stop();
     // Replaces the running generation, if any, by a new one.
     void startGeneration();
+    // Forgets the problem of the last generation (the issue's retry does
+    // this before it starts a new generation).
+    void clearIssue();
 
     // The history to send to model, oldest first, leaving out `excluding`.
     QList<APIMessage> apiMessages(const ORModel &model, const QUuid &excluding) const;
