@@ -1,0 +1,184 @@
+// Cost of one streamed flush on the main thread: the reply grows by 40-120
+// characters, MarkdownView::setText re-parses it and updates its widgets, and
+// the event loop lays out and paints the visible part of the conversation.
+//
+//   bench_markdown_flush [--runs N] [--length CHARS] [--snapshot FILE.png]
+
+#include "markdown/MarkdownParser.h"
+#include "markdown/MarkdownView.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+QString section(int n)
+{
+    const QString k = QString::number(n);
+    return "## Step " + k
+        + ": configure the *service*\n\n"
+          "Before you start, check that the **daemon** is running with `systemctl status tolvi-"
+        + k + "`. The documentation at [the manual](https://example.org/manual/" + k
+        + ") explains each option; the defaults are fine for most setups, and a restart\n"
+          "is only needed when you change the port or the _log level_.\n\n"
+          "- Install the package\n"
+          "- Edit the file `/etc/tolvi/"
+        + k
+        + ".conf`\n"
+          "  - set `port = 80"
+        + k
+        + "`\n"
+          "  - set `workers = 4`\n"
+          "- Restart it\n\n"
+          "1. Open a terminal\n"
+          "2. Run the commands below\n"
+          "3. Check the output\n\n"
+          "```bash\n"
+          "sudo apt-get install tolvi\n"
+          "sudo sed -i 's/^port.*/port = 80"
+        + k + "/' /etc/tolvi/" + k
+        + ".conf\n"
+          "for i in 1 2 3; do\n"
+          "    curl -fsS http://127.0.0.1:80"
+        + k
+        + "/health && break\n"
+          "    sleep 1\n"
+          "done\n"
+          "sudo systemctl restart tolvi\n"
+          "```\n\n"
+          "> Note: the **first** start can take a while, because the cache is built.\n\n"
+          "If something fails, read the log with `journalctl -u tolvi -n 50` and compare it with the\n"
+          "examples above. Most problems come from a typo in the configuration file.\n\n";
+}
+
+QString makeReply(qsizetype length)
+{
+    QString reply = "# Setting up the service\n\nHere is a complete walk-through.\n\n";
+    for (int n = 1; reply.size() < length; ++n)
+        reply += section(n);
+    return reply.left(length);
+}
+
+// CPU time of this thread: on a shared machine the wall clock also counts
+// the time other processes held the core.
+double threadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+struct Stats {
+    double median = 0;
+    double p99 = 0;
+    double max = 0;
+};
+
+Stats statsOf(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    const auto at = [&](double q) { return samples[size_t(q * double(samples.size() - 1) + 0.5)]; };
+    return { at(0.5), at(0.99), samples.back() };
+}
+
+int intOption(const QStringList &args, const QString &name, int fallback)
+{
+    const qsizetype i = args.indexOf(name);
+    return i >= 0 && i + 1 < args.size() ? args[i + 1].toInt() : fallback;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int runs = intOption(args, "--runs", 3);
+    const QString reply = makeReply(intOption(args, "--length", 30000));
+
+    std::vector<double> flushMs;
+    std::vector<double> flushCpuMs;
+    std::vector<double> setTextCpuMs;
+    std::vector<double> layoutCpuMs;
+    std::vector<double> paintCpuMs;
+    std::vector<double> parseMs;
+    QScrollArea *lastArea = nullptr;
+    for (int run = 0; run < runs; ++run) {
+        // A conversation column: the view in a scroll area that follows the end.
+        auto *area = new QScrollArea;
+        auto *view = new MarkdownView;
+        area->setWidgetResizable(true);
+        area->setWidget(view);
+        area->resize(820, 700);
+        area->show();
+        QCoreApplication::processEvents();
+
+        QRandomGenerator pieces(quint32(run + 1));
+        for (qsizetype end = 0; end < reply.size();) {
+            end = std::min(reply.size(), end + qsizetype(pieces.bounded(40, 121)));
+            const QString text = reply.left(end); // the message text after the flush
+
+            QElapsedTimer parseTimer;
+            parseTimer.start();
+            const qsizetype blockCount = MarkdownParser::blocks(text).size();
+            parseMs.push_back(double(parseTimer.nsecsElapsed()) / 1e6);
+
+            QElapsedTimer timer;
+            timer.start();
+            const double cpuStart = threadCpuMs();
+            view->setText(text);
+            const double cpuSetText = threadCpuMs();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+            const double cpuLayout = threadCpuMs();
+            QCoreApplication::processEvents();
+            const double cpuEnd = threadCpuMs();
+            flushCpuMs.push_back(cpuEnd - cpuStart);
+            setTextCpuMs.push_back(cpuSetText - cpuStart);
+            layoutCpuMs.push_back(cpuLayout - cpuSetText);
+            paintCpuMs.push_back(cpuEnd - cpuLayout);
+            flushMs.push_back(double(timer.nsecsElapsed()) / 1e6);
+            Q_UNUSED(blockCount);
+        }
+        std::printf("run %d: %lld blocks, view %d px high\n", run + 1,
+            static_cast<long long>(view->blocks().size()), view->height());
+        delete lastArea;
+        lastArea = area;
+    }
+
+    const Stats flush = statsOf(flushMs);
+    const Stats flushCpu = statsOf(flushCpuMs);
+    const Stats parse = statsOf(parseMs);
+    std::printf("reply of %lld characters, %zu flushes over %d runs\n", static_cast<long long>(reply.size()),
+        flushMs.size(), runs);
+    std::printf("flush (parse + setText + layout + paint): median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+        flush.median, flush.p99, flush.max);
+    std::printf("flush, CPU time of the main thread:      median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+        flushCpu.median, flushCpu.p99, flushCpu.max);
+    const Stats setTextCpu = statsOf(setTextCpuMs);
+    const Stats layoutCpu = statsOf(layoutCpuMs);
+    const Stats paintCpu = statsOf(paintCpuMs);
+    std::printf("  of which setText (CPU):                median %.3f ms, p99 %.3f ms\n", setTextCpu.median,
+        setTextCpu.p99);
+    std::printf("  of which layout (CPU):                 median %.3f ms, p99 %.3f ms\n", layoutCpu.median,
+        layoutCpu.p99);
+    std::printf("  of which paint and events (CPU):       median %.3f ms, p99 %.3f ms\n", paintCpu.median,
+        paintCpu.p99);
+    std::printf("parse alone:                             median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+        parse.median, parse.p99, parse.max);
+
+    const qsizetype snapshot = args.indexOf("--snapshot");
+    if (snapshot >= 0 && snapshot + 1 < args.size() && lastArea)
+        lastArea->widget()->grab().save(args[snapshot + 1]);
+    delete lastArea;
+    return 0;
+}

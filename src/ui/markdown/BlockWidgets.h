@@ -1,0 +1,62 @@
+#pragma once
+
+#include "markdown/MDBlock.h"
+#include "markdown/RichTextLabel.h"
+
+#include <QWidget>
+
+class QLabel;
+
+// The widgets that show one block each. MarkdownView keeps them across
+// re-renders and hands a widget the new version of its block when only the
+// content changed.
+
+class HeadingBlock : public RichTextLabel
+{
+    Q_OBJECT
+public:
+    explicit HeadingBlock(QWidget *parent = nullptr);
+    void showBlock(const MDBlock &block);
+};
+
+class ParagraphBlock : public RichTextLabel
+{
+    Q_OBJECT
+public:
+    explicit ParagraphBlock(QWidget *parent = nullptr);
+    void showBlock(const MDBlock &block);
+};
+
+// The marker in the secondary colour, then the item text, indented by level.
+class BulletBlock : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit BulletBlock(QWidget *parent = nullptr);
+    void showBlock(const MDBlock &block);
+
+private:
+    QLabel *m_marker;
+    RichTextLabel *m_label;
+};
+
+// A thin rounded bar, then the quoted text, both in the secondary colour.
+class QuoteBlock : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit QuoteBlock(QWidget *parent = nullptr);
+    void showBlock(const MDBlock &block);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    RichTextLabel *m_label;
+};
+
+// The widget that shows block, new.
+QWidget *createBlockWidget(const MDBlock &block, QWidget *parent);
+// Shows block in widget when widget was made for a block of that kind;
+// false when it was not, and the widget is left as it was.
+bool updateBlockWidget(QWidget *widget, const MDBlock &block);

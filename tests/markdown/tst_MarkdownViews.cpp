@@ -1,0 +1,206 @@
+#include "markdown/BlockWidgets.h"
+#include "markdown/CodeBlockView.h"
+#include "markdown/CodeTextView.h"
+#include "markdown/MarkdownView.h"
+#include "markdown/RichTextLabel.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLayout>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+const QString reply = "# Steps\n"
+                      "First read the *notes*.\n"
+                      "\n"
+                      "1. Open the file\n"
+                      "2. Run:\n"
+                      "```sh\n"
+                      "make all\n"
+                      "make test\n"
+                      "```\n"
+                      "> Done when **green**.\n";
+
+QList<QWidget *> widgetsOf(const MarkdownView &view)
+{
+    QList<QWidget *> widgets;
+    for (qsizetype i = 0; i < view.blocks().size(); ++i)
+        widgets << view.blockWidget(i);
+    return widgets;
+}
+
+QToolButton *copyButtonOf(CodeBlockView &view)
+{
+    return view.findChild<QToolButton *>();
+}
+
+// Records the URLs that QDesktopServices would hand to the browser.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl &url) { opened << url; }
+};
+
+} // namespace
+
+class TestMarkdownViews : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void copyPutsCodeOnClipboardThenResets();
+    void captionNamesLanguageOrCode();
+    void streamingKeepsUnchangedBlockWidgets();
+    void changedKindReplacesOnlyThatWidget();
+    void shorterTextRemovesBlocks();
+    void blocksShowTheirContent();
+    void linksOpenOnlyForAllowedSchemes();
+};
+
+void TestMarkdownViews::copyPutsCodeOnClipboardThenResets()
+{
+    CodeBlockView view("python", "def f():\n    return 1");
+    view.setCopiedInterval(100);
+    QToolButton *button = copyButtonOf(view);
+    QVERIFY(button);
+    QCOMPARE(button->text(), QString("Copy"));
+    QCOMPARE(button->accessibleName(), QString("Copy"));
+    QVERIFY(!button->icon().isNull());
+    QGuiApplication::clipboard()->setText("something else");
+
+    QSignalSpy copiedChanged(&view, &CodeBlockView::copiedChanged);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("def f():\n    return 1"));
+    QVERIFY(view.isCopied());
+    QCOMPARE(button->text(), QString("Copied"));
+    QCOMPARE(button->accessibleName(), QString("Copied"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(button->text(), QString("Copy"), 30000);
+    QVERIFY(!view.isCopied());
+    QCOMPARE(button->accessibleName(), QString("Copy"));
+    QCOMPARE(copiedChanged.count(), 2);
+}
+
+void TestMarkdownViews::captionNamesLanguageOrCode()
+{
+    CodeBlockView view("", "x");
+    auto *caption = view.findChild<QLabel *>();
+    QVERIFY(caption);
+    QCOMPARE(caption->text(), QString("code"));
+    view.setLanguage("rust");
+    QCOMPARE(caption->text(), QString("rust"));
+    QCOMPARE(view.findChild<CodeTextView *>()->accessibleName(), QString("rust"));
+}
+
+void TestMarkdownViews::streamingKeepsUnchangedBlockWidgets()
+{
+    MarkdownView view;
+    view.resize(600, 400);
+    view.show();
+    QList<QWidget *> previous;
+    // Grow the reply the way flushes do, a few characters at a time.
+    for (qsizetype n = 1; n <= reply.size(); n += 7) {
+        view.setText(reply.left(n));
+        const QList<QWidget *> current = widgetsOf(view);
+        for (qsizetype i = 0; i + 1 < previous.size(); ++i)
+            QCOMPARE(current.value(i), previous[i]);
+        previous = current;
+    }
+    view.setText(reply);
+    QCOMPARE(view.blocks().size(), 6);
+
+    // A person may select text while the reply streams: flushes that leave a
+    // block unchanged must not reset it.
+    auto *paragraph = qobject_cast<ParagraphBlock *>(view.blockWidget(1));
+    QVERIFY(paragraph);
+    paragraph->setSelection(0, 5);
+    QCOMPARE(paragraph->selectedText(), QString("First"));
+    view.setText(reply + "More text");
+    view.setText(reply + "More text, and more.\n- a new item");
+    QCOMPARE(paragraph->selectedText(), QString("First"));
+    auto *code = qobject_cast<CodeBlockView *>(view.blockWidget(4));
+    QVERIFY(code);
+    QCOMPARE(code->code(), QString("make all\nmake test"));
+    QCOMPARE(code->language(), QString("sh"));
+}
+
+void TestMarkdownViews::changedKindReplacesOnlyThatWidget()
+{
+    MarkdownView view("# Title\nIntro\n-");
+    QWidget *heading = view.blockWidget(0);
+    QVERIFY(qobject_cast<ParagraphBlock *>(view.blockWidget(1)));
+
+    view.setText("# Title\nIntro\n- item");
+    QCOMPARE(view.blockWidget(0), heading);
+    QVERIFY(qobject_cast<ParagraphBlock *>(view.blockWidget(1)));
+    QVERIFY(qobject_cast<BulletBlock *>(view.blockWidget(2)));
+
+    view.setText("# Title\n```\nIntro");
+    QCOMPARE(view.blockWidget(0), heading);
+    QVERIFY(qobject_cast<CodeBlockView *>(view.blockWidget(1)));
+    QCOMPARE(view.blocks().size(), 2);
+    QCOMPARE(view.layout()->count(), 3); // two blocks and the trailing stretch
+}
+
+void TestMarkdownViews::shorterTextRemovesBlocks()
+{
+    MarkdownView view(reply);
+    QPointer<QWidget> last = view.blockWidget(5);
+    view.setText("# Steps");
+    QCOMPARE(view.blocks().size(), 1);
+    QVERIFY(view.blockWidget(1) == nullptr);
+    QTRY_VERIFY(last.isNull());
+    view.setText(QString());
+    QVERIFY(view.blocks().isEmpty());
+    QCOMPARE(view.layout()->count(), 1);
+}
+
+void TestMarkdownViews::blocksShowTheirContent()
+{
+    MarkdownView view("## Sub *title*\n    - deep **item**\n> quoted\nplain <b>text</b>");
+    auto *heading = qobject_cast<HeadingBlock *>(view.blockWidget(0));
+    QVERIFY(heading);
+    QCOMPARE(heading->font().pixelSize(), 19);
+    QCOMPARE(heading->font().weight(), QFont::DemiBold);
+    QCOMPARE(heading->accessibleName(), QString("Sub title"));
+
+    auto *bullet = qobject_cast<BulletBlock *>(view.blockWidget(1));
+    QVERIFY(bullet);
+    QCOMPARE(bullet->layout()->contentsMargins().left(), 2 * 16 + 4);
+    auto *itemText = bullet->findChild<RichTextLabel *>();
+    QCOMPARE(itemText->accessibleName(), QString("deep item"));
+    QVERIFY(itemText->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
+
+    auto *paragraph = qobject_cast<ParagraphBlock *>(view.blockWidget(3));
+    QVERIFY(paragraph);
+    QCOMPARE(paragraph->accessibleName(), QString("plain <b>text</b>"));
+    QVERIFY(paragraph->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+}
+
+void TestMarkdownViews::linksOpenOnlyForAllowedSchemes()
+{
+    UrlRecorder recorder;
+    for (const char *scheme : { "https", "mailto", "file", "javascript" })
+        QDesktopServices::setUrlHandler(scheme, &recorder, "open");
+    RichTextLabel label;
+    label.setMarkdown("[a](https://example.org/x)");
+    QVERIFY(label.text().contains("href=\"https://example.org/x\""));
+
+    Q_EMIT label.linkActivated("https://example.org/x");
+    Q_EMIT label.linkActivated("mailto:a@b.c");
+    Q_EMIT label.linkActivated("file:///etc/passwd");
+    Q_EMIT label.linkActivated("javascript:alert(1)");
+    QCOMPARE(recorder.opened, (QList<QUrl>{ QUrl("https://example.org/x"), QUrl("mailto:a@b.c") }));
+    for (const char *scheme : { "https", "mailto", "file", "javascript" })
+        QDesktopServices::unsetUrlHandler(scheme);
+}
+
+QTEST_MAIN(TestMarkdownViews)
+#include "tst_MarkdownViews.moc"
