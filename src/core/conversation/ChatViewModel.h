@@ -115,6 +115,8 @@ public:
     void newChat();
     // Like newChat() without focus, and forgets who answered last (sign-out).
     void reset();
+    // Asks the input field to take keyboard focus (focusToken + 1).
+    void requestFocus();
     // Opens the stored chat id; nothing happens when it is already open, and
     // the open chat stays when the stored one cannot be read.
     void select(const QUuid &id);

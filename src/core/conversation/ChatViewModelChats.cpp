@@ -30,6 +30,13 @@ void ChatViewModel::reset()
     setCurrentModelName(std::nullopt);
 }
 
+void ChatViewModel::requestFocus()
+{
+    const Batch batch(*this);
+    ++m_focusToken;
+    touch(focusField);
+}
+
 void ChatViewModel::select(const QUuid &id)
 {
     if (m_chat.id == id)
