@@ -1,0 +1,259 @@
+// Streamed text into the reply: batching, the held-back flush, stop, and
+// what a stopped or replaced generation may still deliver.
+
+#include "ConversationHarness.h"
+#include "TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace convkit;
+using namespace std::chrono_literals;
+
+namespace {
+
+const ORModel alpha = model("vendor/alpha:free", "Alpha");
+const ORModel beta = model("vendor/beta:free", "Beta");
+
+// A stream of pieces whose event `holdAt` (0 is the role chunk, 1 the first
+// piece) waits for release().
+fake::Reply streamHeldAt(const QString &id, const QStringList &pieces, QList<int> holdAt)
+{
+    fake::StreamOptions options;
+    options.holdAt = holdAt;
+    return fake::Reply::stream(id, pieces, options);
+}
+
+struct ManualClock {
+    std::chrono::nanoseconds now{0};
+    ChatViewModel::Clock function()
+    {
+        return [this] { return now; };
+    }
+};
+
+} // namespace
+
+class StreamingTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void piecesAreBatchedPerInterval()
+    {
+        Harness h;
+        h.useModels({alpha});
+        ManualClock clock;
+        h.vm->setClock(clock.function());
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"never"}, {0}));
+        h.say(QStringLiteral("hello"));
+        const QUuid reply = h.lastMessage().id;
+        const quint64 gen = h.vm->generationNumber();
+        QVERIFY(h.vm->isThinking());
+
+        QSignalSpy changes(h.vm.get(), &ChatViewModel::chatChanged);
+        h.vm->receive(QStringLiteral("a"), reply, gen); // the first piece shows at once
+        QCOMPARE(h.lastMessage().text, QStringLiteral("a"));
+        QVERIFY(!h.vm->isThinking());
+        clock.now = 20ms;
+        h.vm->receive(QStringLiteral("b"), reply, gen);
+        clock.now = 40ms; // not more than the interval yet
+        h.vm->receive(QStringLiteral("c"), reply, gen);
+        QCOMPARE(h.lastMessage().text, QStringLiteral("a"));
+        QVERIFY(h.vm->isFlushScheduled());
+        clock.now = 41ms;
+        h.vm->receive(QStringLiteral("d"), reply, gen);
+        QCOMPARE(h.lastMessage().text, QStringLiteral("abcd"));
+        QVERIFY(!h.vm->isFlushScheduled());
+        QCOMPARE(changes.size(), 2);
+
+        // A held-back piece is shown when the interval ends, with no further piece.
+        clock.now = 50ms;
+        h.vm->receive(QStringLiteral("e"), reply, gen);
+        QVERIFY(h.vm->isFlushScheduled());
+        h.vm->fireScheduledFlush();
+        QCOMPARE(h.lastMessage().text, QStringLiteral("abcde"));
+
+        // A piece of another generation is dropped.
+        clock.now = 500ms;
+        h.vm->receive(QStringLiteral("stale"), reply, gen - 1);
+        QCOMPARE(h.lastMessage().text, QStringLiteral("abcde"));
+        h.vm->stop();
+    }
+
+    void heldBackTextShowsDuringAPause()
+    {
+        Harness h;
+        h.useModels({alpha});
+        ManualClock clock; // frozen: every piece after the first is held back
+        h.vm->setClock(clock.function());
+        // The fourth event ("C") waits, as a model that pauses would.
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"A", "B", "C"}, {3}));
+        h.say(QStringLiteral("hello"));
+        QVERIFY(testsupport::waitFor([&] { return h.lastMessage().text == QLatin1String("AB"); }));
+        QCOMPARE(h.fake.heldSteps(), 1);
+        QVERIFY(h.vm->isStreaming());
+        QVERIFY(h.fake.release());
+        QVERIFY(h.waitIdle());
+        QCOMPARE(h.lastMessage().text, QStringLiteral("ABC"));
+    }
+
+    void chatChangesStayWithinTheFlushRate()
+    {
+        Harness h;
+        h.useModels({alpha});
+        QStringList pieces;
+        QString expected;
+        for (int i = 0; i < 3000; ++i) {
+            pieces.append(QStringLiteral("w%1 ").arg(i));
+            expected += pieces.last();
+        }
+        h.fake.enqueueChat(alpha.id, fake::Reply::stream(alpha.id, pieces));
+        int changes = 0;
+        QElapsedTimer streaming;
+        connect(h.vm.get(), &ChatViewModel::chatChanged, this, [&] {
+            if (!streaming.isValid())
+                streaming.start(); // the empty reply appears: the stream begins
+            ++changes;
+        });
+        h.say(QStringLiteral("hello"));
+        QVERIFY(h.waitIdle());
+        const qint64 elapsedMs = streaming.elapsed();
+        QCOMPARE(h.lastMessage().text, expected);
+        // One change per interval, plus the start, the first piece and the end.
+        QVERIFY2(changes <= elapsedMs / 40 + 4, qPrintable(QStringLiteral("%1 changes in %2 ms").arg(changes).arg(elapsedMs)));
+    }
+
+    void stopBeforeAnyTextRemovesTheReply()
+    {
+        Harness h;
+        h.useModels({alpha});
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"late"}, {0}));
+        h.say(QStringLiteral("hello"));
+        QVERIFY(h.waitChatRequests(1));
+        h.vm->stop();
+        QVERIFY(!h.vm->isStreaming());
+        QVERIFY(!h.vm->isThinking());
+        QCOMPARE(h.vm->chat().messages.size(), 1);
+        QCOMPARE(h.vm->status(), ChatViewModel::ready);
+        QCOMPARE(h.vm->issue(), std::nullopt);
+        QCOMPARE(h.stored(h.vm->chat().id)->messages.size(), 1);
+        // Stop aborts the transfer.
+        QVERIFY(testsupport::waitFor([&] { return h.fake.clientCloses() == 1; }));
+        QCOMPARE(h.fake.heldSteps(), 0);
+        QCOMPARE(h.vm->chat().messages.size(), 1);
+    }
+
+    void stopKeepsThePartialAnswer()
+    {
+        Harness h;
+        h.useModels({alpha});
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"Partial", " rest"}, {2}));
+        h.say(QStringLiteral("hello"));
+        QVERIFY(testsupport::waitFor([&] { return h.lastMessage().text == QLatin1String("Partial"); }));
+        const QUuid reply = h.lastMessage().id;
+        const quint64 gen = h.vm->generationNumber();
+        h.vm->stop();
+        QCOMPARE(h.lastMessage().text, QStringLiteral("Partial"));
+        QCOMPARE(h.lastMessage().answeredBy, std::nullopt);
+        QCOMPARE(h.stored(h.vm->chat().id)->messages.last().text, QStringLiteral("Partial"));
+        // Text of the stopped stream that still arrives is ignored.
+        h.vm->receive(QStringLiteral(" more"), reply, gen);
+        QVERIFY(testsupport::waitFor([&] { return h.fake.clientCloses() == 1; }));
+        QCOMPARE(h.lastMessage().text, QStringLiteral("Partial"));
+        QCOMPARE(h.vm->currentModelName(), std::nullopt);
+    }
+
+    // A stopped generation's success that arrives after a new generation
+    // started must not finish the new one or write into either reply.
+    void staleSuccessChangesNothing()
+    {
+        Harness h;
+        h.useModels({alpha});
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"Old"}, {2}));
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"New"}, {0}));
+        h.say(QStringLiteral("first"));
+        QVERIFY(testsupport::waitFor([&] { return h.lastMessage().text == QLatin1String("Old"); }));
+        const QUuid oldReply = h.lastMessage().id;
+        // Its outcome is on its way as the user stops: the cancel misses it.
+        QPointer<StreamCall> oldCall = h.vm->detachRunningCall();
+        QVERIFY(oldCall);
+        std::optional<bool> oldSucceeded;
+        connect(oldCall.data(), &StreamCall::finished, this,
+                [&](const StreamOutcome &outcome) { oldSucceeded = outcome.ok() && outcome.value().chars == 3; });
+        h.vm->stop();
+        h.say(QStringLiteral("second"));
+        QVERIFY(h.waitChatRequests(2));
+        const QUuid newReply = h.lastMessage().id;
+
+        QVERIFY(h.fake.release()); // the oldest held step: the old stream ends well
+        QVERIFY(testsupport::waitFor([&] { return oldSucceeded.has_value(); }));
+        QVERIFY(*oldSucceeded);
+
+        QVERIFY(h.vm->isStreaming());
+        QVERIFY(h.vm->isThinking());
+        QCOMPARE(h.vm->currentModelName(), std::nullopt);
+        const Chat chat = h.vm->chat();
+        QCOMPARE(chat.messages.size(), 4);
+        QCOMPARE(chat.messages.at(1).id, oldReply);
+        QCOMPARE(chat.messages.at(1).text, QStringLiteral("Old"));
+        QCOMPARE(chat.messages.at(1).answeredBy, std::nullopt);
+        QCOMPARE(chat.messages.at(3).id, newReply);
+        QCOMPARE(chat.messages.at(3).answeredBy, std::nullopt);
+        // Stop still ends the new generation.
+        h.vm->stop();
+        QVERIFY(!h.vm->isStreaming());
+        QCOMPARE(h.vm->chat().messages.size(), 3);
+    }
+
+    // A cancel that this controller did not ask for is a failure, not a
+    // silent end that would leave the reply streaming for ever.
+    void foreignCancelIsAFailure()
+    {
+        Harness h;
+        h.ranker->offer = QList<ORModel>{alpha};
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"never"}, {0}));
+        h.say(QStringLiteral("hello"));
+        QVERIFY(h.waitChatRequests(1));
+        QVERIFY(h.vm->runningCall());
+        h.vm->runningCall()->cancel();
+        QVERIFY(h.waitIdle());
+        QVERIFY(!h.vm->isThinking());
+        QCOMPARE(h.vm->status(), ChatViewModel::failing);
+        QVERIFY(h.vm->issue());
+        QCOMPARE(h.vm->issue()->message, QStringLiteral("Every free model I tried failed. Last problem: Cancelled."));
+        QCOMPARE(h.vm->chat().messages.size(), 1);
+    }
+
+    // The transfer aborted by Qt's own inactivity time-out, mid-answer.
+    void stalledTransferEndsTheGeneration()
+    {
+        Harness h;
+        h.ranker->offer = QList<ORModel>{alpha};
+        h.client->setInactivityTimeoutMs(200);
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"Half", " never"}, {2}));
+        h.say(QStringLiteral("hello"));
+        QVERIFY(testsupport::waitFor([&] { return h.lastMessage().text == QLatin1String("Half"); }));
+        QVERIFY(h.waitIdle());
+        QVERIFY(h.vm->issue());
+        QCOMPARE(h.vm->status(), ChatViewModel::failing);
+        QCOMPARE(h.vm->chat().messages.size(), 1); // the half answer went with the failed model
+    }
+
+    void destroyedControllerGetsNothing()
+    {
+        Harness h;
+        h.useModels({alpha});
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"A", "B"}, {2}));
+        h.say(QStringLiteral("hello"));
+        QVERIFY(testsupport::waitFor([&] { return h.lastMessage().text == QLatin1String("A"); }));
+        h.vm.reset(); // cancels the stream: no delivery may reach the dead controller
+        QVERIFY(testsupport::waitFor([&] { return h.fake.clientCloses() == 1; }));
+        QTest::qWait(20); // the cancelled outcome, queued, is delivered meanwhile
+    }
+};
+
+QTEST_MAIN(StreamingTest)
+#include "test_streaming.moc"
