@@ -15,8 +15,10 @@ RawExchange sendRaw(const QHostAddress &address, quint16 port, const QList<QByte
     RawExchange result;
     QTcpSocket socket;
     socket.connectToHost(address, port);
-    testsupport::waitFor([&] { return socket.state() != QAbstractSocket::ConnectingState
-                                      && socket.state() != QAbstractSocket::HostLookupState; });
+    testsupport::waitFor([&] {
+        return socket.state() != QAbstractSocket::ConnectingState
+            && socket.state() != QAbstractSocket::HostLookupState;
+    });
     result.connected = socket.state() == QAbstractSocket::ConnectedState;
     if (!result.connected)
         return result;
@@ -38,8 +40,10 @@ bool accepts(const QHostAddress &address, quint16 port)
 {
     QTcpSocket socket;
     socket.connectToHost(address, port);
-    testsupport::waitFor([&] { return socket.state() != QAbstractSocket::ConnectingState
-                                      && socket.state() != QAbstractSocket::HostLookupState; });
+    testsupport::waitFor([&] {
+        return socket.state() != QAbstractSocket::ConnectingState
+            && socket.state() != QAbstractSocket::HostLookupState;
+    });
     const bool accepted = socket.state() == QAbstractSocket::ConnectedState;
     socket.abort();
     return accepted;
@@ -48,12 +52,14 @@ bool accepts(const QHostAddress &address, quint16 port)
 CurlResult curl(const QStringList &arguments)
 {
     QProcess process;
-    process.start(QStringLiteral("curl"), QStringList{"--silent", "--show-error", "--noproxy", "*"} + arguments);
+    process.start(
+        QStringLiteral("curl"), QStringList{ "--silent", "--show-error", "--noproxy", "*" } + arguments);
     if (!process.waitForStarted(30000))
         return {};
     // No waitForFinished: the server under test needs the event loop.
     testsupport::waitFor([&] { return process.state() == QProcess::NotRunning; }, 60000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput()};
+    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+        process.readAllStandardOutput() };
 }
 
 namespace {
@@ -71,7 +77,7 @@ QStringList listeningAddresses(quint16 port)
 {
     QStringList addresses;
     const QByteArray portHex = QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    for (const char *table : { "/proc/net/tcp", "/proc/net/tcp6" }) {
         QFile file(QString::fromLatin1(table));
         if (!file.open(QIODevice::ReadOnly))
             continue;
@@ -83,7 +89,7 @@ QStringList listeningAddresses(quint16 port)
             const QList<QByteArray> local = fields.at(1).split(':');
             if (local.size() == 2 && local.at(1) == portHex)
                 addresses.append(QString::fromLatin1(isLoopbackHex(local.at(0)) ? "loopback:" : "OTHER:")
-                                 + QString::fromLatin1(local.at(0)));
+                    + QString::fromLatin1(local.at(0)));
         }
     }
     return addresses;
@@ -97,15 +103,18 @@ bool systemHasIPv6Loopback()
 
 QByteArray expectedSignedInResponse()
 {
-    const QByteArray body =
-        "<!doctype html><html><head><meta charset=\"utf-8\"><title>Tolvi</title><style>"
-        "body{font-family:-apple-system,system-ui,sans-serif;display:flex;height:100vh;margin:0;align-items:center;"
-        "justify-content:center;background:#f5f5f7;color:#1d1d1f}@media(prefers-color-scheme:dark){body{"
-        "background:#1c1c1e;color:#f5f5f7}}div{text-align:center}h1{font-weight:600;font-size:28px}p{opacity:.7}"
-        "</style></head><body><div><h1>You are signed in</h1><p>You can close this browser tab and return to "
-        "Tolvi.</p></div></body></html>";
+    const QByteArray body
+        = "<!doctype html><html><head><meta charset=\"utf-8\"><title>Tolvi</title><style>"
+          "body{font-family:-apple-system,system-ui,sans-serif;display:flex;height:100vh;margin:0;align-"
+          "items:center;"
+          "justify-content:center;background:#f5f5f7;color:#1d1d1f}@media(prefers-color-scheme:dark){body{"
+          "background:#1c1c1e;color:#f5f5f7}}div{text-align:center}h1{font-weight:600;font-size:28px}p{"
+          "opacity:.7}"
+          "</style></head><body><div><h1>You are signed in</h1><p>You can close this browser tab and return "
+          "to "
+          "Tolvi.</p></div></body></html>";
     return "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
-           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+        + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 QByteArray expectedNotFoundResponse()

@@ -10,7 +10,7 @@ namespace authtest {
 
 struct RawExchange {
     bool connected = false;
-    QByteArray answer;    // everything the server sent
+    QByteArray answer; // everything the server sent
     bool closedByServer = false;
 };
 

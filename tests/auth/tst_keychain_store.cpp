@@ -4,7 +4,6 @@
 
 #include <QProcess>
 #include <QTest>
-
 #include <libsecret/secret.h>
 
 namespace {
@@ -15,11 +14,18 @@ const SecretSchema *keySchema()
         "com.tolvi.test.raw",
         SECRET_SCHEMA_DONT_MATCH_NAME,
         {
-            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+            { "service", SECRET_SCHEMA_ATTRIBUTE_STRING },
+            { "account", SECRET_SCHEMA_ATTRIBUTE_STRING },
+            { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING },
         },
-        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        0,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
     };
     return &schema;
 }
@@ -29,9 +35,9 @@ bool storeRawBytes(const QByteArray &bytes)
 {
     SecretValue *value = secret_value_new(bytes.constData(), bytes.size(), "text/plain");
     GError *error = nullptr;
-    const gboolean stored = secret_password_store_binary_sync(
-        keySchema(), SECRET_COLLECTION_DEFAULT, "raw test item", value, nullptr, &error, "service",
-        "com.tolvi.mac.openrouter", "account", "api-key", nullptr);
+    const gboolean stored
+        = secret_password_store_binary_sync(keySchema(), SECRET_COLLECTION_DEFAULT, "raw test item", value,
+            nullptr, &error, "service", "com.tolvi.mac.openrouter", "account", "api-key", nullptr);
     secret_value_unref(value);
     g_clear_error(&error);
     return stored;
@@ -41,7 +47,7 @@ int storedItemCount()
 {
     GError *error = nullptr;
     GList *items = secret_password_search_sync(keySchema(), SECRET_SEARCH_ALL, nullptr, &error, "service",
-                                               "com.tolvi.mac.openrouter", "account", "api-key", nullptr);
+        "com.tolvi.mac.openrouter", "account", "api-key", nullptr);
     g_clear_error(&error);
     const int count = int(g_list_length(items));
     g_list_free_full(items, g_object_unref);
@@ -57,10 +63,10 @@ ToolResult secretTool(const QStringList &command)
 {
     QProcess tool;
     tool.start(QStringLiteral("secret-tool"),
-               command + QStringList{"service", "com.tolvi.mac.openrouter", "account", "api-key"});
+        command + QStringList{ "service", "com.tolvi.mac.openrouter", "account", "api-key" });
     if (!tool.waitForFinished(60000))
         return {};
-    return {tool.exitCode(), tool.readAllStandardOutput()};
+    return { tool.exitCode(), tool.readAllStandardOutput() };
 }
 
 } // namespace
@@ -102,7 +108,7 @@ void KeychainStoreTest::keyRoundTripsByteForByte()
     QVERIFY(KeychainStore::save(key));
     QCOMPARE(KeychainStore::load(), std::optional<QString>(key));
 
-    const ToolResult lookup = secretTool({QStringLiteral("lookup")});
+    const ToolResult lookup = secretTool({ QStringLiteral("lookup") });
     QCOMPARE(lookup.exitCode, 0);
     QCOMPARE(lookup.output, key.toUtf8());
 }
@@ -126,7 +132,7 @@ void KeychainStoreTest::removeTwice()
     QVERIFY(KeychainStore::save(QStringLiteral("sk-or-v1-gone")));
     KeychainStore::remove();
     QCOMPARE(KeychainStore::load(), std::nullopt);
-    QVERIFY(secretTool({QStringLiteral("lookup")}).exitCode != 0);
+    QVERIFY(secretTool({ QStringLiteral("lookup") }).exitCode != 0);
     KeychainStore::remove();
     QCOMPARE(KeychainStore::load(), std::nullopt);
     QCOMPARE(storedItemCount(), 0);

@@ -34,10 +34,13 @@ struct Harness {
     {
         server.waitForCallback([this](const LoopbackServer::CallbackOutcome &o) { outcomes.append(o); });
     }
-    bool waitForOutcome() { return testsupport::waitFor([this] { return !outcomes.isEmpty(); }); }
+    bool waitForOutcome()
+    {
+        return testsupport::waitFor([this] { return !outcomes.isEmpty(); });
+    }
     RawExchange get(const QByteArray &target, const QHostAddress &address = v4)
     {
-        return sendRaw(address, port, {"GET " + target + " HTTP/1.1\r\nHost: localhost\r\n\r\n"});
+        return sendRaw(address, port, { "GET " + target + " HTTP/1.1\r\nHost: localhost\r\n\r\n" });
     }
 };
 
@@ -92,17 +95,20 @@ void LoopbackServerTest::callbackQuery_data()
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<Query>("expected");
     QTest::newRow("code and state") << QByteArray("GET /callback?code=abc&state=xyz HTTP/1.1\r\n\r\n")
-                                    << Query{{"code", "abc"}, {"state", "xyz"}};
+                                    << Query{ { "code", "abc" }, { "state", "xyz" } };
     QTest::newRow("repeated name") << QByteArray("GET /callback?a=1&a=2&code=c HTTP/1.1\r\n\r\n")
-                                   << Query{{"a", "2"}, {"code", "c"}};
+                                   << Query{ { "a", "2" }, { "code", "c" } };
     QTest::newRow("item without =") << QByteArray("GET /callback?flag&code=c HTTP/1.1\r\n\r\n")
-                                    << Query{{"flag", ""}, {"code", "c"}};
+                                    << Query{ { "flag", "" }, { "code", "c" } };
     QTest::newRow("no query") << QByteArray("GET /callback HTTP/1.1\r\n\r\n") << Query{};
-    QTest::newRow("percent-decoded") << QByteArray("GET /callback?na%20me=v%26w%3D&code=%C3%A9+x HTTP/1.1\r\n\r\n")
-                                     << Query{{"na me", "v&w="}, {"code", "é+x"}};
-    QTest::newRow("POST like GET") << QByteArray("POST /callback?code=p HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc")
-                                   << Query{{"code", "p"}};
-    QTest::newRow("bare LF") << QByteArray("GET /callback?code=lf HTTP/1.1\nHost: x\n\n") << Query{{"code", "lf"}};
+    QTest::newRow("percent-decoded") << QByteArray(
+        "GET /callback?na%20me=v%26w%3D&code=%C3%A9+x HTTP/1.1\r\n\r\n")
+                                     << Query{ { "na me", "v&w=" }, { "code", "é+x" } };
+    QTest::newRow("POST like GET") << QByteArray(
+        "POST /callback?code=p HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc")
+                                   << Query{ { "code", "p" } };
+    QTest::newRow("bare LF") << QByteArray("GET /callback?code=lf HTTP/1.1\nHost: x\n\n")
+                             << Query{ { "code", "lf" } };
 }
 
 void LoopbackServerTest::callbackQuery()
@@ -112,7 +118,7 @@ void LoopbackServerTest::callbackQuery()
     Harness h;
     QVERIFY(h.start());
     h.wait();
-    const RawExchange exchange = sendRaw(v4, h.port, {request});
+    const RawExchange exchange = sendRaw(v4, h.port, { request });
     QVERIFY(exchange.closedByServer);
     QCOMPARE(statusLine(exchange.answer), QByteArray("HTTP/1.1 200 OK"));
     QVERIFY(h.waitForOutcome());
@@ -134,10 +140,12 @@ void LoopbackServerTest::signInNotCompletedPage_data()
 {
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<Query>("expected");
-    QTest::newRow("error") << QByteArray("/callback?error=access_denied") << Query{{"error", "access_denied"}};
-    QTest::newRow("error beside a code") << QByteArray("/callback?code=c&error=x") << Query{{"code", "c"}, {"error", "x"}};
-    QTest::newRow("empty code") << QByteArray("/callback?code=") << Query{{"code", ""}};
-    QTest::newRow("no code") << QByteArray("/callback?state=s") << Query{{"state", "s"}};
+    QTest::newRow("error") << QByteArray("/callback?error=access_denied")
+                           << Query{ { "error", "access_denied" } };
+    QTest::newRow("error beside a code")
+        << QByteArray("/callback?code=c&error=x") << Query{ { "code", "c" }, { "error", "x" } };
+    QTest::newRow("empty code") << QByteArray("/callback?code=") << Query{ { "code", "" } };
+    QTest::newRow("no code") << QByteArray("/callback?state=s") << Query{ { "state", "s" } };
 }
 
 void LoopbackServerTest::signInNotCompletedPage()
@@ -179,12 +187,12 @@ void LoopbackServerTest::foreignRequestsKeepWaiting()
     Harness h;
     QVERIFY(h.start());
     h.wait();
-    QCOMPARE(sendRaw(v4, h.port, {request}).answer, authtest::expectedNotFoundResponse());
+    QCOMPARE(sendRaw(v4, h.port, { request }).answer, authtest::expectedNotFoundResponse());
     QVERIFY(h.server.isListening());
     QCOMPARE(h.get("/callback?code=after").answer, authtest::expectedSignedInResponse());
     QVERIFY(h.waitForOutcome());
     QCOMPARE(h.outcomes.size(), 1);
-    QCOMPARE(h.outcomes.first().value(), (Query{{"code", "after"}}));
+    QCOMPARE(h.outcomes.first().value(), (Query{ { "code", "after" } }));
 }
 
 void LoopbackServerTest::callbackBeforeWaitIsKept()
@@ -196,7 +204,7 @@ void LoopbackServerTest::callbackBeforeWaitIsKept()
     h.wait();
     QVERIFY(h.outcomes.isEmpty()); // delivered from the event loop, not inside the call
     QVERIFY(h.waitForOutcome());
-    QCOMPARE(h.outcomes.first().value(), (Query{{"code", "early"}}));
+    QCOMPARE(h.outcomes.first().value(), (Query{ { "code", "early" } }));
 }
 
 void LoopbackServerTest::laterCallbacksChangeNothing()
@@ -225,7 +233,7 @@ void LoopbackServerTest::laterCallbacksChangeNothing()
     h.server.fail(ORError::cancelled());
     QTest::qWait(50);
     QCOMPARE(h.outcomes.size(), 1);
-    QCOMPARE(h.outcomes.first().value(), (Query{{"code", "first"}}));
+    QCOMPARE(h.outcomes.first().value(), (Query{ { "code", "first" } }));
 }
 
 void LoopbackServerTest::failDecidesOutcome()
@@ -264,18 +272,18 @@ void LoopbackServerTest::realClients()
     h.wait();
     const QString base = QStringLiteral("http://%1:%2").arg(host).arg(h.port);
 
-    const authtest::CurlResult icon = authtest::curl({"--globoff", "--include", base + "/favicon.ico"});
+    const authtest::CurlResult icon = authtest::curl({ "--globoff", "--include", base + "/favicon.ico" });
     QCOMPARE(icon.exitCode, 0);
     QCOMPARE(icon.output, authtest::expectedNotFoundResponse());
 
-    const authtest::CurlResult callback =
-        authtest::curl({"--globoff", "--include", "--data", "ignored", base + "/callback?code=c1&state=s1&flag"});
+    const authtest::CurlResult callback = authtest::curl(
+        { "--globoff", "--include", "--data", "ignored", base + "/callback?code=c1&state=s1&flag" });
     QCOMPARE(callback.exitCode, 0);
     QCOMPARE(callback.output, authtest::expectedSignedInResponse());
     QVERIFY(h.waitForOutcome());
-    QCOMPARE(h.outcomes.first().value(), (Query{{"code", "c1"}, {"state", "s1"}, {"flag", ""}}));
+    QCOMPARE(h.outcomes.first().value(), (Query{ { "code", "c1" }, { "state", "s1" }, { "flag", "" } }));
 
-    const authtest::CurlResult late = authtest::curl({"--globoff", base + "/callback?code=late"});
+    const authtest::CurlResult late = authtest::curl({ "--globoff", base + "/callback?code=late" });
     QVERIFY(late.exitCode != 0); // refused: the listener is gone
 }
 
@@ -287,14 +295,14 @@ void LoopbackServerTest::networkAccessManagerOverIPv6()
     QVERIFY(h.start());
     h.wait();
     QNetworkAccessManager network;
-    QNetworkReply *reply =
-        network.get(QNetworkRequest(QUrl(QStringLiteral("http://[::1]:%1/callback?code=qt").arg(h.port))));
+    QNetworkReply *reply
+        = network.get(QNetworkRequest(QUrl(QStringLiteral("http://[::1]:%1/callback?code=qt").arg(h.port))));
     QVERIFY(testsupport::waitFor([&] { return reply->isFinished(); }));
     QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
     QVERIFY(reply->readAll().contains("<h1>You are signed in</h1>"));
     reply->deleteLater();
     QVERIFY(h.waitForOutcome());
-    QCOMPARE(h.outcomes.first().value(), (Query{{"code", "qt"}}));
+    QCOMPARE(h.outcomes.first().value(), (Query{ { "code", "qt" } }));
 }
 
 void LoopbackServerTest::requestLineInPieces()
@@ -302,11 +310,11 @@ void LoopbackServerTest::requestLineInPieces()
     Harness h;
     QVERIFY(h.start());
     h.wait();
-    const RawExchange exchange =
-        sendRaw(v4, h.port, {"GE", "T /call", "back?co", "de=split&st", "ate=z HTTP/1.1\r", "\nHost: x\r\n\r\n"});
+    const RawExchange exchange = sendRaw(
+        v4, h.port, { "GE", "T /call", "back?co", "de=split&st", "ate=z HTTP/1.1\r", "\nHost: x\r\n\r\n" });
     QCOMPARE(exchange.answer, authtest::expectedSignedInResponse());
     QVERIFY(h.waitForOutcome());
-    QCOMPARE(h.outcomes.first().value(), (Query{{"code", "split"}, {"state", "z"}}));
+    QCOMPARE(h.outcomes.first().value(), (Query{ { "code", "split" }, { "state", "z" } }));
 }
 
 void LoopbackServerTest::silentClientGets404()
@@ -350,11 +358,20 @@ void LoopbackServerTest::junkLeavesItServing()
             auto *socket = new QTcpSocket(this);
             socket->connectToHost(i % 2 ? v4 : second, h.port);
             switch (i % 5) {
-            case 0: socket->write(binary); break;
-            case 1: break;                                 // connects and says nothing
-            case 2: socket->write(oversized); break;       // no line break in the first 16384 bytes
-            case 3: socket->write(longTarget); break;      // a request line beyond the limit
-            case 4: socket->write("\x16\x03\x01\x02\x00"); break; // a TLS hello
+            case 0:
+                socket->write(binary);
+                break;
+            case 1:
+                break; // connects and says nothing
+            case 2:
+                socket->write(oversized);
+                break; // no line break in the first 16384 bytes
+            case 3:
+                socket->write(longTarget);
+                break; // a request line beyond the limit
+            case 4:
+                socket->write("\x16\x03\x01\x02\x00");
+                break; // a TLS hello
             }
             sockets.append(socket);
         }
@@ -388,7 +405,7 @@ void LoopbackServerTest::junkLeavesItServing()
     QVERIFY(testsupport::waitFor([&] { return h.server.openConnections() == 0; }));
     QCOMPARE(h.get("/callback?code=still-here").answer, authtest::expectedSignedInResponse());
     QVERIFY(h.waitForOutcome());
-    QCOMPARE(h.outcomes.first().value(), (Query{{"code", "still-here"}}));
+    QCOMPARE(h.outcomes.first().value(), (Query{ { "code", "still-here" } }));
 }
 
 void LoopbackServerTest::listensOnLoopbackOnly()
@@ -401,7 +418,7 @@ void LoopbackServerTest::listensOnLoopbackOnly()
         QCOMPARE(listener->serverPort(), h.port);
         addresses.append(listener->serverAddress());
     }
-    QList<QHostAddress> expected{v4};
+    QList<QHostAddress> expected{ v4 };
     if (ipv6)
         expected.append(v6);
     QCOMPARE(addresses, expected);

@@ -14,8 +14,9 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QUrlQuery>
-
 #include <functional>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,7 +55,8 @@ public Q_SLOTS:
         } else if (act == Act::callBack) {
             QString query = callbackQuery;
             query.replace(QStringLiteral("{state}"), state());
-            pageReply = m_network.get(QNetworkRequest(QUrl(callbackUrl().toString() + QLatin1Char('?') + query)));
+            pageReply
+                = m_network.get(QNetworkRequest(QUrl(callbackUrl().toString() + QLatin1Char('?') + query)));
         }
     }
 
@@ -82,6 +84,7 @@ private Q_SLOTS:
     void cancelWhileWaiting();
     void cancelDuringExchange();
     void browserFailsToOpen();
+    void listenerCannotStart();
 
 private:
     // Runs one attempt to its end; false when it did not finish.
@@ -151,8 +154,8 @@ void OpenRouterAuthTest::signInWithRedirect()
     QCOMPARE(items.at(3).first, QStringLiteral("state"));
     QCOMPARE(items.at(3).second.size(), 24);
     QCOMPARE(items.at(4), qMakePair(QStringLiteral("key_label"), QStringLiteral("Tolvi")));
-    QVERIFY(url.toEncoded().contains("callback_url=http%3A%2F%2Flocalhost%3A" + QByteArray::number(m_browser->port())
-                                     + "%2Fcallback&"));
+    QVERIFY(url.toEncoded().contains(
+        "callback_url=http%3A%2F%2Flocalhost%3A" + QByteArray::number(m_browser->port()) + "%2Fcallback&"));
 
     // The exchange: the code, the verifier behind the challenge, S256.
     const QList<fake::Request> exchanges = m_fake.requests("/api/v1/auth/keys");
@@ -179,24 +182,35 @@ void OpenRouterAuthTest::signInWithRedirect()
 
 void OpenRouterAuthTest::callbackChecks_data()
 {
-    const QString mismatch = QStringLiteral("The sign-in response didn't match this request, so it was ignored.");
+    const QString mismatch
+        = QStringLiteral("The sign-in response didn't match this request, so it was ignored.");
     const QString noCode = QStringLiteral("OpenRouter didn't send back a sign-in code.");
     QTest::addColumn<QString>("query");
-    QTest::addColumn<QString>("key");           // expected key, or empty when an error is expected
+    QTest::addColumn<QString>("key"); // expected key, or empty when an error is expected
     QTest::addColumn<ORError>("error");
-    QTest::newRow("matching state") << "code=good&state={state}" << "sk-or-v1-good" << ORError::other({});
-    QTest::newRow("no state") << "code=good" << "sk-or-v1-good" << ORError::other({});
-    QTest::newRow("other state") << "code=good&state=not-ours" << "" << ORError::other(mismatch);
-    QTest::newRow("empty state") << "code=good&state=" << "" << ORError::other(mismatch);
-    QTest::newRow("error") << "error=access_denied" << "" << ORError::signInDenied("access_denied");
+    QTest::newRow("matching state") << "code=good&state={state}"
+                                    << "sk-or-v1-good" << ORError::other({});
+    QTest::newRow("no state") << "code=good"
+                              << "sk-or-v1-good" << ORError::other({});
+    QTest::newRow("other state") << "code=good&state=not-ours"
+                                 << "" << ORError::other(mismatch);
+    QTest::newRow("empty state") << "code=good&state="
+                                 << "" << ORError::other(mismatch);
+    QTest::newRow("error") << "error=access_denied"
+                           << "" << ORError::signInDenied("access_denied");
     QTest::newRow("error with description")
-        << "error=access_denied&error_description=The%20user%20said%20no&code=good" << ""
-        << ORError::signInDenied("The user said no");
-    QTest::newRow("error before state check") << "error=x&state=not-ours" << "" << ORError::signInDenied("x");
-    QTest::newRow("empty code") << "code=&state={state}" << "" << ORError::other(noCode);
-    QTest::newRow("no code") << "state={state}" << "" << ORError::other(noCode);
-    QTest::newRow("wrong code") << "code=bad" << ""
-                                << ORError::exchangeRejected(403, QStringLiteral("Invalid authorization code."));
+        << "error=access_denied&error_description=The%20user%20said%20no&code=good"
+        << "" << ORError::signInDenied("The user said no");
+    QTest::newRow("error before state check") << "error=x&state=not-ours"
+                                              << "" << ORError::signInDenied("x");
+    QTest::newRow("empty code") << "code=&state={state}"
+                                << "" << ORError::other(noCode);
+    QTest::newRow("no code") << "state={state}"
+                             << "" << ORError::other(noCode);
+    QTest::newRow("wrong code") << "code=bad"
+                                << ""
+                                << ORError::exchangeRejected(
+                                       403, QStringLiteral("Invalid authorization code."));
 }
 
 void OpenRouterAuthTest::callbackChecks()
@@ -303,7 +317,7 @@ void OpenRouterAuthTest::exchangeUnreachable()
 void OpenRouterAuthTest::exchangeTimesOut()
 {
     m_fake.setExchange(QStringLiteral("c"));
-    fake::Reply held = fake::Reply::json(200, QJsonObject{{"key", "sk-or-v1-late"}});
+    fake::Reply held = fake::Reply::json(200, QJsonObject{ { "key", "sk-or-v1-late" } });
     held.body.first().held = true;
     m_fake.enqueue("POST", "/api/v1/auth/keys", held);
     m_browser->act = FakeBrowser::Act::callBack;
@@ -342,7 +356,8 @@ void OpenRouterAuthTest::cancelWhileWaiting()
 
     // A late callback finds the port closed; nothing more is reported.
     auth.cancel();
-    const authtest::RawExchange late = authtest::sendRaw(v4, port, {"GET /callback?code=late HTTP/1.1\r\n\r\n"});
+    const authtest::RawExchange late
+        = authtest::sendRaw(v4, port, { "GET /callback?code=late HTTP/1.1\r\n\r\n" });
     QVERIFY(!late.connected);
     QTest::qWait(50);
     QCOMPARE(m_outcomes.size(), 1);
@@ -352,7 +367,7 @@ void OpenRouterAuthTest::cancelWhileWaiting()
 void OpenRouterAuthTest::cancelDuringExchange()
 {
     m_fake.setExchange(QStringLiteral("c"));
-    fake::Reply held = fake::Reply::json(200, QJsonObject{{"key", "sk-or-v1-late"}});
+    fake::Reply held = fake::Reply::json(200, QJsonObject{ { "key", "sk-or-v1-late" } });
     held.headDelayMs = 0;
     held.body.first().held = true;
     m_fake.enqueue("POST", "/api/v1/auth/keys", held);
@@ -384,6 +399,48 @@ void OpenRouterAuthTest::browserFailsToOpen()
     QVERIFY(server);
     QVERIFY(!server->isListening());
     QVERIFY(portClosed(server->port()));
+}
+
+// Uses up every file descriptor while it lives, so that no socket can open.
+class DescriptorsExhausted
+{
+public:
+    DescriptorsExhausted()
+    {
+        getrlimit(RLIMIT_NOFILE, &m_saved);
+        rlimit tight = m_saved;
+        tight.rlim_cur = std::min<rlim_t>(m_saved.rlim_cur, 4096);
+        setrlimit(RLIMIT_NOFILE, &tight);
+        for (int fd = dup(0); fd >= 0; fd = dup(0))
+            m_taken.append(fd);
+    }
+    ~DescriptorsExhausted()
+    {
+        for (int fd : std::as_const(m_taken))
+            close(fd);
+        setrlimit(RLIMIT_NOFILE, &m_saved);
+    }
+
+private:
+    rlimit m_saved{};
+    QList<int> m_taken;
+};
+
+void OpenRouterAuthTest::listenerCannotStart()
+{
+    OpenRouterAuth auth(*m_client);
+    connect(&auth, &OpenRouterAuth::finished, this, [this](const SignInOutcome &o) { m_outcomes.append(o); });
+    {
+        DescriptorsExhausted exhausted;
+        auth.signIn();
+    }
+    QVERIFY(testsupport::waitFor([this] { return !m_outcomes.isEmpty(); }));
+    const ORError error = m_outcomes.first().error();
+    QCOMPARE(error.kind(), ORError::Kind::other);
+    const QString prefix = QStringLiteral("Couldn't start the local sign-in listener: ");
+    QVERIFY2(
+        error.text().startsWith(prefix) && error.text().size() > prefix.size(), qPrintable(error.text()));
+    QVERIFY(m_browser->opened.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(OpenRouterAuthTest)

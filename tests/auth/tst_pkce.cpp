@@ -19,7 +19,7 @@ private Q_SLOTS:
 void PkceTest::challengeOfRfc7636Example()
 {
     QCOMPARE(PKCE::challenge(QStringLiteral("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk")),
-             QStringLiteral("E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM"));
+        QStringLiteral("E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM"));
 }
 
 void PkceTest::challengeIsUnpaddedBase64url()
@@ -28,8 +28,8 @@ void PkceTest::challengeIsUnpaddedBase64url()
         const QString challenge = PKCE::challenge(PKCE::randomString(64));
         QCOMPARE(challenge.size(), 43);
         QVERIFY2(!challenge.contains(QLatin1Char('=')) && !challenge.contains(QLatin1Char('+'))
-                     && !challenge.contains(QLatin1Char('/')),
-                 qPrintable(challenge));
+                && !challenge.contains(QLatin1Char('/')),
+            qPrintable(challenge));
     }
 }
 

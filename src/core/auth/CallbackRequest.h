@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QMap>
 #include <QString>
-
 #include <optional>
 
 // Reading the browser's request to the loopback listener. Only the request

@@ -12,7 +12,8 @@ constexpr qsizetype quotedBodyBytes = 500;
 
 QString rejectionText(const QJsonObject &object, const QByteArray &body)
 {
-    const QJsonValue message = object.value(QStringLiteral("error")).toObject().value(QStringLiteral("message"));
+    const QJsonValue message
+        = object.value(QStringLiteral("error")).toObject().value(QStringLiteral("message"));
     if (message.isString())
         return message.toString();
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -25,9 +26,9 @@ QString rejectionText(const QJsonObject &object, const QByteArray &body)
 QByteArray requestBody(const QString &code, const QString &verifier)
 {
     const QJsonObject body{
-        {QStringLiteral("code"), code},
-        {QStringLiteral("code_verifier"), verifier},
-        {QStringLiteral("code_challenge_method"), QStringLiteral("S256")},
+        { QStringLiteral("code"), code },
+        { QStringLiteral("code_verifier"), verifier },
+        { QStringLiteral("code_challenge_method"), QStringLiteral("S256") },
     };
     return QJsonDocument(body).toJson(QJsonDocument::Compact);
 }

@@ -4,7 +4,6 @@
 
 #include <QStringDecoder>
 #include <QStringEncoder>
-
 #include <libsecret/secret.h>
 
 namespace KeychainStore {
@@ -16,7 +15,7 @@ constexpr const char *accountName = "api-key";
 constexpr const char *itemLabel = "Tolvi: OpenRouter API key";
 
 // A whole operation (a save is a delete and a store) gets this long.
-constexpr std::chrono::milliseconds callLimit{5000};
+constexpr std::chrono::milliseconds callLimit{ 5000 };
 
 const SecretSchema *schema()
 {
@@ -24,11 +23,18 @@ const SecretSchema *schema()
         "com.tolvi.mac.openrouter",
         SECRET_SCHEMA_DONT_MATCH_NAME,
         {
-            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+            { "service", SECRET_SCHEMA_ATTRIBUTE_STRING },
+            { "account", SECRET_SCHEMA_ATTRIBUTE_STRING },
+            { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING },
         },
-        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        0,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
     };
     return &keySchema;
 }
@@ -36,8 +42,8 @@ const SecretSchema *schema()
 void clearItems(GCancellable *cancellable)
 {
     GError *error = nullptr;
-    secret_password_clear_sync(schema(), cancellable, &error, "service", serviceName, "account", accountName,
-                               nullptr);
+    secret_password_clear_sync(
+        schema(), cancellable, &error, "service", serviceName, "account", accountName, nullptr);
     g_clear_error(&error);
 }
 
@@ -90,9 +96,8 @@ bool save(const QString &key)
 
     SecretValue *value = secret_value_new(bytes->constData(), bytes->size(), "text/plain");
     GError *error = nullptr;
-    const gboolean stored = secret_password_store_binary_sync(
-        schema(), SECRET_COLLECTION_DEFAULT, itemLabel, value, deadline.cancellable(), &error, "service",
-        serviceName, "account", accountName, nullptr);
+    const gboolean stored = secret_password_store_binary_sync(schema(), SECRET_COLLECTION_DEFAULT, itemLabel,
+        value, deadline.cancellable(), &error, "service", serviceName, "account", accountName, nullptr);
     secret_value_unref(value);
     g_clear_error(&error);
     return stored;

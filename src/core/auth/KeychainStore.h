@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 
 // The API key in the desktop's Secret Service: one item with the attributes

@@ -3,11 +3,11 @@
 #include "auth/LoopbackPages.h"
 
 #include <QTcpSocket>
-
 #include <sys/socket.h>
 
 LoopbackConnection::LoopbackConnection(QTcpSocket *socket, int requestLineTimeoutMs, QObject *parent)
-    : QObject(parent), m_socket(socket)
+    : QObject(parent)
+    , m_socket(socket)
 {
     m_socket->setParent(this);
     m_deadline.setSingleShot(true);
@@ -44,9 +44,9 @@ void LoopbackConnection::answer()
     m_socket->readAll();
     const std::optional<CallbackRequest::Query> query = CallbackRequest::parse(m_head);
     if (m_socket->state() == QAbstractSocket::ConnectedState)
-        m_socket->write(!query ? LoopbackPages::notFound()
-                        : CallbackRequest::carriesCode(*query) ? LoopbackPages::signedIn()
-                                                               : LoopbackPages::notCompleted());
+        m_socket->write(!query                         ? LoopbackPages::notFound()
+                : CallbackRequest::carriesCode(*query) ? LoopbackPages::signedIn()
+                                                       : LoopbackPages::notCompleted());
     m_deadline.start(); // same interval, now for the client to take the answer
     connect(m_socket, &QTcpSocket::bytesWritten, this, &LoopbackConnection::endWriting);
     m_socket->flush();
@@ -57,7 +57,8 @@ void LoopbackConnection::answer()
 
 void LoopbackConnection::endWriting()
 {
-    if (m_writingEnded || m_socket->bytesToWrite() > 0 || m_socket->state() != QAbstractSocket::ConnectedState)
+    if (m_writingEnded || m_socket->bytesToWrite() > 0
+        || m_socket->state() != QAbstractSocket::ConnectedState)
         return;
     m_writingEnded = true;
     // Half-close, then read and drop whatever the client still sends until

@@ -12,7 +12,10 @@ constexpr int portAttempts = 16;
 
 } // namespace
 
-LoopbackServer::LoopbackServer(QObject *parent) : QObject(parent) {}
+LoopbackServer::LoopbackServer(QObject *parent)
+    : QObject(parent)
+{
+}
 
 LoopbackServer::~LoopbackServer() = default;
 
@@ -20,8 +23,8 @@ LoopbackServer::Started LoopbackServer::start()
 {
     QString error;
     if (!listenOnBoth(&error))
-        return {0, error};
-    return {m_port, {}};
+        return { 0, error };
+    return { m_port, {} };
 }
 
 bool LoopbackServer::listenOnBoth(QString *error)
@@ -35,7 +38,7 @@ bool LoopbackServer::listenOnBoth(QString *error)
         }
         QTcpServer *v6 = makeListener();
         if (v6->listen(QHostAddress::LocalHostIPv6, v4->serverPort())) {
-            m_listeners = {v4, v6};
+            m_listeners = { v4, v6 };
             m_port = v4->serverPort();
             return true;
         }
@@ -44,7 +47,7 @@ bool LoopbackServer::listenOnBoth(QString *error)
         if (!portTaken || attempt + 1 == portAttempts) {
             // No IPv6 loopback here (or no port free on both): IPv4 alone
             // still serves, since browsers fall back to 127.0.0.1.
-            m_listeners = {v4};
+            m_listeners = { v4 };
             m_port = v4->serverPort();
             return true;
         }
@@ -135,7 +138,7 @@ bool LoopbackServer::isListening() const
 
 QList<const QTcpServer *> LoopbackServer::listeners() const
 {
-    return {m_listeners.cbegin(), m_listeners.cend()};
+    return { m_listeners.cbegin(), m_listeners.cend() };
 }
 
 int LoopbackServer::openConnections() const

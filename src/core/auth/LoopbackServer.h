@@ -5,7 +5,6 @@
 
 #include <QList>
 #include <QObject>
-
 #include <functional>
 
 class QTcpServer;

@@ -28,7 +28,9 @@ bool isTransportFailure(QNetworkReply::NetworkError error)
 
 } // namespace
 
-OpenRouterAuth::OpenRouterAuth(OpenRouterClient &client, QObject *parent) : QObject(parent), m_client(client)
+OpenRouterAuth::OpenRouterAuth(OpenRouterClient &client, QObject *parent)
+    : QObject(parent)
+    , m_client(client)
 {
     m_timeout.setSingleShot(true);
     connect(&m_timeout, &QTimer::timeout, this, [this] {
@@ -46,13 +48,13 @@ OpenRouterAuth::~OpenRouterAuth()
     }
 }
 
-QUrl OpenRouterAuth::signInUrl(const QString &webOrigin, const QString &callbackUrl, const QString &challenge,
-                               const QString &state)
+QUrl OpenRouterAuth::signInUrl(
+    const QString &webOrigin, const QString &callbackUrl, const QString &challenge, const QString &state)
 {
     const QString query = QStringLiteral("callback_url=") + queryValue(callbackUrl)
-                          + QStringLiteral("&code_challenge=") + queryValue(challenge)
-                          + QStringLiteral("&code_challenge_method=S256&state=") + queryValue(state)
-                          + QStringLiteral("&key_label=Tolvi");
+        + QStringLiteral("&code_challenge=") + queryValue(challenge)
+        + QStringLiteral("&code_challenge_method=S256&state=") + queryValue(state)
+        + QStringLiteral("&key_label=Tolvi");
     return QUrl(webOrigin + QStringLiteral("/auth?") + query, QUrl::StrictMode);
 }
 
@@ -70,15 +72,16 @@ void OpenRouterAuth::signIn()
         finish(ORError::other(QStringLiteral("Couldn't start the local sign-in listener: ") + started.error));
         return;
     }
-    const QString callbackUrl =
-        QStringLiteral("http://localhost:") + QString::number(started.port) + QStringLiteral("/callback");
+    const QString callbackUrl
+        = QStringLiteral("http://localhost:") + QString::number(started.port) + QStringLiteral("/callback");
     const QUrl url = signInUrl(m_client.webOrigin(), callbackUrl, PKCE::challenge(m_verifier), m_state);
     if (!url.isValid()) {
         finish(ORError::browserFailed());
         return;
     }
     m_timeout.start(m_timeoutMs);
-    m_server->waitForCallback([this](const LoopbackServer::CallbackOutcome &outcome) { onCallback(outcome); });
+    m_server->waitForCallback(
+        [this](const LoopbackServer::CallbackOutcome &outcome) { onCallback(outcome); });
     if (!QDesktopServices::openUrl(url))
         finish(ORError::browserFailed());
 }
@@ -108,12 +111,13 @@ std::optional<ORError> OpenRouterAuth::checkCallback(const LoopbackServer::Query
 {
     if (query.contains(QStringLiteral("error"))) {
         const QString reason = query.contains(QStringLiteral("error_description"))
-                                   ? query.value(QStringLiteral("error_description"))
-                                   : query.value(QStringLiteral("error"));
+            ? query.value(QStringLiteral("error_description"))
+            : query.value(QStringLiteral("error"));
         return ORError::signInDenied(reason);
     }
     if (query.contains(QStringLiteral("state")) && query.value(QStringLiteral("state")) != m_state)
-        return ORError::other(QStringLiteral("The sign-in response didn't match this request, so it was ignored."));
+        return ORError::other(
+            QStringLiteral("The sign-in response didn't match this request, so it was ignored."));
     if (query.value(QStringLiteral("code")).isEmpty())
         return ORError::other(QStringLiteral("OpenRouter didn't send back a sign-in code."));
     return std::nullopt;

@@ -33,8 +33,8 @@ public:
     bool isFinished() const { return m_finished; }
 
     // The service's sign-in page for this callback, challenge and state.
-    static QUrl signInUrl(const QString &webOrigin, const QString &callbackUrl, const QString &challenge,
-                          const QString &state);
+    static QUrl signInUrl(
+        const QString &webOrigin, const QString &callbackUrl, const QString &challenge, const QString &state);
 
     // Test seams; the defaults are the design's values and the product never
     // changes them.

@@ -2,7 +2,6 @@
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
-
 #include <cstdint>
 
 namespace PKCE {

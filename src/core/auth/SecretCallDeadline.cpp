@@ -3,7 +3,8 @@
 #include <gio/gio.h>
 
 SecretCallDeadline::SecretCallDeadline(std::chrono::milliseconds limit)
-    : m_cancellable(g_cancellable_new()), m_watcher([this, limit] { watch(limit); })
+    : m_cancellable(g_cancellable_new())
+    , m_watcher([this, limit] { watch(limit); })
 {
 }
 
