@@ -228,6 +228,11 @@ void ServiceCallsTest::validateKey()
     QCOMPARE(bad.error(), ORError::unauthorized("User not found."));
     QCOMPARE(m_fake->requests().first().path, "/api/v1/key");
     QCOMPARE(m_fake->requests().last().bearer(), "sk-bad");
+
+    // A line break inside a key must not start a header of its own.
+    const KeyCheckOutcome injected = waitForResult<KeyCheckOutcome>(m_client->validateKey("sk-good\r\nX-Evil: 1"));
+    QCOMPARE(injected.error(), ORError::unauthorized("User not found."));
+    QVERIFY(!m_fake->requests().last().headers.contains("x-evil"));
 }
 
 // Qt's transfer time-out reports a cancellation; a one-shot call must still

@@ -77,7 +77,11 @@ std::optional<QUrl> OpenRouterClient::urlFor(const QString &path) const
 QNetworkRequest OpenRouterClient::requestFor(const QUrl &url, const QString &key, int timeoutMs) const
 {
     QNetworkRequest request(url);
-    request.setRawHeader("Authorization", "Bearer " + key.toUtf8());
+    // Qt writes header values as given: a line break in a pasted key would
+    // start a header of its own. Without them the key is simply refused.
+    QByteArray bearer = "Bearer " + key.toUtf8();
+    bearer.removeIf([](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+    request.setRawHeader("Authorization", bearer);
     request.setRawHeader("X-OpenRouter-Title", "Tolvi");
     request.setRawHeader("X-Title", "Tolvi");
     request.setTransferTimeout(timeoutMs);
