@@ -12,7 +12,6 @@
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -25,7 +24,10 @@ constexpr int kCatalogueMs = 100;
 class Draw
 {
 public:
-    explicit Draw(quint32 seed) : m_state(seed) {}
+    explicit Draw(quint32 seed)
+        : m_state(seed)
+    {
+    }
     int between(int low, int high)
     {
         m_state = m_state * 1664525u + 1013904223u;
@@ -43,18 +45,19 @@ QString modelId(int i)
 
 QJsonObject entry(int i)
 {
-    return QJsonObject{{"id", modelId(i)},
-                       {"name", modelId(i) + " (free)"},
-                       {"context_length", 1000 * (i + 1)},
-                       {"pricing", QJsonObject{{"prompt", "0"}, {"completion", "0"}}},
-                       {"architecture", QJsonObject{{"input_modalities", QJsonArray{"text"}},
-                                                    {"output_modalities", QJsonArray{"text"}}}}};
+    return QJsonObject{ { "id", modelId(i) }, { "name", modelId(i) + " (free)" },
+        { "context_length", 1000 * (i + 1) },
+        { "pricing", QJsonObject{ { "prompt", "0" }, { "completion", "0" } } },
+        { "architecture",
+            QJsonObject{ { "input_modalities", QJsonArray{ "text" } },
+                { "output_modalities", QJsonArray{ "text" } } } } };
 }
 
 QJsonObject stats(double uptime, double latency)
 {
-    const QJsonObject endpoint{{"uptime_last_30m", uptime}, {"latency_last_30m", QJsonObject{{"p50", latency}}}};
-    return QJsonObject{{"data", QJsonObject{{"endpoints", QJsonArray{endpoint}}}}};
+    const QJsonObject endpoint{ { "uptime_last_30m", uptime },
+        { "latency_last_30m", QJsonObject{ { "p50", latency } } } };
+    return QJsonObject{ { "data", QJsonObject{ { "endpoints", QJsonArray{ endpoint } } } } };
 }
 
 // Qt's network access opens at most six HTTP/1.1 connections to one host
@@ -99,9 +102,9 @@ Run runOnce(quint32 seed)
         fake.setStats(id, stats(draw.between(90, 100), draw.between(200, 3000)), statsMs.value(id));
         fake::StreamOptions options;
         options.stallBeforeFirstMs = probeMs.value(id);
-        fake.onChat(id, fake::Reply::stream(id, {QStringLiteral("Hi")}, options));
+        fake.onChat(id, fake::Reply::stream(id, { QStringLiteral("Hi") }, options));
     }
-    fake::Reply models = fake::Reply::json(200, QJsonObject{{"data", catalogue}});
+    fake::Reply models = fake::Reply::json(200, QJsonObject{ { "data", catalogue } });
     models.headDelayMs = kCatalogueMs;
     fake.on("GET", "/api/v1/models", models);
 
@@ -140,9 +143,11 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 5;
-    std::printf("critical = catalogue + slowest statistics + slowest probe; six = the same with the statistics\n"
-                "phase bounded by six connections per host\n\n");
-    std::printf("run  catalogue  stats  stats-on-six  probe  critical  six-bound  wall  wall/critical  wall/six\n");
+    std::printf(
+        "critical = catalogue + slowest statistics + slowest probe; six = the same with the statistics\n"
+        "phase bounded by six connections per host\n\n");
+    std::printf(
+        "run  catalogue  stats  stats-on-six  probe  critical  six-bound  wall  wall/critical  wall/six\n");
     QList<double> ratios;
     QList<double> ratiosOnSix;
     for (int i = 0; i < runs; ++i) {
@@ -150,13 +155,14 @@ int main(int argc, char **argv)
         ratios.append(run.ratio());
         ratiosOnSix.append(run.ratioOnSix());
         std::printf("%3d  %9d  %5d  %12d  %5d  %8d  %9d  %4lld  %13.3f  %8.3f\n", i + 1, kCatalogueMs,
-                    run.slowestStatsMs, run.statsOnSixMs, run.slowestProbeMs, run.criticalMs(), run.boundOnSixMs(),
-                    static_cast<long long>(run.wallMs), run.ratio(), run.ratioOnSix());
+            run.slowestStatsMs, run.statsOnSixMs, run.slowestProbeMs, run.criticalMs(), run.boundOnSixMs(),
+            static_cast<long long>(run.wallMs), run.ratio(), run.ratioOnSix());
     }
     std::sort(ratios.begin(), ratios.end());
     std::sort(ratiosOnSix.begin(), ratiosOnSix.end());
-    std::printf("\nwall/critical: median %.3f, worst %.3f; wall/six-bound: median %.3f, worst %.3f (%d runs)\n",
-                ratios.at(ratios.size() / 2), ratios.last(), ratiosOnSix.at(ratiosOnSix.size() / 2),
-                ratiosOnSix.last(), runs);
+    std::printf(
+        "\nwall/critical: median %.3f, worst %.3f; wall/six-bound: median %.3f, worst %.3f (%d runs)\n",
+        ratios.at(ratios.size() / 2), ratios.last(), ratiosOnSix.at(ratiosOnSix.size() / 2),
+        ratiosOnSix.last(), runs);
     return 0;
 }

@@ -12,33 +12,33 @@ namespace rankerkit {
 
 QJsonObject freeEntry(const QString &id, int contextLength, bool images)
 {
-    const QJsonArray inputs = images ? QJsonArray{"text", "image"} : QJsonArray{"text"};
-    return QJsonObject{{"id", id},
-                       {"name", id + QStringLiteral(" (free)")},
-                       {"context_length", contextLength},
-                       {"pricing", QJsonObject{{"prompt", "0"}, {"completion", "0"}}},
-                       {"architecture", QJsonObject{{"input_modalities", inputs}, {"output_modalities", QJsonArray{"text"}}}},
-                       {"expiration_date", QJsonValue::Null}};
+    const QJsonArray inputs = images ? QJsonArray{ "text", "image" } : QJsonArray{ "text" };
+    return QJsonObject{ { "id", id }, { "name", id + QStringLiteral(" (free)") },
+        { "context_length", contextLength },
+        { "pricing", QJsonObject{ { "prompt", "0" }, { "completion", "0" } } },
+        { "architecture",
+            QJsonObject{ { "input_modalities", inputs }, { "output_modalities", QJsonArray{ "text" } } } },
+        { "expiration_date", QJsonValue::Null } };
 }
 
 QJsonObject statsBody(std::optional<double> uptime, std::optional<double> latencyMs)
 {
-    QJsonObject endpoint{{"provider_name", "Example"}, {"status", 0}};
+    QJsonObject endpoint{ { "provider_name", "Example" }, { "status", 0 } };
     endpoint.insert("uptime_last_30m", uptime ? QJsonValue(*uptime) : QJsonValue(QJsonValue::Null));
-    endpoint.insert("latency_last_30m", latencyMs ? QJsonValue(QJsonObject{{"p50", *latencyMs}, {"p90", *latencyMs * 2}})
-                                                  : QJsonValue(QJsonValue::Null));
-    return QJsonObject{{"data", QJsonObject{{"endpoints", QJsonArray{endpoint}}}}};
+    endpoint.insert("latency_last_30m",
+        latencyMs ? QJsonValue(QJsonObject{ { "p50", *latencyMs }, { "p90", *latencyMs * 2 } })
+                  : QJsonValue(QJsonValue::Null));
+    return QJsonObject{ { "data", QJsonObject{ { "endpoints", QJsonArray{ endpoint } } } } };
 }
 
-void writeCache(const QString &path, const QDateTime &fetched, const QList<ORModel> &models,
-                const QStringList &ladder)
+void writeCache(
+    const QString &path, const QDateTime &fetched, const QList<ORModel> &models, const QStringList &ladder)
 {
     QJsonArray modelArray;
     for (const ORModel &model : models)
         modelArray.append(model.toJson());
-    const QJsonObject root{{"fetched", DateCodec::toReferenceSeconds(fetched)},
-                           {"models", modelArray},
-                           {"ladder", QJsonArray::fromStringList(ladder)}};
+    const QJsonObject root{ { "fetched", DateCodec::toReferenceSeconds(fetched) }, { "models", modelArray },
+        { "ladder", QJsonArray::fromStringList(ladder) } };
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(QJsonDocument(root).toJson(QJsonDocument::Compact));
@@ -56,11 +56,11 @@ fake::Reply probeSuccess(const QString &model, int round)
 {
     fake::StreamOptions options;
     options.comments = 0;
-    fake::Reply reply = fake::Reply::stream(model, {QStringLiteral("Hi")}, options);
+    fake::Reply reply = fake::Reply::stream(model, { QStringLiteral("Hi") }, options);
     reply.body.first().held = true;
     // Keep-alive comments do not count as the first event.
     for (int i = 1; i < round; ++i)
-        reply.body.prepend(fake::Step{fake::sse::comment(), 0, true});
+        reply.body.prepend(fake::Step{ fake::sse::comment(), 0, true });
     return reply;
 }
 
@@ -77,7 +77,7 @@ fake::Reply probeFailure(const fake::Reply &error, int round)
     for (int i = 0; i < round; ++i) {
         const qsizetype from = i * piece;
         const qsizetype size = i == round - 1 ? body.size() - from : piece;
-        reply.body.append(fake::Step{body.mid(from, size), 0, true});
+        reply.body.append(fake::Step{ body.mid(from, size), 0, true });
     }
     return reply;
 }

@@ -17,8 +17,8 @@ QJsonObject freeEntry(const QString &id, int contextLength, bool images = false)
 QJsonObject statsBody(std::optional<double> uptime, std::optional<double> latencyMs);
 
 // A cache file's contents, written where the ranker looks for it.
-void writeCache(const QString &path, const QDateTime &fetched, const QList<ORModel> &models,
-                const QStringList &ladder);
+void writeCache(
+    const QString &path, const QDateTime &fetched, const QList<ORModel> &models, const QStringList &ladder);
 QJsonObject readJsonFile(const QString &path);
 
 // Probe answers that reach the client in a chosen order, without racing the

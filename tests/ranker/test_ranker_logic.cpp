@@ -10,7 +10,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <cmath>
 #include <limits>
 
@@ -23,12 +22,12 @@ const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1780000000, Qt::UTC);
 
 ORModel m(const QString &id, int context, bool images = false)
 {
-    return ORModel{id, id.toUpper(), context, images};
+    return ORModel{ id, id.toUpper(), context, images };
 }
 
 std::optional<EndpointStats> stats(std::optional<double> uptime, std::optional<double> latency)
 {
-    return EndpointStats{uptime, latency};
+    return EndpointStats{ uptime, latency };
 }
 
 } // namespace
@@ -38,7 +37,7 @@ class RankerLogicTest : public QObject
     Q_OBJECT
 
 private:
-    OpenRouterClient m_client{QStringLiteral("http://127.0.0.1:9")};
+    OpenRouterClient m_client{ QStringLiteral("http://127.0.0.1:9") };
     QTemporaryDir m_dir;
     QString cachePath() const { return m_dir.filePath(QStringLiteral("models-cache.json")); }
 
@@ -87,17 +86,17 @@ private Q_SLOTS:
             models.append(m(QStringLiteral("m%1").arg(i), 1000 * (i % 7)));
         const QStringList pooled = ids(Ranking::pool(models));
         // 6000: m6 m13; 5000: m5 m12 m19; 4000: m4 m11 m18; 3000: m3 m10 m17; 2000: m2 ...
-        QCOMPARE(pooled, (QStringList{"m6", "m13", "m5", "m12", "m19", "m4", "m11", "m18", "m3", "m10", "m17",
-                                      "m2"}));
+        QCOMPARE(pooled,
+            (QStringList{ "m6", "m13", "m5", "m12", "m19", "m4", "m11", "m18", "m3", "m10", "m17", "m2" }));
         QCOMPARE(Ranking::pool(models.mid(0, 3)).size(), 3);
     }
 
     void byScoreIsStable()
     {
-        const QList<ORModel> pool{m("a", 1), m("b", 1), m("c", 1), m("d", 1)};
-        const QHash<QString, EndpointStats> measured{{"c", {99.5, 800}}, {"d", {80, 500}}};
+        const QList<ORModel> pool{ m("a", 1), m("b", 1), m("c", 1), m("d", 1) };
+        const QHash<QString, EndpointStats> measured{ { "c", { 99.5, 800 } }, { "d", { 80, 500 } } };
         // a and b have no statistics and tie; they keep their order.
-        QCOMPARE(ids(Ranking::byScore(pool, measured)), (QStringList{"c", "d", "a", "b"}));
+        QCOMPARE(ids(Ranking::byScore(pool, measured)), (QStringList{ "c", "d", "a", "b" }));
     }
 
     void plan_data()
@@ -107,24 +106,26 @@ private Q_SLOTS:
         QTest::addColumn<QList<ORError>>("failures");
         QTest::addColumn<QStringList>("ladder");
         QTest::addColumn<std::optional<QString>>("note");
-        const QStringList reserve{"r1", "r2", "r3"};
         const ORError daily = ORError::rateLimited("free-models-per-day", {}, true);
         const ORError busy = ORError::rateLimited("free-models-per-min", 20, false);
 
         QTest::newRow("sorted by time, reserve after")
-            << Successes{{"slow", 2.0}, {"fast", 0.5}, {"mid", 1.0}} << QList<ORError>{ORError::timeout()}
-            << QStringList{"fast", "mid", "slow", "r1", "r2", "r3", router} << std::optional<QString>();
+            << Successes{ { "slow", 2.0 }, { "fast", 0.5 }, { "mid", 1.0 } }
+            << QList<ORError>{ ORError::timeout() }
+            << QStringList{ "fast", "mid", "slow", "r1", "r2", "r3", router } << std::optional<QString>();
         QTest::newRow("equal times keep arrival order")
-            << Successes{{"b", 1.0}, {"a", 1.0}, {"c", 0.5}} << QList<ORError>{}
-            << QStringList{"c", "b", "a", "r1", "r2", "r3", router} << std::optional<QString>();
-        QTest::newRow("first failure daily") << Successes{} << QList<ORError>{daily, busy, busy, busy}
-                                             << QStringList{router} << std::optional<QString>(Ranking::dailyLimitNote);
-        QTest::newRow("daily only later") << Successes{} << QList<ORError>{busy, daily, daily, daily}
-                                          << QStringList{router} << std::optional<QString>(Ranking::untestedNote);
-        QTest::newRow("first failure a time-out")
-            << Successes{} << QList<ORError>{ORError::timeout(), daily} << QStringList{router}
+            << Successes{ { "b", 1.0 }, { "a", 1.0 }, { "c", 0.5 } } << QList<ORError>{}
+            << QStringList{ "c", "b", "a", "r1", "r2", "r3", router } << std::optional<QString>();
+        QTest::newRow("first failure daily")
+            << Successes{} << QList<ORError>{ daily, busy, busy, busy } << QStringList{ router }
+            << std::optional<QString>(Ranking::dailyLimitNote);
+        QTest::newRow("daily only later")
+            << Successes{} << QList<ORError>{ busy, daily, daily, daily } << QStringList{ router }
             << std::optional<QString>(Ranking::untestedNote);
-        QTest::newRow("nothing probed") << Successes{} << QList<ORError>{} << QStringList{router}
+        QTest::newRow("first failure a time-out")
+            << Successes{} << QList<ORError>{ ORError::timeout(), daily } << QStringList{ router }
+            << std::optional<QString>(Ranking::untestedNote);
+        QTest::newRow("nothing probed") << Successes{} << QList<ORError>{} << QStringList{ router }
                                         << std::optional<QString>(Ranking::untestedNote);
     }
 
@@ -134,17 +135,17 @@ private Q_SLOTS:
         QFETCH(QList<ORError>, failures);
         QFETCH(QStringList, ladder);
         QFETCH(std::optional<QString>, note);
-        const Ranking::LadderPlan result = Ranking::plan(successes, failures, {"r1", "r2", "r3"}, router);
+        const Ranking::LadderPlan result = Ranking::plan(successes, failures, { "r1", "r2", "r3" }, router);
         QCOMPARE(result.ladder, ladder);
         QCOMPARE(result.note, note);
     }
 
     void firstRejection()
     {
-        const QList<ORError> failures{ORError::timeout(), ORError::unauthorized("first"),
-                                      ORError::unauthorized("second")};
+        const QList<ORError> failures{ ORError::timeout(), ORError::unauthorized("first"),
+            ORError::unauthorized("second") };
         QCOMPARE(Ranking::firstRejection(failures), ORError::unauthorized("first"));
-        QCOMPARE(Ranking::firstRejection({ORError::timeout()}), std::nullopt);
+        QCOMPARE(Ranking::firstRejection({ ORError::timeout() }), std::nullopt);
     }
 
     // ---- cache file ---------------------------------------------------------
@@ -153,18 +154,25 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<bool>("decodes");
-        const QByteArray model = R"({"id":"a/b:free","name":"B","contextLength":8000,"supportsImages":false})";
-        QTest::newRow("complete") << R"({"fetched":800000000.25,"models":[)" + model + R"(],"ladder":["a/b:free","openrouter/free"]})" << true;
-        QTest::newRow("unknown member") << QByteArray(R"({"fetched":1,"models":[],"ladder":[],"version":3})") << true;
+        const QByteArray model
+            = R"({"id":"a/b:free","name":"B","contextLength":8000,"supportsImages":false})";
+        QTest::newRow("complete") << R"({"fetched":800000000.25,"models":[)" + model
+                + R"(],"ladder":["a/b:free","openrouter/free"]})"
+                                  << true;
+        QTest::newRow("unknown member")
+            << QByteArray(R"({"fetched":1,"models":[],"ladder":[],"version":3})") << true;
         QTest::newRow("no fetched") << QByteArray(R"({"models":[],"ladder":[]})") << false;
         QTest::newRow("no models") << QByteArray(R"({"fetched":1,"ladder":["openrouter/free"]})") << false;
         QTest::newRow("no ladder") << QByteArray(R"({"fetched":1,"models":[]})") << false;
         QTest::newRow("fetched as text") << QByteArray(R"({"fetched":"1","models":[],"ladder":[]})") << false;
-        QTest::newRow("fetched as bool") << QByteArray(R"({"fetched":true,"models":[],"ladder":[]})") << false;
+        QTest::newRow("fetched as bool")
+            << QByteArray(R"({"fetched":true,"models":[],"ladder":[]})") << false;
         QTest::newRow("models an object") << QByteArray(R"({"fetched":1,"models":{},"ladder":[]})") << false;
         QTest::newRow("model lacks a member")
-            << QByteArray(R"({"fetched":1,"models":[{"id":"a","name":"A","contextLength":1}],"ladder":[]})") << false;
-        QTest::newRow("ladder holds a number") << QByteArray(R"({"fetched":1,"models":[],"ladder":["a",2]})") << false;
+            << QByteArray(R"({"fetched":1,"models":[{"id":"a","name":"A","contextLength":1}],"ladder":[]})")
+            << false;
+        QTest::newRow("ladder holds a number")
+            << QByteArray(R"({"fetched":1,"models":[],"ladder":["a",2]})") << false;
         QTest::newRow("top level array") << QByteArray(R"([{"fetched":1,"models":[],"ladder":[]}])") << false;
         QTest::newRow("not JSON") << QByteArray("{\"fetched\":1,") << false;
         QTest::newRow("empty") << QByteArray() << false;
@@ -179,8 +187,8 @@ private Q_SLOTS:
 
     void cacheRoundTrip()
     {
-        const RankerCache cache{t0.addMSecs(250), {m("a/b:free", 8000), m("c/d:free", 16000, true)},
-                                {"c/d:free", "a/b:free", router}};
+        const RankerCache cache{ t0.addMSecs(250), { m("a/b:free", 8000), m("c/d:free", 16000, true) },
+            { "c/d:free", "a/b:free", router } };
         cache.write(cachePath());
         const std::optional<RankerCache> back = RankerCache::read(cachePath());
         QVERIFY(back);
@@ -200,10 +208,10 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("ageMs");
         QTest::addColumn<QStringList>("ladder");
         QTest::addColumn<bool>("fresh");
-        QTest::newRow("899 s") << 899000LL << QStringList{router} << true;
-        QTest::newRow("900 s") << 900000LL << QStringList{router} << false;
-        QTest::newRow("an hour") << 3600000LL << QStringList{"a", router} << false;
-        QTest::newRow("in the future") << -3600000LL << QStringList{router} << true;
+        QTest::newRow("899 s") << 899000LL << QStringList{ router } << true;
+        QTest::newRow("900 s") << 900000LL << QStringList{ router } << false;
+        QTest::newRow("an hour") << 3600000LL << QStringList{ "a", router } << false;
+        QTest::newRow("in the future") << -3600000LL << QStringList{ router } << true;
         QTest::newRow("empty ladder") << 1000LL << QStringList{} << false;
     }
 
@@ -212,7 +220,7 @@ private Q_SLOTS:
         QFETCH(qint64, ageMs);
         QFETCH(QStringList, ladder);
         QFETCH(bool, fresh);
-        QCOMPARE((RankerCache{t0.addMSecs(-ageMs), {}, ladder}.isFresh(t0)), fresh);
+        QCOMPARE((RankerCache{ t0.addMSecs(-ageMs), {}, ladder }.isFresh(t0)), fresh);
     }
 
     void defaultCachePathIsInTheAppDirectory()
@@ -233,35 +241,35 @@ private Q_SLOTS:
         const std::optional<QString> none;
         const QStringList nothing;
 
-        QTest::newRow("the ladder, then the router") << none << false << nothing << nothing
-                                                     << QStringList{"a", "b", "c", router};
+        QTest::newRow("the ladder, then the router")
+            << none << false << nothing << nothing << QStringList{ "a", "b", "c", router };
         QTest::newRow("pinned first and once") << std::optional<QString>("c") << false << nothing << nothing
-                                               << QStringList{"c", "a", "b", router};
-        QTest::newRow("pinned outside the ladder") << std::optional<QString>("v4") << false << nothing << nothing
-                                                   << QStringList{"v4", "a", "b", "c", router};
-        QTest::newRow("unknown pinned dropped") << std::optional<QString>("x/y") << false << nothing << nothing
-                                                << QStringList{"a", "b", "c", router};
+                                               << QStringList{ "c", "a", "b", router };
+        QTest::newRow("pinned outside the ladder") << std::optional<QString>("v4") << false << nothing
+                                                   << nothing << QStringList{ "v4", "a", "b", "c", router };
+        QTest::newRow("unknown pinned dropped") << std::optional<QString>("x/y") << false << nothing
+                                                << nothing << QStringList{ "a", "b", "c", router };
         QTest::newRow("pinned router") << std::optional<QString>(router) << false << nothing << nothing
-                                       << QStringList{router, "a", "b", "c"};
+                                       << QStringList{ router, "a", "b", "c" };
         QTest::newRow("cooling pinned after the router")
-            << std::optional<QString>("c") << false << nothing << QStringList{"c"}
-            << QStringList{"a", "b", router, "c"};
-        QTest::newRow("cooling keep their order") << none << false << nothing << QStringList{router, "a"}
-                                                  << QStringList{"b", "c", "a", router};
+            << std::optional<QString>("c") << false << nothing << QStringList{ "c" }
+            << QStringList{ "a", "b", router, "c" };
+        QTest::newRow("cooling keep their order")
+            << none << false << nothing << QStringList{ router, "a" } << QStringList{ "b", "c", "a", router };
         QTest::newRow("images: blind dropped, three seeing by context")
-            << none << true << nothing << nothing << QStringList{"b", "v2", "v1", "v3", router};
-        QTest::newRow("images: blind pinned dropped") << std::optional<QString>("a") << true << nothing << nothing
-                                                      << QStringList{"b", "v2", "v1", "v3", router};
+            << none << true << nothing << nothing << QStringList{ "b", "v2", "v1", "v3", router };
+        QTest::newRow("images: blind pinned dropped") << std::optional<QString>(
+            "a") << true << nothing << nothing << QStringList{ "b", "v2", "v1", "v3", router };
         QTest::newRow("images: seeing pinned") << std::optional<QString>("v4") << true << nothing << nothing
-                                               << QStringList{"v4", "b", "v2", "v1", "v3", router};
+                                               << QStringList{ "v4", "b", "v2", "v1", "v3", router };
         QTest::newRow("images: excluded seeing ones still take a slot")
-            << none << true << QStringList{"v2"} << nothing << QStringList{"b", "v1", "v3", router};
-        QTest::newRow("router excluded") << none << false << QStringList{router} << nothing
-                                         << QStringList{"a", "b", "c"};
-        QTest::newRow("some excluded") << std::optional<QString>("a") << false << QStringList{"a", "b"} << nothing
-                                       << QStringList{"c", router};
-        QTest::newRow("everything excluded") << none << false << QStringList{"a", "b", "c", router} << nothing
-                                             << QStringList{};
+            << none << true << QStringList{ "v2" } << nothing << QStringList{ "b", "v1", "v3", router };
+        QTest::newRow("router excluded")
+            << none << false << QStringList{ router } << nothing << QStringList{ "a", "b", "c" };
+        QTest::newRow("some excluded") << std::optional<QString>("a") << false << QStringList{ "a", "b" }
+                                       << nothing << QStringList{ "c", router };
+        QTest::newRow("everything excluded")
+            << none << false << QStringList{ "a", "b", "c", router } << nothing << QStringList{};
     }
 
     void candidates()
@@ -272,9 +280,9 @@ private Q_SLOTS:
         QFETCH(QStringList, cooled);
         QFETCH(QStringList, expected);
         // "gone" is on the ladder but no longer among the models.
-        auto ranker = rankerWith({m("a", 8000), m("b", 16000, true), m("c", 32000), m("v1", 100000, true),
-                                  m("v2", 200000, true), m("v3", 50000, true), m("v4", 10000, true)},
-                                 {"a", "gone", "b", router, "c", router});
+        auto ranker = rankerWith({ m("a", 8000), m("b", 16000, true), m("c", 32000), m("v1", 100000, true),
+                                     m("v2", 200000, true), m("v3", 50000, true), m("v4", 10000, true) },
+            { "a", "gone", "b", router, "c", router });
         for (const QString &id : cooled)
             ranker->cool(id, {});
         const QSet<QString> excluded(excluding.begin(), excluding.end());
@@ -287,17 +295,17 @@ private Q_SLOTS:
     void freshRankerOffersTheRouterAlone()
     {
         ModelRanker ranker(m_client, cachePath());
-        QCOMPARE(ranker.candidates({}, false, {}), QList<ORModel>{ModelRanker::routerModel()});
-        QCOMPARE(ranker.candidates({}, true, {}), QList<ORModel>{ModelRanker::routerModel()});
+        QCOMPARE(ranker.candidates({}, false, {}), QList<ORModel>{ ModelRanker::routerModel() });
+        QCOMPARE(ranker.candidates({}, true, {}), QList<ORModel>{ ModelRanker::routerModel() });
         QCOMPARE(ranker.model(router), ModelRanker::routerModel());
         QCOMPARE(ranker.model("a"), std::nullopt);
         QCOMPARE(ranker.firstVisionModel(), ModelRanker::routerModel());
-        QCOMPARE(ModelRanker::routerModel(), (ORModel{router, "Free Models Router", 32000, true}));
+        QCOMPARE(ModelRanker::routerModel(), (ORModel{ router, "Free Models Router", 32000, true }));
     }
 
     void modelAndFirstVisionModel()
     {
-        auto ranker = rankerWith({m("a", 8000), m("b", 9000, true), m("a", 1)}, {"a", "b", router});
+        auto ranker = rankerWith({ m("a", 8000), m("b", 9000, true), m("a", 1) }, { "a", "b", router });
         QCOMPARE(ranker->model("a"), m("a", 8000)); // the first with that id
         QCOMPARE(ranker->firstVisionModel(), m("b", 9000, true));
         ranker->cool("b", {});
@@ -356,7 +364,7 @@ private Q_SLOTS:
 
     void freshCacheIsAdoptedAtOnce()
     {
-        writeCache(cachePath(), t0.addSecs(-899), {m("a", 1)}, {"a", router});
+        writeCache(cachePath(), t0.addSecs(-899), { m("a", 1) }, { "a", router });
         ModelRanker ranker(m_client, cachePath());
         ranker.setClock([] { return t0; });
         QSignalSpy refreshing(&ranker, &ModelRanker::isRefreshingChanged);
@@ -368,8 +376,8 @@ private Q_SLOTS:
             QCOMPARE(error, std::nullopt);
         });
         QCOMPARE(calls, 1); // before refresh() returned
-        QCOMPARE(ranker.freeModels(), QList<ORModel>{m("a", 1)});
-        QCOMPARE(ranker.ladderIDs(), (QStringList{"a", router}));
+        QCOMPARE(ranker.freeModels(), QList<ORModel>{ m("a", 1) });
+        QCOMPARE(ranker.ladderIDs(), (QStringList{ "a", router }));
         QCOMPARE(refreshing.size(), 0);
         // The same again changes nothing, so nothing is announced.
         ranker.refresh("key", false);
@@ -379,7 +387,7 @@ private Q_SLOTS:
 
     void resetForgetsEverything()
     {
-        auto ranker = rankerWith({m("a", 1)}, {"a", router});
+        auto ranker = rankerWith({ m("a", 1) }, { "a", router });
         ranker->cool("a", {});
         QVERIFY(QFile::exists(cachePath()));
         QSignalSpy models(ranker.get(), &ModelRanker::freeModelsChanged);
@@ -388,7 +396,7 @@ private Q_SLOTS:
         QSignalSpy refreshing(ranker.get(), &ModelRanker::isRefreshingChanged);
         ranker->reset();
         QCOMPARE(ranker->freeModels(), QList<ORModel>());
-        QCOMPARE(ranker->ladderIDs(), QStringList{router});
+        QCOMPARE(ranker->ladderIDs(), QStringList{ router });
         QVERIFY(ranker->cooling().isEmpty());
         QCOMPARE(ranker->note(), std::nullopt);
         QVERIFY(!QFile::exists(cachePath()));

@@ -14,7 +14,6 @@
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTest>
-
 #include <memory>
 
 using namespace rankerkit;
@@ -25,8 +24,9 @@ namespace {
 const QString router = ModelRanker::routerID;
 const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1780000000, Qt::UTC);
 const QString key = QStringLiteral("sk-or-v1-test");
-const QString dailyText = QStringLiteral("Rate limit exceeded: free-models-per-day. Add 10 credits to unlock 1000 "
-                                         "free model requests per day");
+const QString dailyText
+    = QStringLiteral("Rate limit exceeded: free-models-per-day. Add 10 credits to unlock 1000 "
+                     "free model requests per day");
 const QString busyText = QStringLiteral("Rate limit exceeded: free-models-per-min. ");
 
 QString mid(int i)
@@ -134,16 +134,16 @@ private Q_SLOTS:
 
     void twentyModelsGiveTheMeasuredLadder()
     {
-        const QList<int> contexts{4000,   128000, 8000,  32000, 64000, 16000, 200000, 2000,  32000, 131072,
-                                  1000,   65536,  163840, 4096, 32000, 262144, 8192,  40960, 32000, 32000};
+        const QList<int> contexts{ 4000, 128000, 8000, 32000, 64000, 16000, 200000, 2000, 32000, 131072, 1000,
+            65536, 163840, 4096, 32000, 262144, 8192, 40960, 32000, 32000 };
         m_fake->setCatalogue(catalogueOf(contexts));
         // The pool: the twelve largest contexts; of the five at 32000 the
         // first four in catalogue order, so m19 is out despite its figures.
-        const QStringList pool{mid(15), mid(6), mid(12), mid(9), mid(1), mid(11),
-                               mid(4),  mid(17), mid(3), mid(8), mid(14), mid(18)};
-        const QList<std::tuple<int, double, double>> figures{
-            {3, 99.5, 800}, {11, 80, 500}, {8, 100, 900},  {17, 100, 300}, {12, 99, 1000}, {15, 50, 100},
-            {6, 100, 2000}, {1, 99, 1200}, {14, 10, 100}, {18, 100, 3000}, {19, 100, 10}};
+        const QStringList pool{ mid(15), mid(6), mid(12), mid(9), mid(1), mid(11), mid(4), mid(17), mid(3),
+            mid(8), mid(14), mid(18) };
+        const QList<std::tuple<int, double, double>> figures{ { 3, 99.5, 800 }, { 11, 80, 500 },
+            { 8, 100, 900 }, { 17, 100, 300 }, { 12, 99, 1000 }, { 15, 50, 100 }, { 6, 100, 2000 },
+            { 1, 99, 1200 }, { 14, 10, 100 }, { 18, 100, 3000 }, { 19, 100, 10 } };
         for (const auto &[i, uptime, latency] : figures)
             m_fake->setStats(mid(i), statsBody(uptime, latency));
         // Scores: m17 300, m15 800, m03 812, m08 900 | m11 977, m12 1031,
@@ -155,7 +155,7 @@ private Q_SLOTS:
 
         QList<QStringList> ladderWhenModelsChanged;
         connect(m_ranker.get(), &ModelRanker::freeModelsChanged, this,
-                [&] { ladderWhenModelsChanged.append(m_ranker->ladderIDs()); });
+            [&] { ladderWhenModelsChanged.append(m_ranker->ladderIDs()); });
         QSignalSpy ladderChanged(m_ranker.get(), &ModelRanker::ladderIDsChanged);
         QSignalSpy refreshing(m_ranker.get(), &ModelRanker::isRefreshingChanged);
         DoneRecord done;
@@ -173,18 +173,18 @@ private Q_SLOTS:
         QCOMPARE(asked, expectedPool);
         QStringList probed = probedModels(*m_fake);
         probed.sort();
-        QCOMPARE(probed, (QStringList{mid(3), mid(8), mid(15), mid(17)}));
+        QCOMPARE(probed, (QStringList{ mid(3), mid(8), mid(15), mid(17) }));
         for (const fake::Request &request : m_fake->requests())
             QCOMPARE(request.bearer(), key);
 
-        const QStringList ladder{mid(8), mid(3), mid(17), mid(11), mid(12), mid(1), router};
+        const QStringList ladder{ mid(8), mid(3), mid(17), mid(11), mid(12), mid(1), router };
         QCOMPARE(m_ranker->ladderIDs(), ladder);
         QCOMPARE(m_ranker->freeModels().size(), 20);
-        QCOMPARE(m_ranker->freeModels().at(15), (ORModel{mid(15), mid(15), 262144, false}));
+        QCOMPARE(m_ranker->freeModels().at(15), (ORModel{ mid(15), mid(15), 262144, false }));
         QCOMPARE(m_ranker->note(), std::nullopt);
         QVERIFY(!m_ranker->isRefreshing());
         QCOMPARE(refreshing.size(), 2);
-        QCOMPARE(ladderWhenModelsChanged, QList<QStringList>{QStringList{router}});
+        QCOMPARE(ladderWhenModelsChanged, QList<QStringList>{ QStringList{ router } });
         QCOMPARE(ladderChanged.size(), 1);
 
         const QJsonObject cache = readJsonFile(cachePath());
@@ -237,11 +237,12 @@ private Q_SLOTS:
         const fake::Reply daily = fake::Reply::error(429, dailyText);
         const fake::Reply busy = fake::Reply::error(429, busyText, QByteArray("30"));
         const fake::Reply provider = fake::Reply::error(502, "Provider returned error");
-        QTest::newRow("daily first") << QList<fake::Reply>{daily, busy, provider, busy} << Ranking::dailyLimitNote;
+        QTest::newRow("daily first") << QList<fake::Reply>{ daily, busy, provider, busy }
+                                     << Ranking::dailyLimitNote;
         QTest::newRow("busy first, daily later")
-            << QList<fake::Reply>{busy, daily, daily, daily} << Ranking::untestedNote;
+            << QList<fake::Reply>{ busy, daily, daily, daily } << Ranking::untestedNote;
         QTest::newRow("provider first, daily later")
-            << QList<fake::Reply>{provider, daily, daily, daily} << Ranking::untestedNote;
+            << QList<fake::Reply>{ provider, daily, daily, daily } << Ranking::untestedNote;
     }
 
     void allProbesFailing()
@@ -249,7 +250,7 @@ private Q_SLOTS:
         QFETCH(QList<fake::Reply>, failures);
         QFETCH(QString, note);
         // Seven models: four probed, three that would be the reserve.
-        m_fake->setCatalogue(catalogueOf({7000, 6000, 5000, 4000, 3000, 2000, 1000}));
+        m_fake->setCatalogue(catalogueOf({ 7000, 6000, 5000, 4000, 3000, 2000, 1000 }));
         // Without statistics the scores tie and the best four are m00..m03;
         // their answers arrive in the order of the table, m03's first.
         for (int i = 0; i < 4; ++i)
@@ -260,11 +261,11 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return done.calls > 0; }));
 
         QCOMPARE(done.error, std::nullopt);
-        QCOMPARE(m_ranker->ladderIDs(), QStringList{router});
+        QCOMPARE(m_ranker->ladderIDs(), QStringList{ router });
         QCOMPARE(m_ranker->note(), std::optional<QString>(note));
         QCOMPARE(m_ranker->freeModels().size(), 7);
         const QJsonObject cache = readJsonFile(cachePath());
-        QCOMPARE(cache.value("ladder").toArray(), QJsonArray{router});
+        QCOMPARE(cache.value("ladder").toArray(), QJsonArray{ router });
         QCOMPARE(cache.value("models").toArray().size(), 7);
     }
 
@@ -275,25 +276,25 @@ private Q_SLOTS:
         DoneRecord done;
         QVERIFY(refreshed(true, done));
         QCOMPARE(done.error, std::nullopt);
-        QCOMPARE(m_ranker->ladderIDs(), QStringList{router});
+        QCOMPARE(m_ranker->ladderIDs(), QStringList{ router });
         QCOMPARE(m_ranker->note(), std::optional<QString>(Ranking::untestedNote));
         QCOMPARE(noteChanged.size(), 1);
         QCOMPARE(m_fake->requests().size(), 1);
         const QJsonObject cache = readJsonFile(cachePath());
         QCOMPARE(cache.value("models").toArray(), QJsonArray());
-        QCOMPARE(cache.value("ladder").toArray(), QJsonArray{router});
+        QCOMPARE(cache.value("ladder").toArray(), QJsonArray{ router });
     }
 
     void silentProbeTimesOut()
     {
         m_client->setProbeDeadline(0.2); // the silent model never answers at all
-        m_fake->setCatalogue(catalogueOf({5000, 4000, 3000, 2000, 1000}));
+        m_fake->setCatalogue(catalogueOf({ 5000, 4000, 3000, 2000, 1000 }));
         m_fake->onChat(mid(1), silentProbe());
         m_fake->onChat(mid(2), fake::Reply::error(404, "No endpoints found for v/m02:free."));
         m_fake->onChat(mid(3), fake::Reply::error(404, "No endpoints found for v/m03:free."));
         DoneRecord done;
         QVERIFY(refreshed(true, done));
-        QCOMPARE(m_ranker->ladderIDs(), (QStringList{mid(0), mid(4), router}));
+        QCOMPARE(m_ranker->ladderIDs(), (QStringList{ mid(0), mid(4), router }));
         QCOMPARE(m_ranker->note(), std::nullopt);
     }
 
@@ -307,10 +308,10 @@ private Q_SLOTS:
     void rejectedKey()
     {
         QFETCH(bool, byProbe);
-        const ORModel old{"old/model:free", "Old", 8000, false};
-        primeWith({old}, {old.id, router});
+        const ORModel old{ "old/model:free", "Old", 8000, false };
+        primeWith({ old }, { old.id, router });
         const QByteArray cacheBefore = fileBytes(cachePath());
-        m_fake->setCatalogue(catalogueOf({3000, 2000, 1000}));
+        m_fake->setCatalogue(catalogueOf({ 3000, 2000, 1000 }));
         if (byProbe)
             m_fake->onChat(mid(1), fake::Reply::error(401, "User not found."));
         else
@@ -322,14 +323,15 @@ private Q_SLOTS:
         QVERIFY(refreshed(true, done));
         QCOMPARE(done.calls, 1);
         QCOMPARE(done.error, ORError::unauthorized("User not found."));
-        QCOMPARE(m_ranker->ladderIDs(), (QStringList{old.id, router}));
+        QCOMPARE(m_ranker->ladderIDs(), (QStringList{ old.id, router }));
         QCOMPARE(ladderChanged.size(), 0);
         QCOMPARE(m_ranker->note(), std::nullopt);
         QCOMPARE(noteChanged.size(), 0);
         QVERIFY(!m_ranker->isRefreshing());
         QCOMPARE(fileBytes(cachePath()), cacheBefore);
         // The catalogue had come in before the probes found the key rejected.
-        QCOMPARE(ids(m_ranker->freeModels()), byProbe ? (QStringList{mid(0), mid(1), mid(2)}) : QStringList{old.id});
+        QCOMPARE(ids(m_ranker->freeModels()),
+            byProbe ? (QStringList{ mid(0), mid(1), mid(2) }) : QStringList{ old.id });
     }
 
     void catalogueFailure_data()
@@ -339,27 +341,28 @@ private Q_SLOTS:
         const QString prefix = QStringLiteral("Couldn't update the model list. ");
         QTest::newRow("provider failure") << fake::Reply::error(503, "Service temporarily unavailable")
                                           << prefix + "The model's provider had a problem (status 503).";
-        QTest::newRow("unexpected shape") << fake::Reply::json(200, QJsonObject{{"data", QJsonObject{}}})
+        QTest::newRow("unexpected shape") << fake::Reply::json(200, QJsonObject{ { "data", QJsonObject{} } })
                                           << prefix + "OpenRouter sent a model list in an unexpected format.";
         QTest::newRow("daily limit") << fake::Reply::error(429, dailyText)
-                                     << prefix + "Daily free limit reached; it resets at midnight UTC, or add "
-                                                 "credits at openrouter.ai.";
+                                     << prefix
+                + "Daily free limit reached; it resets at midnight UTC, or add "
+                  "credits at openrouter.ai.";
     }
 
     void catalogueFailure()
     {
         QFETCH(fake::Reply, reply);
         QFETCH(QString, note);
-        const ORModel old{"old/model:free", "Old", 8000, false};
-        primeWith({old}, {old.id, router});
+        const ORModel old{ "old/model:free", "Old", 8000, false };
+        primeWith({ old }, { old.id, router });
         const QByteArray cacheBefore = fileBytes(cachePath());
         m_fake->on("GET", "/api/v1/models", reply);
         DoneRecord done;
         QVERIFY(refreshed(true, done));
         QCOMPARE(done.error, std::nullopt);
         QCOMPARE(m_ranker->note(), std::optional<QString>(note));
-        QCOMPARE(m_ranker->freeModels(), QList<ORModel>{old});
-        QCOMPARE(m_ranker->ladderIDs(), (QStringList{old.id, router}));
+        QCOMPARE(m_ranker->freeModels(), QList<ORModel>{ old });
+        QCOMPARE(m_ranker->ladderIDs(), (QStringList{ old.id, router }));
         QVERIFY(!m_ranker->isRefreshing());
         QCOMPARE(fileBytes(cachePath()), cacheBefore);
         QCOMPARE(m_fake->requests().size(), 1);
@@ -383,25 +386,24 @@ private Q_SLOTS:
             QJsonArray array;
             for (const ORModel &model : models)
                 array.append(model.toJson());
-            return QJsonObject{{"fetched", DateCodec::toReferenceSeconds(t0.addSecs(-ageSeconds))},
-                               {"models", array},
-                               {"ladder", QJsonArray::fromStringList(ladder)}};
+            return QJsonObject{ { "fetched", DateCodec::toReferenceSeconds(t0.addSecs(-ageSeconds)) },
+                { "models", array }, { "ladder", QJsonArray::fromStringList(ladder) } };
         };
-        const ORModel cached{"cached/model:free", "Cached", 16000, true};
-        const QStringList ladder{cached.id, router};
-        QJsonObject extra = file(60, ladder, {cached});
+        const ORModel cached{ "cached/model:free", "Cached", 16000, true };
+        const QStringList ladder{ cached.id, router };
+        QJsonObject extra = file(60, ladder, { cached });
         extra.insert("version", 2);
-        QJsonObject missing = file(60, ladder, {cached});
+        QJsonObject missing = file(60, ladder, { cached });
         missing.remove("models");
 
-        QTest::newRow("899 s old") << file(899, ladder, {cached}) << false << true;
-        QTest::newRow("900 s old") << file(900, ladder, {cached}) << false << false;
-        QTest::newRow("from the future") << file(-86400, ladder, {cached}) << false << true;
-        QTest::newRow("empty ladder") << file(10, {}, {cached}) << false << false;
-        QTest::newRow("router alone, no models") << file(10, {router}, {}) << false << true;
+        QTest::newRow("899 s old") << file(899, ladder, { cached }) << false << true;
+        QTest::newRow("900 s old") << file(900, ladder, { cached }) << false << false;
+        QTest::newRow("from the future") << file(-86400, ladder, { cached }) << false << true;
+        QTest::newRow("empty ladder") << file(10, {}, { cached }) << false << false;
+        QTest::newRow("router alone, no models") << file(10, { router }, {}) << false << true;
         QTest::newRow("unknown member") << extra << false << true;
         QTest::newRow("member missing") << missing << false << false;
-        QTest::newRow("fresh but forced") << file(10, ladder, {cached}) << true << false;
+        QTest::newRow("fresh but forced") << file(10, ladder, { cached }) << true << false;
     }
 
     void cache()
@@ -414,7 +416,7 @@ private Q_SLOTS:
             QVERIFY(out.open(QIODevice::WriteOnly));
             out.write(QJsonDocument(file).toJson(QJsonDocument::Compact));
         }
-        m_fake->setCatalogue(QJsonArray{freeEntry("net/model:free", 4000)});
+        m_fake->setCatalogue(QJsonArray{ freeEntry("net/model:free", 4000) });
         QSignalSpy refreshing(m_ranker.get(), &ModelRanker::isRefreshingChanged);
         DoneRecord done;
         m_ranker->refresh(key, force, recordInto(done));
@@ -428,14 +430,14 @@ private Q_SLOTS:
             QCOMPARE(m_fake->requests().size(), 0);
         } else {
             QVERIFY(waitFor([&] { return done.calls > 0; }));
-            QCOMPARE(m_ranker->ladderIDs(), (QStringList{"net/model:free", router}));
+            QCOMPARE(m_ranker->ladderIDs(), (QStringList{ "net/model:free", router }));
             QVERIFY(!m_fake->requests().isEmpty());
         }
     }
 
     void secondRefreshReturnsAtOnce()
     {
-        fake::Reply held = fake::Reply::json(200, QJsonObject{{"data", catalogueOf({1000})}});
+        fake::Reply held = fake::Reply::json(200, QJsonObject{ { "data", catalogueOf({ 1000 }) } });
         held.holdHead = true;
         m_fake->on("GET", "/api/v1/models", held);
         DoneRecord first;
@@ -455,7 +457,7 @@ private Q_SLOTS:
         m_fake->release();
         QVERIFY(waitFor([&] { return first.calls > 0; }));
         QCOMPARE(m_fake->requests("/api/v1/models").size() - statsPaths(*m_fake).size(), 1);
-        QCOMPARE(m_ranker->ladderIDs(), (QStringList{mid(0), router}));
+        QCOMPARE(m_ranker->ladderIDs(), (QStringList{ mid(0), router }));
     }
 
     // Signing out while a refresh runs: the refresh measured with the old key
@@ -472,7 +474,7 @@ private Q_SLOTS:
     void resetDuringRefresh()
     {
         QFETCH(QString, phase);
-        m_fake->setCatalogue(catalogueOf({3000, 2000, 1000}));
+        m_fake->setCatalogue(catalogueOf({ 3000, 2000, 1000 }));
         m_fake->setResponder([phase](const fake::Request &request) -> std::optional<fake::Reply> {
             const bool stats = request.path.endsWith("/endpoints");
             const bool held = (phase == "catalogue" && request.pathOnly() == "/api/v1/models")
@@ -480,9 +482,10 @@ private Q_SLOTS:
             if (!held)
                 return std::nullopt;
             fake::Reply reply = request.method == "POST"
-                ? fake::Reply::stream(request.model(), {"Hi"})
-                : fake::Reply::json(200, stats ? statsBody(99, 500)
-                                               : QJsonObject{{"data", catalogueOf({3000, 2000, 1000})}});
+                ? fake::Reply::stream(request.model(), { "Hi" })
+                : fake::Reply::json(200,
+                    stats ? statsBody(99, 500)
+                          : QJsonObject{ { "data", catalogueOf({ 3000, 2000, 1000 }) } });
             reply.holdHead = true;
             return reply;
         });
@@ -510,24 +513,27 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return oldDone.calls > 0; }));
         QCOMPARE(oldDone.error, std::nullopt);
         const qsizetype asked = m_fake->requests().size();
-        // Let whatever was held go: the abandoned calls are cancelled, and
-        // nothing of theirs may reach the ranker.
+        // The abandoned calls were cancelled: the client hung up on the
+        // held replies.
+        if (phase != "listener")
+            QVERIFY(waitFor([&] { return m_fake->clientCloses() > 0; }));
+        // Let whatever is still held go; nothing may reach the ranker.
         m_fake->releaseAll();
         QVERIFY(waitFor([&] { return m_fake->openConnections() == 0; }));
         QTest::qWait(50);
         QCOMPARE(m_fake->requests().size(), asked);
         QCOMPARE(ladder.size() + models.size() + note.size(), 0);
-        QCOMPARE(m_ranker->ladderIDs(), QStringList{router});
+        QCOMPARE(m_ranker->ladderIDs(), QStringList{ router });
         QVERIFY(m_ranker->freeModels().isEmpty());
         QVERIFY(!QFile::exists(cachePath()));
         QCOMPARE(oldDone.calls, 1);
 
         // The next sign-in refreshes at once, with its own key.
         m_fake->reset();
-        m_fake->setCatalogue(QJsonArray{freeEntry("new/model:free", 4000)});
+        m_fake->setCatalogue(QJsonArray{ freeEntry("new/model:free", 4000) });
         DoneRecord newDone;
         QVERIFY(refreshed(true, newDone, QStringLiteral("new-key")));
-        QCOMPARE(m_ranker->ladderIDs(), (QStringList{"new/model:free", router}));
+        QCOMPARE(m_ranker->ladderIDs(), (QStringList{ "new/model:free", router }));
         QCOMPARE(m_fake->requests().last().bearer(), QStringLiteral("new-key"));
         QCOMPARE(oldDone.calls, 1);
     }

@@ -13,8 +13,7 @@ constexpr double kMinCoolSeconds = 600;
 constexpr double kMaxCoolSeconds = 3600;
 constexpr int kVisionExtras = 3;
 
-template <class T>
-bool assign(T &field, const T &value)
+template <class T> bool assign(T &field, const T &value)
 {
     if (field == value)
         return false;
@@ -34,7 +33,7 @@ double coolSeconds(std::optional<double> retryAfter)
 
 ORModel ModelRanker::routerModel()
 {
-    return ORModel{routerID, QStringLiteral("Free Models Router"), 32000, true};
+    return ORModel{ routerID, QStringLiteral("Free Models Router"), 32000, true };
 }
 
 ModelRanker::ModelRanker(OpenRouterClient &client, QObject *parent)
@@ -43,7 +42,9 @@ ModelRanker::ModelRanker(OpenRouterClient &client, QObject *parent)
 }
 
 ModelRanker::ModelRanker(OpenRouterClient &client, const QString &cachePath, QObject *parent)
-    : QObject(parent), m_client(client), m_cachePath(cachePath)
+    : QObject(parent)
+    , m_client(client)
+    , m_cachePath(cachePath)
 {
 }
 
@@ -112,7 +113,8 @@ void ModelRanker::onRefreshFailed(const ORError &error)
 {
     Changes changes;
     if (!error.is(ORError::Kind::unauthorized)) {
-        changes.note = assign(m_note, std::optional<QString>(Ranking::catalogueFailedPrefix + error.message()));
+        changes.note
+            = assign(m_note, std::optional<QString>(Ranking::catalogueFailedPrefix + error.message()));
         endRefresh(changes, std::nullopt);
         return;
     }
@@ -121,7 +123,7 @@ void ModelRanker::onRefreshFailed(const ORError &error)
 
 void ModelRanker::onMeasured(const QList<ORModel> &models, const Ranking::LadderPlan &plan)
 {
-    RankerCache{m_now(), models, plan.ladder}.write(m_cachePath);
+    RankerCache{ m_now(), models, plan.ladder }.write(m_cachePath);
     Changes changes;
     changes.note = assign(m_note, plan.note);
     changes.ladderIDs = assign(m_ladderIDs, plan.ladder);
@@ -149,7 +151,8 @@ void ModelRanker::abandonRefresh()
     task->abandon();
     task->deleteLater();
     if (RefreshDone done = std::exchange(m_done, {}))
-        QMetaObject::invokeMethod(this, [done] { done(std::nullopt); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [done] { done(std::nullopt); }, Qt::QueuedConnection);
 }
 
 // ---- reset -------------------------------------------------------------------
@@ -162,7 +165,7 @@ void ModelRanker::reset()
     RankerCache::remove(m_cachePath);
     Changes changes;
     changes.freeModels = assign(m_freeModels, QList<ORModel>());
-    changes.ladderIDs = assign(m_ladderIDs, QStringList{routerID});
+    changes.ladderIDs = assign(m_ladderIDs, QStringList{ routerID });
     changes.cooling = assign(m_cooling, QHash<QString, QDateTime>());
     changes.note = assign(m_note, std::optional<QString>());
     changes.isRefreshing = assign(m_isRefreshing, false);
@@ -171,8 +174,8 @@ void ModelRanker::reset()
 
 // ---- choosing models -----------------------------------------------------------
 
-QList<ORModel> ModelRanker::candidates(const std::optional<QString> &pinned, bool needsImages,
-                                       const QSet<QString> &excluding) const
+QList<ORModel> ModelRanker::candidates(
+    const std::optional<QString> &pinned, bool needsImages, const QSet<QString> &excluding) const
 {
     QStringList ladder = m_ladderIDs;
     ladder.removeAll(routerID);
@@ -183,7 +186,7 @@ QList<ORModel> ModelRanker::candidates(const std::optional<QString> &pinned, boo
                 seeing.append(model);
         }
         std::stable_sort(seeing.begin(), seeing.end(),
-                         [](const ORModel &a, const ORModel &b) { return a.contextLength > b.contextLength; });
+            [](const ORModel &a, const ORModel &b) { return a.contextLength > b.contextLength; });
         for (const ORModel &model : seeing.mid(0, kVisionExtras))
             ladder.append(model.id);
     }

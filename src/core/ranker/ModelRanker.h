@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QSet>
 #include <QStringList>
-
 #include <functional>
 #include <optional>
 
@@ -56,8 +55,8 @@ public:
     void refresh(const QString &key, bool force, RefreshDone done = {});
 
     // The models to try, in order. Virtual so that tests can offer nothing.
-    virtual QList<ORModel> candidates(const std::optional<QString> &pinned, bool needsImages,
-                                      const QSet<QString> &excluding) const;
+    virtual QList<ORModel> candidates(
+        const std::optional<QString> &pinned, bool needsImages, const QSet<QString> &excluding) const;
     std::optional<ORModel> firstVisionModel() const;
     std::optional<ORModel> model(const QString &id) const; // model(withID:)
     void cool(const QString &id, std::optional<double> retryAfter);
@@ -100,7 +99,7 @@ private:
     OpenRouterClient &m_client;
     QString m_cachePath;
     QList<ORModel> m_freeModels;
-    QStringList m_ladderIDs{routerID};
+    QStringList m_ladderIDs{ routerID };
     bool m_isRefreshing = false;
     std::optional<QString> m_note;
     QHash<QString, QDateTime> m_cooling;

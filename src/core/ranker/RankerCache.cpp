@@ -75,7 +75,7 @@ std::optional<RankerCache> RankerCache::decode(const QByteArray &json)
     std::optional<QStringList> ladder = decodeLadder(root.value(QStringLiteral("ladder")));
     if (!models || !ladder)
         return std::nullopt;
-    return RankerCache{fetched, *models, *ladder};
+    return RankerCache{ fetched, *models, *ladder };
 }
 
 std::optional<RankerCache> RankerCache::read(const QString &path)

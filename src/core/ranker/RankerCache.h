@@ -7,7 +7,6 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 
 // The outcome of the last network refresh, kept in "models-cache.json" so
@@ -15,9 +14,9 @@
 // ranker. Every file failure is silent: a missing or corrupt file reads as no
 // cache, a failed write or delete leaves things as they were.
 struct RankerCache {
-    QDateTime fetched;        // when the refresh finished measuring
-    QList<ORModel> models;    // the whole free list of the catalogue
-    QStringList ladder;       // identifiers, best first, the router last
+    QDateTime fetched; // when the refresh finished measuring
+    QList<ORModel> models; // the whole free list of the catalogue
+    QStringList ladder; // identifiers, best first, the router last
 
     static constexpr qint64 kFreshForMs = 900 * 1000;
 

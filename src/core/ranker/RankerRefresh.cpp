@@ -3,7 +3,9 @@
 #include "ranker/ModelRanker.h"
 
 RankerRefresh::RankerRefresh(OpenRouterClient &client, const QString &key, QObject *parent)
-    : QObject(parent), m_client(client), m_key(key)
+    : QObject(parent)
+    , m_client(client)
+    , m_key(key)
 {
 }
 
@@ -12,8 +14,7 @@ RankerRefresh::~RankerRefresh()
     abandon();
 }
 
-template <class Call>
-Call *RankerRefresh::track(Call *call)
+template <class Call> Call *RankerRefresh::track(Call *call)
 {
     m_calls.append(QPointer<ServiceCall>(call));
     return call;
@@ -63,7 +64,7 @@ void RankerRefresh::fetchStatistics()
     for (const ORModel &model : std::as_const(m_pool)) {
         StatsCall *call = track(m_client.fetchStats(m_key, model.id));
         connect(call, &StatsCall::finished, this,
-                [this, id = model.id](const std::optional<EndpointStats> &stats) { onStats(id, stats); });
+            [this, id = model.id](const std::optional<EndpointStats> &stats) { onStats(id, stats); });
     }
 }
 
@@ -89,14 +90,14 @@ void RankerRefresh::probeBest()
     for (const ORModel &model : best) {
         ProbeCall *call = track(m_client.probe(m_key, model.id));
         connect(call, &ProbeCall::finished, this,
-                [this, id = model.id](const ProbeOutcome &outcome) { onProbe(id, outcome); });
+            [this, id = model.id](const ProbeOutcome &outcome) { onProbe(id, outcome); });
     }
 }
 
 void RankerRefresh::onProbe(const QString &id, const ProbeOutcome &outcome)
 {
     if (outcome.ok())
-        m_successes.append({id, outcome.value()});
+        m_successes.append({ id, outcome.value() });
     else
         m_failures.append(outcome.error());
     if (--m_pending == 0)

@@ -36,8 +36,7 @@ private:
     void probeBest();
     void onProbe(const QString &id, const ProbeOutcome &outcome);
     void conclude();
-    template <class Call>
-    Call *track(Call *call);
+    template <class Call> Call *track(Call *call);
 
     OpenRouterClient &m_client;
     QString m_key;

@@ -15,7 +15,7 @@ QList<ORModel> pool(const QList<ORModel> &models)
 {
     QList<ORModel> sorted = models;
     std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const ORModel &a, const ORModel &b) { return a.contextLength > b.contextLength; });
+        [](const ORModel &a, const ORModel &b) { return a.contextLength > b.contextLength; });
     if (sorted.size() > kPoolSize)
         sorted.resize(kPoolSize);
     return sorted;
@@ -30,9 +30,9 @@ QList<ORModel> byScore(const QList<ORModel> &pool, const QHash<QString, Endpoint
     QList<std::pair<double, ORModel>> scored;
     scored.reserve(pool.size());
     for (const ORModel &model : pool)
-        scored.append({scoreOf(model), model});
-    std::stable_sort(scored.begin(), scored.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
+        scored.append({ scoreOf(model), model });
+    std::stable_sort(
+        scored.begin(), scored.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     QList<ORModel> sorted;
     sorted.reserve(scored.size());
     for (const auto &entry : scored)
@@ -41,7 +41,7 @@ QList<ORModel> byScore(const QList<ORModel> &pool, const QHash<QString, Endpoint
 }
 
 LadderPlan plan(const QList<ProbeSuccess> &successes, const QList<ORError> &failures,
-                const QStringList &reserve, const QString &routerID)
+    const QStringList &reserve, const QString &routerID)
 {
     LadderPlan result;
     if (successes.isEmpty()) {
@@ -51,7 +51,7 @@ LadderPlan plan(const QList<ProbeSuccess> &successes, const QList<ORError> &fail
     } else {
         QList<ProbeSuccess> fastest = successes;
         std::stable_sort(fastest.begin(), fastest.end(),
-                         [](const ProbeSuccess &a, const ProbeSuccess &b) { return a.seconds < b.seconds; });
+            [](const ProbeSuccess &a, const ProbeSuccess &b) { return a.seconds < b.seconds; });
         for (const ProbeSuccess &success : fastest)
             result.ladder.append(success.id);
         result.ladder.append(reserve);

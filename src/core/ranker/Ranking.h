@@ -6,19 +6,20 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 
 // The pure steps of a refresh: which models to measure, how their published
 // statistics score, and how probe answers become a ladder.
 namespace Ranking {
 
-constexpr int kPoolSize = 12;   // models whose statistics are read
-constexpr int kProbed = 4;      // best-scoring models that are probed
-constexpr int kReserve = 3;     // next best, kept unprobed behind the probed ones
+constexpr int kPoolSize = 12; // models whose statistics are read
+constexpr int kProbed = 4; // best-scoring models that are probed
+constexpr int kReserve = 3; // next best, kept unprobed behind the probed ones
 
-inline const QString dailyLimitNote = QStringLiteral("Daily free limit reached. Using the free router until it resets.");
-inline const QString untestedNote = QStringLiteral("Couldn't test the free models just now. Using the free router.");
+inline const QString dailyLimitNote
+    = QStringLiteral("Daily free limit reached. Using the free router until it resets.");
+inline const QString untestedNote
+    = QStringLiteral("Couldn't test the free models just now. Using the free router.");
 inline const QString catalogueFailedPrefix = QStringLiteral("Couldn't update the model list. ");
 
 // Smaller is better: latency (3000 ms when unknown) divided by the cube of
@@ -38,13 +39,13 @@ struct ProbeSuccess {
 };
 
 struct LadderPlan {
-    QStringList ladder;            // always ends with the router
-    std::optional<QString> note;   // why only the router is left
+    QStringList ladder; // always ends with the router
+    std::optional<QString> note; // why only the router is left
 };
 
 // successes and failures in order of arrival; reserve in pool order.
 LadderPlan plan(const QList<ProbeSuccess> &successes, const QList<ORError> &failures,
-                const QStringList &reserve, const QString &routerID);
+    const QStringList &reserve, const QString &routerID);
 
 // The first unauthorized failure, if any: a rejected key ends the refresh.
 std::optional<ORError> firstRejection(const QList<ORError> &failures);
