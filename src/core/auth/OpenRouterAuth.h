@@ -19,7 +19,7 @@ using SignInOutcome = Outcome<QString>;
 // signIn() starts it, finished() reports the key or the ORError exactly once,
 // always from the event loop. cancel() ends it with ORError::cancelled, closes
 // the local port and aborts the exchange; nothing else is delivered after
-// that. The owner deletes the object once it has finished.
+// that. The owner deletes the object (deleteLater) once it has finished.
 class OpenRouterAuth : public QObject
 {
     Q_OBJECT
