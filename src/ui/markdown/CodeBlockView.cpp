@@ -1,11 +1,10 @@
 #include "markdown/CodeBlockView.h"
 
+#include "icons/Icons.h"
 #include "markdown/CodeTextView.h"
 #include "markdown/MarkdownStyle.h"
-#include "markdown/SymbolIcons.h"
 
 #include <QClipboard>
-#include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -130,8 +129,7 @@ void CodeBlockView::updateCopyButton()
     const QString label = m_copied ? QStringLiteral("Copied") : QStringLiteral("Copy");
     m_copyButton->setText(label);
     m_copyButton->setAccessibleName(label);
-    const QColor ink = m_copyButton->palette().color(QPalette::ButtonText);
-    m_copyButton->setIcon(SymbolIcons::icon(m_copied ? "object-select" : "edit-copy", ink));
+    m_copyButton->setIcon(Icons::symbol(m_copied ? "object-select" : "edit-copy"));
 }
 
 void CodeBlockView::paintEvent(QPaintEvent *)
@@ -148,11 +146,4 @@ void CodeBlockView::paintEvent(QPaintEvent *)
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(MarkdownStyle::primary(palette(), 0.08), 1));
     painter.drawRoundedRect(frame, cornerRadius, cornerRadius);
-}
-
-void CodeBlockView::changeEvent(QEvent *event)
-{
-    if (event->type() == QEvent::PaletteChange)
-        updateCopyButton(); // the drawn icons take the text colour
-    QWidget::changeEvent(event);
 }
