@@ -1,5 +1,6 @@
 #pragma once
 
+#include "auth/OpenRouterAuth.h"
 #include "conversation/ChatViewModel.h"
 #include "ranker/ModelRanker.h"
 #include "service/OpenRouterClient.h"
@@ -7,12 +8,10 @@
 
 #include <QObject>
 #include <QPointer>
-
 #include <memory>
 #include <optional>
 
 class AppNotifications;
-class OpenRouterAuth;
 class KeyCheckCall;
 
 // The application's root state: whether the user is signed in, the progress
@@ -34,23 +33,24 @@ public:
         Phase phase = idle;
         std::optional<AppIssue> issue; // only when failed
 
-        static SignInState makeIdle() { return {idle, std::nullopt}; }
-        static SignInState makeWorking() { return {working, std::nullopt}; }
-        static SignInState makeFailed(const AppIssue &issue) { return {failed, issue}; }
+        static SignInState makeIdle() { return { idle, std::nullopt }; }
+        static SignInState makeWorking() { return { working, std::nullopt }; }
+        static SignInState makeFailed(const AppIssue &issue) { return { failed, issue }; }
         bool operator==(const SignInState &) const = default;
     };
 
-    static inline const QString revokedNotice =
-        QStringLiteral("Your OpenRouter key was revoked or is no longer valid. Please sign in again.");
-    static inline const QString rejectedPastedKey =
-        QStringLiteral("OpenRouter says that key isn't valid. Check it and try again.");
-    static inline const QString keyringRefused = QStringLiteral("Couldn't save your key to the system keyring.");
+    static inline const QString revokedNotice
+        = QStringLiteral("Your OpenRouter key was revoked or is no longer valid. Please sign in again.");
+    static inline const QString rejectedPastedKey
+        = QStringLiteral("OpenRouter says that key isn't valid. Check it and try again.");
+    static inline const QString keyringRefused
+        = QStringLiteral("Couldn't save your key to the system keyring.");
 
     // The start-up sequence: loads the key, builds the ranker, the store and
     // the controller, subscribes to the notifications and, with a key,
     // refreshes the models (the cache may serve).
     explicit AppModel(AppNotifications &notifications, OpenRouterClient &client = OpenRouterClient::shared(),
-                      QObject *parent = nullptr);
+        QObject *parent = nullptr);
     ~AppModel() override;
 
     bool isSignedIn() const { return m_isSignedIn; }
@@ -83,11 +83,69 @@ Q_SIGNALS:
     void showSettingsChanged();
 
 private:
+    // Holds back change signals until the outermost operation ends, so that a
+    // view reacting to one of them sees the whole new state.
+    class Batch
+    {
+    public:
+        explicit Batch(AppModel &owner)
+            : m_owner(owner)
+        {
+            ++m_owner.m_batchDepth;
+        }
+        ~Batch()
+        {
+            if (--m_owner.m_batchDepth == 0)
+                m_owner.publish();
+        }
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+    private:
+        AppModel &m_owner;
+    };
+
+    enum Field : unsigned {
+        signedInField = 1u << 0,
+        signInStateField = 1u << 1,
+        showKeyFieldField = 1u << 2,
+        noticeField = 1u << 3,
+        showSettingsField = 1u << 4,
+    };
+
+    // Start-up steps.
+    void connectController();
+    void subscribe(AppNotifications &notifications);
+
+    // Sign-in steps (AppModelSignIn.cpp).
+    void onBrowserSignInFinished(OpenRouterAuth *auth, const SignInOutcome &outcome);
+    void onKeyChecked(KeyCheckCall *call, const QString &key, const KeyCheckOutcome &outcome);
+    // Stores and adopts a new key; the error when the keyring refused it.
+    std::optional<ORError> complete(const QString &key);
+    void adoptOrFail(const QString &key, bool pastedKey);
+    void attemptFailed(const ORError &error, bool pastedKey);
+    // Forgets the running sign-in or key check, cancelling it.
+    void dropSignInTask();
+
+    // Revocation: only a rejection of the key still in use signs out.
+    bool isKeyInUse(const QString &key) const { return m_key && *m_key == key; }
+    void onRefreshRejected(const QString &key);
+    void revoke();
+
+    void setSignedIn(bool signedIn);
+    void setSignInState(const SignInState &state);
+    void setNotice(const std::optional<QString> &notice);
+    void touch(Field field) { m_dirty |= field; }
+    void publish();
+
     OpenRouterClient &m_client;
     std::unique_ptr<ModelRanker> m_ranker;
     std::unique_ptr<ChatStore> m_store;
     std::unique_ptr<ChatViewModel> m_chat;
     std::optional<QString> m_key;
+    // The key the controller last read for a generation: the one its
+    // onUnauthorized refers to (a stale generation never reports).
+    std::optional<QString> m_keyHandedToChat;
 
     bool m_isSignedIn = false;
     SignInState m_signInState;
@@ -95,4 +153,11 @@ private:
     std::optional<QString> m_notice;
     bool m_showSettings = false;
     int m_signInTimeoutMs = 180000;
+
+    // The running sign-in task: a browser attempt or a key check, never both.
+    QPointer<OpenRouterAuth> m_auth;
+    QPointer<KeyCheckCall> m_keyCheck;
+
+    unsigned m_dirty = 0;
+    int m_batchDepth = 0;
 };

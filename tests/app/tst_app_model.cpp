@@ -1,0 +1,635 @@
+// The application model against real parts: the Secret Service of a private
+// D-Bus session (see tests/auth/with-keyring), the fake service over real
+// sockets, and the real ranker, store and controller.
+#include "AppTestKit.h"
+#include "FakeFixtures.h"
+#include "FakeService.h"
+#include "TestSupport.h"
+#include "app/AppModel.h"
+#include "app/AppNotifications.h"
+#include "auth/KeychainStore.h"
+#include "ranker/RankerCache.h"
+#include "util/AppPaths.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QProcessEnvironment>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+Q_DECLARE_METATYPE(fake::Reply)
+
+using apptest::FakeBrowser;
+using SignInState = AppModel::SignInState;
+
+namespace {
+
+const QString keyA = QStringLiteral("sk-or-v1-aaaa1111");
+const QString keyB = QStringLiteral("sk-or-v1-bbbb2222");
+
+QSettings tolviSettings()
+{
+    return QSettings(QStringLiteral("Tolvi"), QStringLiteral("Tolvi"));
+}
+
+bool isModelsCall(const fake::Request &request)
+{
+    return request.method == "GET" && request.pathOnly() == "/api/v1/models";
+}
+
+} // namespace
+
+class AppModelTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startUpWithStoredKey();
+    void startUpWithoutKey();
+    void pastedKeyIsTrimmed();
+    void blankPastedKeyChangesNothing();
+    void pastedKeyFails_data();
+    void pastedKeyFails();
+    void cancelDuringKeyCheck();
+    void browserSignIn_data();
+    void browserSignIn();
+    void cancelDuringBrowserWait();
+    void rejectedDuringChatSignsOut();
+    void rejectedDuringRefreshSignsOut();
+    void signOutForgetsTheKey();
+    void signOutKeepsNoticeAndSettings();
+    void notificationsAreQueued();
+    void staleRefreshAfterNewKey();
+    void staleRefreshAcrossSignOut();
+    void staleChatRejection();
+    void keyStaysOutOfFilesAndSettings();
+    void keysPageOpens();
+
+private:
+    std::unique_ptr<AppModel> makeModel();
+    // A model that starts with a stored key the service then rejects: signed
+    // out, with the revocation notice showing.
+    std::unique_ptr<AppModel> revokedModel();
+    void writeFreshCache();
+    int modelsCalls(const QString &key) const;
+    void settle();
+    // Holds every call of `which` made with key, answering 401 once released.
+    void holdRejection(const QString &key, bool (*which)(const fake::Request &));
+    bool waitIdle(AppModel &model);
+
+    fake::FakeService m_fake;
+    std::unique_ptr<OpenRouterClient> m_client;
+    AppNotifications m_notifications;
+    FakeBrowser *m_browser = nullptr;
+};
+
+void AppModelTest::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    m_client = std::make_unique<OpenRouterClient>(m_fake.origin());
+    QVERIFY2(qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"), "run through tests/auth/with-keyring");
+}
+
+void AppModelTest::init()
+{
+    m_fake.reset();
+    m_fake.clearRequests();
+    KeychainStore::remove();
+    QVERIFY(!KeychainStore::load());
+    QDir(AppPaths::dir()).removeRecursively();
+    tolviSettings().clear();
+    m_browser = new FakeBrowser;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), m_browser, "open");
+}
+
+void AppModelTest::cleanup()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    delete m_browser;
+    m_browser = nullptr;
+}
+
+std::unique_ptr<AppModel> AppModelTest::makeModel()
+{
+    return std::make_unique<AppModel>(m_notifications, *m_client);
+}
+
+std::unique_ptr<AppModel> AppModelTest::revokedModel()
+{
+    KeychainStore::save(QStringLiteral("sk-or-v1-revoked"));
+    m_fake.on("GET", "/api/v1/models", fake::replies::unauthorized());
+    auto model = makeModel();
+    testsupport::waitFor([&] { return model->notice().has_value(); });
+    m_fake.reset();
+    m_fake.clearRequests();
+    return model;
+}
+
+void AppModelTest::writeFreshCache()
+{
+    RankerCache{ QDateTime::currentDateTimeUtc(), {}, { ModelRanker::routerID } }.write(
+        RankerCache::defaultPath());
+}
+
+int AppModelTest::modelsCalls(const QString &key) const
+{
+    int count = 0;
+    for (const fake::Request &request : m_fake.requests())
+        count += isModelsCall(request) && request.bearer() == key;
+    return count;
+}
+
+void AppModelTest::settle()
+{
+    apptest::roundTrip(QUrl(m_fake.origin() + QStringLiteral("/settle")));
+}
+
+void AppModelTest::holdRejection(const QString &key, bool (*which)(const fake::Request &))
+{
+    m_fake.setResponder([key, which](const fake::Request &request) -> std::optional<fake::Reply> {
+        if (!which(request) || request.bearer() != key)
+            return std::nullopt;
+        fake::Reply reply = fake::replies::unauthorized();
+        reply.holdHead = true;
+        return reply;
+    });
+}
+
+bool AppModelTest::waitIdle(AppModel &model)
+{
+    return testsupport::waitFor([&] { return model.signInState().phase != SignInState::working; });
+}
+
+// ---- start-up ------------------------------------------------------------------
+
+void AppModelTest::startUpWithStoredKey()
+{
+    QVERIFY(KeychainStore::save(keyA));
+    m_fake.setCatalogue(fake::catalogue::sample());
+    {
+        auto model = makeModel();
+        QVERIFY(model->isSignedIn());
+        QCOMPARE(model->signInState(), SignInState::makeIdle());
+        QVERIFY(model->ranker().isRefreshing()); // no cache yet: to the network at once
+        QVERIFY(testsupport::waitFor([&] { return !model->ranker().isRefreshing(); }));
+        QCOMPARE(modelsCalls(keyA), 1);
+        QVERIFY(!model->ranker().freeModels().isEmpty());
+    }
+    // Started again within the cache's lifetime: the refresh is not forced,
+    // so the cache serves and the service hears nothing.
+    m_fake.clearRequests();
+    auto again = makeModel();
+    QVERIFY(again->isSignedIn());
+    QVERIFY(!again->ranker().isRefreshing());
+    QVERIFY(!again->ranker().freeModels().isEmpty());
+    settle();
+    QCOMPARE(modelsCalls(keyA), 0);
+}
+
+void AppModelTest::startUpWithoutKey()
+{
+    auto model = makeModel();
+    QVERIFY(!model->isSignedIn());
+    QCOMPARE(model->signInState(), SignInState::makeIdle());
+    QCOMPARE(model->notice(), std::nullopt);
+    QVERIFY(!model->ranker().isRefreshing());
+    model->refreshModels(true);
+    model->refreshModels(false);
+    QVERIFY(!model->ranker().isRefreshing());
+    settle();
+    QCOMPARE(m_fake.requests().size(), 1); // only our own round trip
+}
+
+// ---- a pasted key ------------------------------------------------------------------
+
+void AppModelTest::pastedKeyIsTrimmed()
+{
+    auto model = revokedModel();
+    QCOMPARE(model->notice(), AppModel::revokedNotice);
+    writeFreshCache();
+    m_fake.setValidKeys({ keyB }); // an untrimmed key would be refused
+    model->setShowKeyField(true);
+    QSignalSpy signedIn(model.get(), &AppModel::isSignedInChanged);
+
+    model->useOwnKey(QStringLiteral(" \t") + keyB + QStringLiteral("  \n"));
+    QCOMPARE(model->signInState(), SignInState::makeWorking());
+    QCOMPARE(model->notice(), std::nullopt);
+    QVERIFY(waitIdle(*model));
+
+    QCOMPARE(model->signInState(), SignInState::makeIdle());
+    QVERIFY(model->isSignedIn());
+    QCOMPARE(signedIn.size(), 1);
+    QVERIFY(!model->showKeyField());
+    const QList<fake::Request> checks = m_fake.requests("/api/v1/key");
+    QCOMPARE(checks.size(), 1);
+    QCOMPARE(checks.first().header("authorization"), "Bearer " + keyB.toUtf8());
+    QCOMPARE(KeychainStore::load(), keyB);
+    QCOMPARE(apptest::secretToolLookup(), keyB);
+    // Forced: the fresh cache does not spare the catalogue request.
+    QVERIFY(testsupport::waitFor([&] { return modelsCalls(keyB) == 1; }));
+}
+
+void AppModelTest::blankPastedKeyChangesNothing()
+{
+    m_fake.setValidKeys({ keyA });
+    auto model = makeModel();
+    model->useOwnKey(keyB);
+    QVERIFY(waitIdle(*model));
+    const SignInState failed = model->signInState();
+    QCOMPARE(failed.phase, SignInState::failed);
+    m_fake.clearRequests();
+
+    QSignalSpy stateChanges(model.get(), &AppModel::signInStateChanged);
+    model->useOwnKey(QStringLiteral("  \n\t \r\n"));
+    model->useOwnKey(QString());
+    QCOMPARE(model->signInState(), failed);
+    settle();
+    QCOMPARE(stateChanges.size(), 0);
+    QCOMPARE(m_fake.requests("/api/v1/key").size(), 0);
+}
+
+void AppModelTest::pastedKeyFails_data()
+{
+    QTest::addColumn<fake::Reply>("answer");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("ownMessage");
+    QTest::newRow("rejected") << fake::replies::unauthorized() << int(ORError::Kind::unauthorized) << true;
+    QTest::newRow("server") << fake::Reply::error(502, QStringLiteral("Bad gateway"))
+                            << int(ORError::Kind::server) << false;
+    QTest::newRow("rate limited") << fake::replies::minuteLimit(QByteArray("30"))
+                                  << int(ORError::Kind::rateLimited) << false;
+}
+
+void AppModelTest::pastedKeyFails()
+{
+    QFETCH(fake::Reply, answer);
+    QFETCH(int, kind);
+    QFETCH(bool, ownMessage);
+    m_fake.on("GET", "/api/v1/key", answer);
+
+    // What the client itself makes of this answer.
+    std::optional<ORError> error;
+    connect(m_client->validateKey(keyB), &KeyCheckCall::finished, this,
+        [&](const KeyCheckOutcome &outcome) { error = outcome.error(); });
+    QVERIFY(testsupport::waitFor([&] { return error.has_value(); }));
+    QCOMPARE(int(error->kind()), kind);
+    QVERIFY(!error->details().isEmpty());
+    m_fake.clearRequests();
+
+    auto model = revokedModel();
+    QCOMPARE(model->notice(), AppModel::revokedNotice);
+    model->setShowKeyField(true);
+    m_fake.on("GET", "/api/v1/key", answer);
+    model->useOwnKey(keyB);
+    QVERIFY(waitIdle(*model));
+
+    const QString message = ownMessage ? AppModel::rejectedPastedKey : error->message();
+    QCOMPARE(model->signInState(), SignInState::makeFailed(AppIssue{ message, error->details() }));
+    QVERIFY(!model->isSignedIn());
+    QVERIFY(model->showKeyField());
+    QCOMPARE(model->notice(), std::nullopt); // cleared when the attempt began
+    QCOMPARE(KeychainStore::load(), std::nullopt);
+    settle();
+    QCOMPARE(modelsCalls(keyB), 0);
+}
+
+void AppModelTest::cancelDuringKeyCheck()
+{
+    fake::Reply held = fake::Reply::json(200, QJsonObject{ { "data", QJsonObject{} } });
+    held.holdHead = true;
+    m_fake.on("GET", "/api/v1/key", held);
+    auto model = makeModel();
+    const int closes = m_fake.clientCloses();
+    model->useOwnKey(keyB);
+    QVERIFY(testsupport::waitFor([&] { return m_fake.heldSteps() == 1; }));
+
+    model->cancelSignIn();
+    QCOMPARE(model->signInState(), SignInState::makeIdle());
+    // The cancel reaches the HTTP call: the connection is dropped.
+    QVERIFY(testsupport::waitFor([&] { return m_fake.clientCloses() == closes + 1; }));
+    m_fake.releaseAll();
+    settle();
+    QCoreApplication::processEvents();
+    QCOMPARE(model->signInState(), SignInState::makeIdle());
+    QVERIFY(!model->isSignedIn());
+    QCOMPARE(KeychainStore::load(), std::nullopt);
+}
+
+// ---- the browser sign-in -------------------------------------------------------------
+
+void AppModelTest::browserSignIn_data()
+{
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("approved") << "approved";
+    QTest::newRow("denied") << "denied";
+    QTest::newRow("never answered") << "timeout";
+}
+
+void AppModelTest::browserSignIn()
+{
+    QFETCH(QString, outcome);
+    const QString issued = QStringLiteral("sk-or-v1-from-the-browser");
+    auto model = revokedModel();
+    QCOMPARE(model->notice(), AppModel::revokedNotice);
+    writeFreshCache();
+    m_fake.setExchange(QStringLiteral("code-42"), issued);
+    if (outcome == "denied")
+        m_fake.setAuthError(QStringLiteral("access_denied"), QStringLiteral("The user said no"));
+    if (outcome == "timeout") {
+        m_browser->act = FakeBrowser::Act::record;
+        model->setSignInTimeoutMs(100);
+    }
+    model->setShowKeyField(true);
+
+    model->startOAuth();
+    QCOMPARE(model->signInState(), SignInState::makeWorking());
+    QCOMPARE(model->notice(), std::nullopt);
+    QVERIFY(waitIdle(*model));
+    QCOMPARE(m_browser->opened.size(), 1);
+    QCOMPARE(m_browser->opened.first().path(), QStringLiteral("/auth"));
+
+    if (outcome == "approved") {
+        QCOMPARE(model->signInState(), SignInState::makeIdle());
+        QVERIFY(model->isSignedIn());
+        QVERIFY(!model->showKeyField());
+        QCOMPARE(KeychainStore::load(), issued);
+        QVERIFY(testsupport::waitFor([&] { return modelsCalls(issued) == 1; })); // forced past the cache
+        return;
+    }
+    const ORError expected = outcome == "denied" ? ORError::signInDenied(QStringLiteral("The user said no"))
+                                                 : ORError::signInTimeout();
+    QCOMPARE(model->signInState(), SignInState::makeFailed(AppIssue::from(expected)));
+    QVERIFY(!model->isSignedIn());
+    QVERIFY(model->showKeyField());
+    QCOMPARE(KeychainStore::load(), std::nullopt);
+    QCOMPARE(m_fake.requests("/api/v1/auth/keys").size(), 0);
+}
+
+void AppModelTest::cancelDuringBrowserWait()
+{
+    m_fake.setExchange(QStringLiteral("code-7"), keyB);
+    m_browser->act = FakeBrowser::Act::record;
+    auto model = makeModel();
+    QSignalSpy stateChanges(model.get(), &AppModel::signInStateChanged);
+    model->startOAuth();
+    QCOMPARE(m_browser->opened.size(), 1);
+
+    model->cancelSignIn();
+    QCOMPARE(model->signInState(), SignInState::makeIdle());
+    QCOMPARE(stateChanges.size(), 2); // working, idle
+
+    // The user approves in the browser after all: the listener is gone, so
+    // the redirect finds nobody, and nothing is exchanged or stored.
+    m_browser->load(m_browser->opened.first());
+    QVERIFY(testsupport::waitFor([&] { return m_browser->pageReply && m_browser->pageReply->isFinished(); }));
+    QCOMPARE(m_browser->pageReply->error(), QNetworkReply::ConnectionRefusedError);
+    settle();
+    QCoreApplication::processEvents();
+    QCOMPARE(model->signInState(), SignInState::makeIdle());
+    QCOMPARE(stateChanges.size(), 2);
+    QVERIFY(!model->isSignedIn());
+    QCOMPARE(m_fake.requests("/api/v1/auth/keys").size(), 0);
+    QCOMPARE(KeychainStore::load(), std::nullopt);
+}
+
+// ---- revocation ------------------------------------------------------------------
+
+void AppModelTest::rejectedDuringChatSignsOut()
+{
+    QVERIFY(KeychainStore::save(keyA));
+    auto model = makeModel(); // an empty catalogue: the refresh probes nothing
+    QVERIFY(testsupport::waitFor([&] { return !model->ranker().isRefreshing(); }));
+    QVERIFY(model->isSignedIn());
+    m_fake.onAnyChat(fake::replies::unauthorized());
+
+    ChatViewModel &chat = model->chat();
+    chat.setDraft(QStringLiteral("Hello?"));
+    chat.send();
+    QVERIFY(chat.isStreaming());
+    QVERIFY(testsupport::waitFor([&] { return !model->isSignedIn(); }));
+
+    QCOMPARE(model->notice(), AppModel::revokedNotice);
+    QCOMPARE(model->signInState(), SignInState::makeIdle());
+    QCOMPARE(KeychainStore::load(), std::nullopt);
+    QVERIFY(!chat.isStreaming());
+    QVERIFY(chat.chat().messages.isEmpty()); // reset to a fresh chat
+    QCOMPARE(chat.issue(), std::nullopt);
+}
+
+void AppModelTest::rejectedDuringRefreshSignsOut()
+{
+    auto model = revokedModel();
+    QVERIFY(!model->isSignedIn());
+    QCOMPARE(model->notice(), AppModel::revokedNotice);
+    QCOMPARE(KeychainStore::load(), std::nullopt);
+    QCOMPARE(apptest::secretToolLookup(), QString());
+}
+
+void AppModelTest::signOutForgetsTheKey()
+{
+    QVERIFY(KeychainStore::save(keyA));
+    m_fake.setCatalogue(fake::catalogue::sample());
+    auto model = makeModel();
+    QVERIFY(testsupport::waitFor([&] { return !model->ranker().isRefreshing(); }));
+    QVERIFY(!model->ranker().freeModels().isEmpty());
+    QVERIFY(QFile::exists(RankerCache::defaultPath()));
+    model->ranker().cool(model->ranker().freeModels().first().id, std::nullopt);
+    ChatViewModel &chat = model->chat();
+    chat.setDraft(QStringLiteral("Hi"));
+    chat.send();
+    QVERIFY(testsupport::waitFor([&] { return !chat.isStreaming(); }));
+    QVERIFY(chat.currentModelName().has_value());
+    model->setShowKeyField(true);
+    model->setShowSettings(true);
+
+    model->signOut();
+
+    QVERIFY(!model->isSignedIn());
+    QCOMPARE(model->signInState(), SignInState::makeIdle());
+    QVERIFY(!model->showKeyField());
+    QVERIFY(model->showSettings());
+    QCOMPARE(model->notice(), std::nullopt);
+    QCOMPARE(KeychainStore::load(), std::nullopt);
+    QCOMPARE(apptest::secretToolLookup(), QString());
+    QVERIFY(chat.chat().messages.isEmpty());
+    QCOMPARE(chat.currentModelName(), std::nullopt);
+    QVERIFY(model->ranker().freeModels().isEmpty());
+    QCOMPARE(model->ranker().ladderIDs(), QStringList{ ModelRanker::routerID });
+    QVERIFY(model->ranker().cooling().isEmpty());
+    QVERIFY(!QFile::exists(RankerCache::defaultPath()));
+
+    // The key is gone from memory too: nothing can be sent with it.
+    m_fake.clearRequests();
+    chat.setDraft(QStringLiteral("Still there?"));
+    chat.send();
+    QVERIFY(!chat.isStreaming());
+    model->refreshModels(true);
+    settle();
+    QCOMPARE(m_fake.chatRequests().size(), 0);
+    QCOMPARE(modelsCalls(keyA), 0);
+}
+
+void AppModelTest::signOutKeepsNoticeAndSettings()
+{
+    auto model = revokedModel();
+    QCOMPARE(model->notice(), AppModel::revokedNotice);
+    model->setShowSettings(true);
+    model->signOut();
+    QCOMPARE(model->notice(), AppModel::revokedNotice);
+    QVERIFY(model->showSettings());
+}
+
+// ---- notifications -----------------------------------------------------------------
+
+void AppModelTest::notificationsAreQueued()
+{
+    auto model = makeModel();
+    ChatViewModel &chat = model->chat();
+    const int focus = chat.focusToken();
+
+    m_notifications.postFocusInput();
+    m_notifications.postFocusInput();
+    QCOMPARE(chat.focusToken(), focus); // after the posting action returns
+    QVERIFY(testsupport::waitFor([&] { return chat.focusToken() == focus + 2; }));
+
+    chat.setDraft(QStringLiteral("half a thought"));
+    const QUuid before = chat.chat().id;
+    m_notifications.postNewChat();
+    QCOMPARE(chat.draft(), QStringLiteral("half a thought"));
+    QVERIFY(testsupport::waitFor([&] { return chat.chat().id != before; }));
+    QCOMPARE(chat.draft(), QString());
+    QCOMPARE(chat.focusToken(), focus + 3);
+
+    // Posted just before the model goes away: nobody is left to act on it.
+    m_notifications.postNewChat();
+    m_notifications.postFocusInput();
+    model.reset();
+    QCoreApplication::processEvents();
+}
+
+// ---- a rejected key that is no longer in use ---------------------------------------
+
+void AppModelTest::staleRefreshAfterNewKey()
+{
+    QVERIFY(KeychainStore::save(keyA));
+    holdRejection(keyA, isModelsCall);
+    auto model = makeModel();
+    QVERIFY(testsupport::waitFor([&] { return m_fake.heldSteps() == 1; }));
+
+    model->useOwnKey(keyB); // adopted while the refresh with A still runs
+    QVERIFY(waitIdle(*model));
+    QCOMPARE(KeychainStore::load(), keyB);
+
+    QVERIFY(m_fake.release()); // now A is rejected
+    // The refresh that B's sign-in asked for runs after all.
+    QVERIFY(testsupport::waitFor([&] { return modelsCalls(keyB) == 1 && !model->ranker().isRefreshing(); }));
+    QVERIFY(model->isSignedIn());
+    QCOMPARE(model->notice(), std::nullopt);
+    QCOMPARE(KeychainStore::load(), keyB);
+}
+
+void AppModelTest::staleRefreshAcrossSignOut()
+{
+    QVERIFY(KeychainStore::save(keyA));
+    holdRejection(keyA, isModelsCall);
+    auto model = makeModel();
+    QVERIFY(testsupport::waitFor([&] { return m_fake.heldSteps() == 1; }));
+
+    model->signOut();
+    model->useOwnKey(keyB);
+    QVERIFY(waitIdle(*model));
+    QVERIFY(testsupport::waitFor([&] { return !model->ranker().isRefreshing(); }));
+    m_fake.releaseAll();
+    settle();
+    QCoreApplication::processEvents();
+
+    QVERIFY(model->isSignedIn());
+    QCOMPARE(model->notice(), std::nullopt);
+    QCOMPARE(KeychainStore::load(), keyB);
+}
+
+void AppModelTest::staleChatRejection()
+{
+    QVERIFY(KeychainStore::save(keyA));
+    auto model = makeModel();
+    QVERIFY(testsupport::waitFor([&] { return !model->ranker().isRefreshing(); }));
+    holdRejection(keyA, fake::isChatRequest);
+    ChatViewModel &chat = model->chat();
+    chat.setDraft(QStringLiteral("Hello?"));
+    chat.send();
+    QVERIFY(testsupport::waitFor([&] { return m_fake.heldSteps() == 1; }));
+
+    model->useOwnKey(keyB); // adopted while the reply asked with A is on its way
+    QVERIFY(waitIdle(*model));
+    QVERIFY(m_fake.release());
+    QVERIFY(testsupport::waitFor([&] { return !chat.isStreaming(); }));
+
+    QVERIFY(model->isSignedIn());
+    QCOMPARE(model->notice(), std::nullopt);
+    QCOMPARE(KeychainStore::load(), keyB);
+    // The next message goes out with B.
+    m_fake.clearRequests();
+    chat.setDraft(QStringLiteral("Again"));
+    chat.send();
+    QVERIFY(testsupport::waitFor([&] { return !chat.isStreaming(); }));
+    QCOMPARE(m_fake.chatRequests().size(), 1);
+    QCOMPARE(m_fake.chatRequests().first().bearer(), keyB);
+}
+
+// ---- where the key may not go ----------------------------------------------------------
+
+void AppModelTest::keyStaysOutOfFilesAndSettings()
+{
+    const QString browserKey = QStringLiteral("sk-or-v1-browser-0123456789abcdef");
+    const QString pastedKey = QStringLiteral("sk-or-v1-pasted-fedcba9876543210");
+    tolviSettings().setValue(QStringLiteral("systemPrompt"), QStringLiteral("Be brief."));
+    m_fake.setCatalogue(fake::catalogue::sample());
+    m_fake.setExchange(QStringLiteral("code-9"), browserKey);
+    auto model = makeModel();
+
+    model->startOAuth();
+    QVERIFY(waitIdle(*model));
+    QVERIFY(model->isSignedIn());
+    QVERIFY(testsupport::waitFor([&] { return !model->ranker().isRefreshing(); }));
+    model->chat().setDraft(QStringLiteral("One"));
+    model->chat().send();
+    QVERIFY(testsupport::waitFor([&] { return !model->chat().isStreaming(); }));
+
+    model->useOwnKey(pastedKey);
+    QVERIFY(waitIdle(*model));
+    QCOMPARE(KeychainStore::load(), pastedKey);
+    QVERIFY(testsupport::waitFor([&] { return !model->ranker().isRefreshing(); }));
+    model->chat().setDraft(QStringLiteral("Two"));
+    model->chat().send();
+    QVERIFY(testsupport::waitFor([&] { return !model->chat().isStreaming(); }));
+    model->store().drain();
+    QVERIFY(QFile::exists(RankerCache::defaultPath()));
+    QVERIFY(!model->store().summaries().isEmpty());
+
+    QSettings settings = tolviSettings();
+    settings.sync();
+    for (const QString &key : { browserKey, pastedKey }) {
+        QCOMPARE(apptest::filesContaining(AppPaths::dir(), key.toUtf8()), QStringList());
+        QCOMPARE(
+            apptest::filesContaining(QFileInfo(settings.fileName()).path(), key.toUtf8()), QStringList());
+        for (const QString &name : settings.allKeys())
+            QVERIFY(!settings.value(name).toString().contains(key));
+        QVERIFY(!QProcessEnvironment::systemEnvironment().toStringList().join('\n').contains(key));
+    }
+}
+
+void AppModelTest::keysPageOpens()
+{
+    m_browser->act = FakeBrowser::Act::record;
+    auto model = makeModel();
+    model->openKeysPage();
+    QCOMPARE(m_browser->opened, QList<QUrl>{ QUrl(m_fake.origin() + QStringLiteral("/keys")) });
+}
+
+QTEST_GUILESS_MAIN(AppModelTest)
+#include "tst_app_model.moc"
