@@ -230,7 +230,8 @@ void ServiceCallsTest::validateKey()
     QCOMPARE(m_fake->requests().last().bearer(), "sk-bad");
 
     // A line break inside a key must not start a header of its own.
-    const KeyCheckOutcome injected = waitForResult<KeyCheckOutcome>(m_client->validateKey("sk-good\r\nX-Evil: 1"));
+    const KeyCheckOutcome injected
+        = waitForResult<KeyCheckOutcome>(m_client->validateKey("sk-good\r\nX-Evil: 1"));
     QCOMPARE(injected.error(), ORError::unauthorized("User not found."));
     QVERIFY(!m_fake->requests().last().headers.contains("x-evil"));
 }

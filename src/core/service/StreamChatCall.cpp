@@ -84,15 +84,15 @@ void StreamChatCall::onReplyFinished()
             finish(ReplyTools::httpFailure(*m_reply, *status, m_errorBody));
         return;
     }
+    QPointer<StreamChatCall> alive(this);
     readEvents();
-    if (!canDeliver())
+    if (!alive || !canDeliver())
         return;
     if (m_reply->error() != QNetworkReply::NoError) {
         finish(ReplyTools::transportFailure(*m_reply, isCancelled()));
         return;
     }
     if (const std::optional<QByteArray> last = m_lines.finish()) {
-        QPointer<StreamChatCall> alive(this);
         handleLine(*last);
         if (!alive || !canDeliver())
             return;
