@@ -7,11 +7,11 @@ namespace convkit {
 
 ORModel model(const QString &id, const QString &name, int contextLength, bool images)
 {
-    return ORModel{id, name, contextLength, images};
+    return ORModel{ id, name, contextLength, images };
 }
 
-QList<ORModel> ScriptedRanker::candidates(const std::optional<QString> &pinned, bool needsImages,
-                                          const QSet<QString> &excluding) const
+QList<ORModel> ScriptedRanker::candidates(
+    const std::optional<QString> &pinned, bool needsImages, const QSet<QString> &excluding) const
 {
     pinsAsked.append(pinned);
     if (!offer)
@@ -49,9 +49,10 @@ void Harness::useModels(const QList<ORModel> &models, QStringList ladder)
             ladder.append(m.id);
     }
     ladder.append(ModelRanker::routerID);
-    RankerCache{QDateTime::currentDateTimeUtc(), models, ladder}.write(ranker->cachePath());
+    RankerCache{ QDateTime::currentDateTimeUtc(), models, ladder }.write(ranker->cachePath());
     bool done = false;
-    ranker->refresh(QStringLiteral("sk-or-v1-test"), false, [&done](const std::optional<ORError> &) { done = true; });
+    ranker->refresh(
+        QStringLiteral("sk-or-v1-test"), false, [&done](const std::optional<ORError> &) { done = true; });
     if (!testsupport::waitFor([&done] { return done; }) || ranker->ladderIDs() != ladder)
         qFatal("the ranker did not take the models");
 }

@@ -7,7 +7,6 @@
 #include "store/ChatStore.h"
 
 #include <QTemporaryDir>
-
 #include <memory>
 #include <optional>
 
@@ -26,7 +25,7 @@ public:
     mutable QList<std::optional<QString>> pinsAsked; // the pin of every request
 
     QList<ORModel> candidates(const std::optional<QString> &pinned, bool needsImages,
-                              const QSet<QString> &excluding) const override;
+        const QSet<QString> &excluding) const override;
 };
 
 // The whole conversation stack over real sockets: the fake service, a client

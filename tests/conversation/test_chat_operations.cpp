@@ -25,8 +25,8 @@ QImage picture(QColor colour = Qt::darkBlue)
 fake::Reply heldAfterFirstPiece(const QString &id)
 {
     fake::StreamOptions options;
-    options.holdAt = {2};
-    return fake::Reply::stream(id, {QStringLiteral("Partial"), QStringLiteral(" rest")}, options);
+    options.holdAt = { 2 };
+    return fake::Reply::stream(id, { QStringLiteral("Partial"), QStringLiteral(" rest") }, options);
 }
 
 // A chat answered and saved, then left for a fresh one.
@@ -50,7 +50,7 @@ private Q_SLOTS:
     void newChatWhileStreamingKeepsThePartialAnswer()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         h.fake.enqueueChat(alpha.id, heldAfterFirstPiece(alpha.id));
         h.say(QStringLiteral("hello"));
         QVERIFY(testsupport::waitFor([&] { return h.lastMessage().text == QLatin1String("Partial"); }));
@@ -79,13 +79,13 @@ private Q_SLOTS:
         h.vm->newChat();
         h.store->drain();
         QVERIFY(h.store->summaries().isEmpty());
-        QVERIFY(QDir(h.store->dir()).entryList({QStringLiteral("*-*.json")}).isEmpty());
+        QVERIFY(QDir(h.store->dir()).entryList({ QStringLiteral("*-*.json") }).isEmpty());
     }
 
     void selectingTheOpenChatDoesNothing()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         h.fake.enqueueChat(alpha.id, heldAfterFirstPiece(alpha.id));
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitChatRequests(1));
@@ -120,7 +120,7 @@ private Q_SLOTS:
     void selectOfAMissingChatKeepsTheOpenOne()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         const QUuid gone = answeredChat(h, QStringLiteral("soon deleted"));
         h.store->remove(gone);
         h.store->drain();
@@ -174,7 +174,7 @@ private Q_SLOTS:
     void pinClearsTheNoticeAndIsSaved()
     {
         Harness h;
-        h.useModels({blind, seeing});
+        h.useModels({ blind, seeing });
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
         h.vm->pin(blind.id);
@@ -190,13 +190,13 @@ private Q_SLOTS:
     void attachmentsAndTheImageNotice()
     {
         Harness h;
-        h.useModels({blind, seeing});
+        h.useModels({ blind, seeing });
         h.vm->attach(picture());
         QCOMPARE(h.vm->imageNotice(), std::nullopt); // nothing pinned: the ranker chooses
         h.vm->pin(blind.id);
         QSignalSpy changed(h.vm.get(), &ChatViewModel::attachmentsChanged);
         h.vm->attach(picture(Qt::red));
-        QCOMPARE(h.vm->imageNotice(), std::optional(ImageNotice{ImageNotice::text, seeing}));
+        QCOMPARE(h.vm->imageNotice(), std::optional(ImageNotice{ ImageNotice::text, seeing }));
         QCOMPARE(changed.size(), 1);
         h.vm->attach(picture());
         h.vm->attach(picture());
@@ -219,7 +219,7 @@ private Q_SLOTS:
     void switchToVisionModelPinsTheOffer()
     {
         Harness h;
-        h.useModels({blind, seeing});
+        h.useModels({ blind, seeing });
         h.vm->pin(blind.id);
         h.vm->attach(picture());
         h.vm->switchToVisionModel();
@@ -230,11 +230,11 @@ private Q_SLOTS:
     void switchWithoutAnOfferOnlyClearsTheNotice()
     {
         Harness h;
-        h.useModels({blind});
+        h.useModels({ blind });
         h.ranker->offer = QList<ORModel>(); // no model sees images
         h.vm->pin(blind.id);
         h.vm->attach(picture());
-        QCOMPARE(h.vm->imageNotice(), std::optional(ImageNotice{ImageNotice::text, std::nullopt}));
+        QCOMPARE(h.vm->imageNotice(), std::optional(ImageNotice{ ImageNotice::text, std::nullopt }));
         h.vm->switchToVisionModel();
         QCOMPARE(h.vm->chat().pinnedModel, std::optional<QString>(blind.id));
         QCOMPARE(h.vm->imageNotice(), std::nullopt);

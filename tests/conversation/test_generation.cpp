@@ -29,8 +29,8 @@ const QString prefix = QStringLiteral("Every free model I tried failed. Last pro
 fake::Reply heldFirstEvent(const QString &id)
 {
     fake::StreamOptions options;
-    options.holdAt = {0};
-    return fake::Reply::stream(id, {QStringLiteral("too late")}, options);
+    options.holdAt = { 0 };
+    return fake::Reply::stream(id, { QStringLiteral("too late") }, options);
 }
 
 QImage picture()
@@ -57,8 +57,8 @@ private Q_SLOTS:
     void answerIsSignedAndSaved()
     {
         Harness h;
-        h.useModels({alpha, beta});
-        h.fake.enqueueChat(alpha.id, fake::Reply::stream(alpha.id, {"Hello", " there."}));
+        h.useModels({ alpha, beta });
+        h.fake.enqueueChat(alpha.id, fake::Reply::stream(alpha.id, { "Hello", " there." }));
         h.say(QStringLiteral("  Hi\nsecond line"));
         QVERIFY(h.vm->isStreaming());
         QVERIFY(h.waitIdle());
@@ -96,7 +96,7 @@ private Q_SLOTS:
     void imageAloneIsSentUnderTheTitleImage()
     {
         Harness h;
-        h.useModels({seeing});
+        h.useModels({ seeing });
         h.vm->attach(picture());
         h.say(QStringLiteral("   "));
         QVERIFY(h.waitIdle());
@@ -116,7 +116,7 @@ private Q_SLOTS:
     void secondSendWhileStreamingChangesNothing()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         h.fake.enqueueChat(alpha.id, heldFirstEvent(alpha.id));
         h.say(QStringLiteral("first"));
         QVERIFY(h.waitChatRequests(1));
@@ -130,12 +130,12 @@ private Q_SLOTS:
     void blindPinnedModelKeepsTheDraft()
     {
         Harness h;
-        h.useModels({alpha, seeing});
+        h.useModels({ alpha, seeing });
         h.vm->pin(alpha.id);
         h.vm->attach(picture());
         h.vm->setDraft(QStringLiteral("what is this?"));
         h.vm->send();
-        QCOMPARE(h.vm->imageNotice(), std::optional(ImageNotice{ImageNotice::text, seeing}));
+        QCOMPARE(h.vm->imageNotice(), std::optional(ImageNotice{ ImageNotice::text, seeing }));
         QCOMPARE(h.vm->draft(), QStringLiteral("what is this?"));
         QCOMPARE(h.vm->attachments().size(), 1);
         QVERIFY(h.vm->chat().messages.isEmpty());
@@ -157,18 +157,19 @@ private Q_SLOTS:
     void slowFirstModelIsLeftForTheNext()
     {
         Harness h;
-        h.useModels({alpha, beta});
+        h.useModels({ alpha, beta });
         h.vm->setFirstChunkDeadline(0.2);
         h.fake.enqueueChat(alpha.id, heldFirstEvent(alpha.id));
-        h.fake.enqueueChat(beta.id, fake::Reply::stream(beta.id, {"Fine", "."}));
+        h.fake.enqueueChat(beta.id, fake::Reply::stream(beta.id, { "Fine", "." }));
         QList<Status> statuses;
         connect(h.vm.get(), &ChatViewModel::statusChanged, this, [&] { statuses.append(h.vm->status()); });
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
         QCOMPARE(h.lastMessage().text, QStringLiteral("Fine."));
         QCOMPARE(h.lastMessage().answeredBy, std::optional<QString>("Beta"));
-        QCOMPARE(h.lastMessage().note, std::optional<QString>("switched from Alpha because it was slow to respond"));
-        QCOMPARE(statuses, (QList<Status>{ChatViewModel::switching, ChatViewModel::ready}));
+        QCOMPARE(h.lastMessage().note,
+            std::optional<QString>("switched from Alpha because it was slow to respond"));
+        QCOMPARE(statuses, (QList<Status>{ ChatViewModel::switching, ChatViewModel::ready }));
         QVERIFY(h.ranker->isCooling(alpha.id));
         QVERIFY(!h.ranker->isCooling(beta.id));
         QCOMPARE(h.vm->issue(), std::nullopt);
@@ -177,20 +178,20 @@ private Q_SLOTS:
     void everyModelSlowFourTried()
     {
         Harness h;
-        h.useModels({alpha, beta, gammaModel, deltaModel, epsilon});
+        h.useModels({ alpha, beta, gammaModel, deltaModel, epsilon });
         h.vm->setFirstChunkDeadline(0.1);
-        for (const ORModel &m : {alpha, beta, gammaModel, deltaModel, epsilon})
+        for (const ORModel &m : { alpha, beta, gammaModel, deltaModel, epsilon })
             h.fake.enqueueChat(m.id, heldFirstEvent(m.id));
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
         QStringList asked;
         for (const fake::Request &request : h.fake.chatRequests())
             asked.append(request.model());
-        QCOMPARE(asked, (QStringList{alpha.id, beta.id, gammaModel.id, deltaModel.id}));
+        QCOMPARE(asked, (QStringList{ alpha.id, beta.id, gammaModel.id, deltaModel.id }));
         const QString line = QStringLiteral(": No data arrived before the time limit.");
-        QCOMPARE(h.vm->issue(), std::optional(AppIssue{prefix + "The model took too long to start answering.",
-                                                       "Alpha" + line + "\nBeta" + line + "\nGamma" + line
-                                                           + "\nDelta" + line}));
+        QCOMPARE(h.vm->issue(),
+            std::optional(AppIssue{ prefix + "The model took too long to start answering.",
+                "Alpha" + line + "\nBeta" + line + "\nGamma" + line + "\nDelta" + line }));
         QCOMPARE(h.vm->status(), ChatViewModel::failing);
         QCOMPARE(h.vm->chat().messages.size(), 1); // the empty reply is gone
         QCOMPARE(h.stored(h.vm->chat().id)->messages.size(), 1);
@@ -203,7 +204,8 @@ private Q_SLOTS:
         h.say(QStringLiteral("hello"));
         QVERIFY(!h.vm->isStreaming());
         QCOMPARE(h.vm->issue(),
-                 std::optional(AppIssue{"No free model is available right now.", "No models were available to try."}));
+            std::optional(
+                AppIssue{ "No free model is available right now.", "No models were available to try." }));
         QCOMPARE(h.vm->status(), ChatViewModel::failing);
         QCOMPARE(h.vm->chat().messages.size(), 1);
         QVERIFY(h.fake.chatRequests().isEmpty());
@@ -234,7 +236,7 @@ private Q_SLOTS:
     void dailyLimitEndsAtOnce()
     {
         Harness h;
-        h.useModels({alpha, beta});
+        h.useModels({ alpha, beta });
         h.fake.enqueueChat(alpha.id, fake::replies::dailyLimit());
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
@@ -249,7 +251,7 @@ private Q_SLOTS:
     void rejectedKeySignsOut()
     {
         Harness h;
-        h.useModels({alpha, beta});
+        h.useModels({ alpha, beta });
         h.fake.enqueueChat(alpha.id, fake::replies::unauthorized());
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
@@ -268,14 +270,16 @@ private Q_SLOTS:
         QTest::addColumn<fake::Reply>("failure");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<int>("coolSeconds");
-        QTest::newRow("needs credit") << fake::Reply::error(402, "Insufficient credits.") << "it needs credit" << 600;
+        QTest::newRow("needs credit")
+            << fake::Reply::error(402, "Insufficient credits.") << "it needs credit" << 600;
         QTest::newRow("gone") << fake::replies::noEndpoints(alpha.id) << "it is no longer available" << 600;
         QTest::newRow("empty reply") << fake::Reply::stream(alpha.id, {}) << "it sent an empty reply" << 600;
         QTest::newRow("provider error") << fake::replies::providerError(502) << "it was busy" << 600;
-        QTest::newRow("rate limited") << fake::replies::minuteLimit(QByteArray("1800")) << "it was busy" << 1800;
+        QTest::newRow("rate limited")
+            << fake::replies::minuteLimit(QByteArray("1800")) << "it was busy" << 1800;
         QTest::newRow("error mid-stream")
-            << fake::Reply::streamError(alpha.id, {"Partial "}, 502, "Provider returned error") << "it was busy"
-            << 600;
+            << fake::Reply::streamError(alpha.id, { "Partial " }, 502, "Provider returned error")
+            << "it was busy" << 600;
     }
     void firstFailureNamesTheReason()
     {
@@ -283,9 +287,9 @@ private Q_SLOTS:
         QFETCH(QString, reason);
         QFETCH(int, coolSeconds);
         Harness h;
-        h.useModels({alpha, beta});
+        h.useModels({ alpha, beta });
         h.fake.enqueueChat(alpha.id, failure);
-        h.fake.enqueueChat(beta.id, fake::Reply::stream(beta.id, {"Second", " answer"}));
+        h.fake.enqueueChat(beta.id, fake::Reply::stream(beta.id, { "Second", " answer" }));
         // What the reply holds when the next model is asked.
         QString textAtNextRequest = QStringLiteral("unset");
         connect(&h.fake, &fake::FakeService::requestReceived, this, [&](const fake::Request &request) {
@@ -299,13 +303,14 @@ private Q_SLOTS:
         QCOMPARE(h.lastMessage().text, QStringLiteral("Second answer"));
         QCOMPARE(h.lastMessage().note, std::optional("switched from Alpha because " + reason));
         const qint64 cooled = before.secsTo(h.ranker->cooling().value(alpha.id));
-        QVERIFY2(cooled >= coolSeconds - 5 && cooled <= coolSeconds + 60, qPrintable(QString::number(cooled)));
+        QVERIFY2(
+            cooled >= coolSeconds - 5 && cooled <= coolSeconds + 60, qPrintable(QString::number(cooled)));
     }
 
     void promptAndPinAreReadAnewEachAttempt()
     {
         Harness h;
-        h.useModels({alpha, beta, gammaModel});
+        h.useModels({ alpha, beta, gammaModel });
         SystemPrompt::write(QStringLiteral("First prompt"));
         fake::Reply failure = fake::replies::providerError(503);
         failure.holdHead = true;
@@ -330,9 +335,9 @@ private Q_SLOTS:
     void regenerateReplacesTheLastAnswer()
     {
         Harness h;
-        h.useModels({alpha});
-        h.fake.enqueueChat(alpha.id, fake::Reply::stream(alpha.id, {"First answer"}));
-        h.fake.enqueueChat(alpha.id, fake::Reply::stream(alpha.id, {"Better answer"}));
+        h.useModels({ alpha });
+        h.fake.enqueueChat(alpha.id, fake::Reply::stream(alpha.id, { "First answer" }));
+        h.fake.enqueueChat(alpha.id, fake::Reply::stream(alpha.id, { "Better answer" }));
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
         h.vm->regenerate();

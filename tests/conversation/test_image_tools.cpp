@@ -36,7 +36,8 @@ QImage noise(const QSize &size)
 
 bool near(QRgb pixel, QColor expected, int tolerance = 12)
 {
-    return std::abs(qRed(pixel) - expected.red()) <= tolerance && std::abs(qGreen(pixel) - expected.green()) <= tolerance
+    return std::abs(qRed(pixel) - expected.red()) <= tolerance
+        && std::abs(qGreen(pixel) - expected.green()) <= tolerance
         && std::abs(qBlue(pixel) - expected.blue()) <= tolerance;
 }
 
@@ -114,7 +115,7 @@ private Q_SLOTS:
         const QString path = dir.filePath(QStringLiteral("picture.png"));
         QVERIFY(filled(QSize(30, 20), Qt::blue).save(path));
         QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(path)});
+        data.setUrls({ QUrl::fromLocalFile(path) });
         data.setImageData(filled(QSize(7, 7), Qt::green));
         const QList<QImage> images = PasteboardImages::read(data);
         QCOMPARE(images.size(), 1);
@@ -130,7 +131,7 @@ private Q_SLOTS:
         file.write("not a picture");
         file.close();
         QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(text), QUrl(QStringLiteral("https://example.com/remote.png"))});
+        data.setUrls({ QUrl::fromLocalFile(text), QUrl(QStringLiteral("https://example.com/remote.png")) });
         data.setImageData(filled(QSize(7, 5), Qt::green));
         const QList<QImage> images = PasteboardImages::read(data);
         QCOMPARE(images.size(), 1);
@@ -155,7 +156,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         QList<QUrl> urls;
-        for (int width : {11, 22, 33}) {
+        for (int width : { 11, 22, 33 }) {
             const QString path = dir.filePath(QStringLiteral("%1.png").arg(width));
             QVERIFY(filled(QSize(width, 5), Qt::gray).save(path));
             urls.append(QUrl::fromLocalFile(path));
@@ -191,7 +192,7 @@ private Q_SLOTS:
         const QString path = dir.filePath(QStringLiteral("shot.png"));
         QVERIFY(filled(QSize(12, 8), Qt::blue).save(path));
         QMimeData copiedFile;
-        copiedFile.setUrls({QUrl::fromLocalFile(path)});
+        copiedFile.setUrls({ QUrl::fromLocalFile(path) });
         copiedFile.setText(path);
         QCOMPARE(PasteboardImages::forPaste(copiedFile).size(), 1);
     }

@@ -27,7 +27,7 @@ fake::Reply streamHeldAt(const QString &id, const QStringList &pieces, QList<int
 }
 
 struct ManualClock {
-    std::chrono::nanoseconds now{0};
+    std::chrono::nanoseconds now{ 0 };
     ChatViewModel::Clock function()
     {
         return [this] { return now; };
@@ -44,10 +44,10 @@ private Q_SLOTS:
     void piecesAreBatchedPerInterval()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         ManualClock clock;
         h.vm->setClock(clock.function());
-        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"never"}, {0}));
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, { "never" }, { 0 }));
         h.say(QStringLiteral("hello"));
         const QUuid reply = h.lastMessage().id;
         const quint64 gen = h.vm->generationNumber();
@@ -86,11 +86,11 @@ private Q_SLOTS:
     void heldBackTextShowsDuringAPause()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         ManualClock clock; // frozen: every piece after the first is held back
         h.vm->setClock(clock.function());
         // The fourth event ("C") waits, as a model that pauses would.
-        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"A", "B", "C"}, {3}));
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, { "A", "B", "C" }, { 3 }));
         h.say(QStringLiteral("hello"));
         QVERIFY(testsupport::waitFor([&] { return h.lastMessage().text == QLatin1String("AB"); }));
         QCOMPARE(h.fake.heldSteps(), 1);
@@ -103,7 +103,7 @@ private Q_SLOTS:
     void chatChangesStayWithinTheFlushRate()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         QStringList pieces;
         QString expected;
         for (int i = 0; i < 3000; ++i) {
@@ -123,14 +123,15 @@ private Q_SLOTS:
         const qint64 elapsedMs = streaming.elapsed();
         QCOMPARE(h.lastMessage().text, expected);
         // One change per interval, plus the start, the first piece and the end.
-        QVERIFY2(changes <= elapsedMs / 40 + 4, qPrintable(QStringLiteral("%1 changes in %2 ms").arg(changes).arg(elapsedMs)));
+        QVERIFY2(changes <= elapsedMs / 40 + 4,
+            qPrintable(QStringLiteral("%1 changes in %2 ms").arg(changes).arg(elapsedMs)));
     }
 
     void stopBeforeAnyTextRemovesTheReply()
     {
         Harness h;
-        h.useModels({alpha});
-        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"late"}, {0}));
+        h.useModels({ alpha });
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, { "late" }, { 0 }));
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitChatRequests(1));
         h.vm->stop();
@@ -149,8 +150,8 @@ private Q_SLOTS:
     void stopKeepsThePartialAnswer()
     {
         Harness h;
-        h.useModels({alpha});
-        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"Partial", " rest"}, {2}));
+        h.useModels({ alpha });
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, { "Partial", " rest" }, { 2 }));
         h.say(QStringLiteral("hello"));
         QVERIFY(testsupport::waitFor([&] { return h.lastMessage().text == QLatin1String("Partial"); }));
         const QUuid reply = h.lastMessage().id;
@@ -171,9 +172,9 @@ private Q_SLOTS:
     void staleSuccessChangesNothing()
     {
         Harness h;
-        h.useModels({alpha});
-        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"Old"}, {2}));
-        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"New"}, {0}));
+        h.useModels({ alpha });
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, { "Old" }, { 2 }));
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, { "New" }, { 0 }));
         h.say(QStringLiteral("first"));
         QVERIFY(testsupport::waitFor([&] { return h.lastMessage().text == QLatin1String("Old"); }));
         const QUuid oldReply = h.lastMessage().id;
@@ -182,7 +183,7 @@ private Q_SLOTS:
         QVERIFY(oldCall);
         std::optional<bool> oldSucceeded;
         connect(oldCall.data(), &StreamCall::finished, this,
-                [&](const StreamOutcome &outcome) { oldSucceeded = outcome.ok() && outcome.value().chars == 3; });
+            [&](const StreamOutcome &outcome) { oldSucceeded = outcome.ok() && outcome.value().chars == 3; });
         h.vm->stop();
         h.say(QStringLiteral("second"));
         QVERIFY(h.waitChatRequests(2));
@@ -213,8 +214,8 @@ private Q_SLOTS:
     void foreignCancelIsAFailure()
     {
         Harness h;
-        h.ranker->offer = QList<ORModel>{alpha};
-        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"never"}, {0}));
+        h.ranker->offer = QList<ORModel>{ alpha };
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, { "never" }, { 0 }));
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitChatRequests(1));
         QVERIFY(h.vm->runningCall());
@@ -223,7 +224,8 @@ private Q_SLOTS:
         QVERIFY(!h.vm->isThinking());
         QCOMPARE(h.vm->status(), ChatViewModel::failing);
         QVERIFY(h.vm->issue());
-        QCOMPARE(h.vm->issue()->message, QStringLiteral("Every free model I tried failed. Last problem: Cancelled."));
+        QCOMPARE(h.vm->issue()->message,
+            QStringLiteral("Every free model I tried failed. Last problem: Cancelled."));
         QCOMPARE(h.vm->chat().messages.size(), 1);
     }
 
@@ -231,9 +233,9 @@ private Q_SLOTS:
     void stalledTransferEndsTheGeneration()
     {
         Harness h;
-        h.ranker->offer = QList<ORModel>{alpha};
+        h.ranker->offer = QList<ORModel>{ alpha };
         h.client->setInactivityTimeoutMs(200);
-        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"Half", " never"}, {2}));
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, { "Half", " never" }, { 2 }));
         h.say(QStringLiteral("hello"));
         QVERIFY(testsupport::waitFor([&] { return h.lastMessage().text == QLatin1String("Half"); }));
         QVERIFY(h.waitIdle());
@@ -245,8 +247,8 @@ private Q_SLOTS:
     void destroyedControllerGetsNothing()
     {
         Harness h;
-        h.useModels({alpha});
-        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, {"A", "B"}, {2}));
+        h.useModels({ alpha });
+        h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, { "A", "B" }, { 2 }));
         h.say(QStringLiteral("hello"));
         QVERIFY(testsupport::waitFor([&] { return h.lastMessage().text == QLatin1String("A"); }));
         h.vm.reset(); // cancels the stream: no delivery may reach the dead controller

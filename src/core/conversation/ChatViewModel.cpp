@@ -5,8 +5,11 @@
 #include <algorithm>
 
 ChatViewModel::ChatViewModel(ChatStore &store, ModelRanker &ranker, OpenRouterClient &client, QObject *parent)
-    : QObject(parent), m_store(store), m_ranker(ranker), m_client(client),
-      m_clock([] { return std::chrono::steady_clock::now().time_since_epoch(); })
+    : QObject(parent)
+    , m_store(store)
+    , m_ranker(ranker)
+    , m_client(client)
+    , m_clock([] { return std::chrono::steady_clock::now().time_since_epoch(); })
 {
     m_flushTimer.setSingleShot(true);
     connect(&m_flushTimer, &QTimer::timeout, this, &ChatViewModel::fireScheduledFlush);
@@ -57,7 +60,7 @@ ChatMessage *ChatViewModel::message(const QUuid &id)
 bool ChatViewModel::conversationHasImages() const
 {
     return std::any_of(m_chat.messages.cbegin(), m_chat.messages.cend(),
-                       [](const ChatMessage &message) { return !message.images.isEmpty(); });
+        [](const ChatMessage &message) { return !message.images.isEmpty(); });
 }
 
 void ChatViewModel::setStreaming(bool on)

@@ -11,7 +11,6 @@
 #include <QStringList>
 #include <QTimer>
 #include <QUuid>
-
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -43,9 +42,9 @@ class ChatViewModel : public QObject
 
 public:
     enum Status {
-        ready,     // normal; also after an answer
+        ready, // normal; also after an answer
         switching, // the first model failed and a later one is being tried
-        failing,   // the last generation ended without an answer (see issue)
+        failing, // the last generation ended without an answer (see issue)
     };
     Q_ENUM(Status)
 
@@ -53,13 +52,13 @@ public:
     // A monotonic clock; only differences between its readings matter.
     using Clock = std::function<std::chrono::nanoseconds()>;
 
-    static constexpr std::chrono::milliseconds flushInterval{40};
+    static constexpr std::chrono::milliseconds flushInterval{ 40 };
     static constexpr double firstChunkDeadline = 8.0; // seconds
     static constexpr int maxAttempts = 4;
     static constexpr int maxAttachments = 4;
 
-    ChatViewModel(ChatStore &store, ModelRanker &ranker, OpenRouterClient &client = OpenRouterClient::shared(),
-                  QObject *parent = nullptr);
+    ChatViewModel(ChatStore &store, ModelRanker &ranker,
+        OpenRouterClient &client = OpenRouterClient::shared(), QObject *parent = nullptr);
     ~ChatViewModel() override;
 
     // Yields the API key, read at the start of every generation; none means
@@ -162,7 +161,11 @@ private:
     class Batch
     {
     public:
-        explicit Batch(ChatViewModel &owner) : m_owner(owner) { ++m_owner.m_batchDepth; }
+        explicit Batch(ChatViewModel &owner)
+            : m_owner(owner)
+        {
+            ++m_owner.m_batchDepth;
+        }
         ~Batch()
         {
             if (--m_owner.m_batchDepth == 0)

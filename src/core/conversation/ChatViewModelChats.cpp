@@ -18,8 +18,7 @@ void ChatViewModel::newChat()
     const Batch batch(*this);
     stop();
     resetOpenChat(Chat());
-    ++m_focusToken;
-    touch(focusField);
+    requestFocus();
 }
 
 void ChatViewModel::reset()
@@ -49,8 +48,7 @@ void ChatViewModel::select(const QUuid &id)
     if (!loaded)
         return;
     resetOpenChat(*loaded);
-    ++m_focusToken;
-    touch(focusField);
+    requestFocus();
 }
 
 void ChatViewModel::rename(const QUuid &id, const QString &title)

@@ -7,7 +7,6 @@
 #include "conversation/SystemPrompt.h"
 
 #include <QPointer>
-
 #include <algorithm>
 
 using Kind = ORError::Kind;
@@ -29,7 +28,7 @@ void ChatViewModel::send()
             return;
         }
     }
-    m_chat.messages.append(ChatMessage{QUuid::createUuid(), userRole, text, m_attachments, {}, {}});
+    m_chat.messages.append(ChatMessage{ QUuid::createUuid(), userRole, text, m_attachments, {}, {} });
     if (m_chat.messages.size() == 1)
         m_chat.title = Chat::titleFrom(text);
     touch(chatField);
@@ -77,7 +76,7 @@ void ChatViewModel::generate()
     m_lastFlush.reset();
     m_flushTimer.stop();
 
-    const ChatMessage reply{QUuid::createUuid(), assistantRole, QString(), {}, {}, {}};
+    const ChatMessage reply{ QUuid::createUuid(), assistantRole, QString(), {}, {}, {} };
     m_chat.messages.append(reply);
     touch(chatField);
     m_currentMsgID = reply.id;
@@ -106,13 +105,13 @@ void ChatViewModel::runAttempt()
     const QUuid id = run.messageId;
     QPointer<ChatViewModel> self(this);
     StreamCall *call = m_client.streamChat(run.key, run.model.id, messages, system, std::nullopt,
-                                           m_firstChunkDeadline, [self, id, number](const QString &piece) {
-                                               if (self)
-                                                   self->receive(piece, id, number);
-                                           });
+        m_firstChunkDeadline, [self, id, number](const QString &piece) {
+            if (self)
+                self->receive(piece, id, number);
+        });
     run.setCall(call);
     connect(call, &StreamCall::finished, this,
-            [this, number](const StreamOutcome &outcome) { attemptFinished(number, outcome); });
+        [this, number](const StreamOutcome &outcome) { attemptFinished(number, outcome); });
 }
 
 void ChatViewModel::attemptFinished(quint64 gen, const StreamOutcome &outcome)
@@ -139,7 +138,8 @@ void ChatViewModel::succeed(const StreamResult &result)
 {
     const Generation &run = *m_task;
     flush(run.messageId);
-    const QString answering = result.modelUsed.value_or(QString()).isEmpty() ? run.model.id : *result.modelUsed;
+    const QString answering
+        = result.modelUsed.value_or(QString()).isEmpty() ? run.model.id : *result.modelUsed;
     const QString name = GenerationRules::displayName(m_ranker.model(answering), answering);
     if (ChatMessage *reply = message(run.messageId)) {
         reply->answeredBy = name;
@@ -170,7 +170,7 @@ void ChatViewModel::attemptFailed(const ORError &error)
         return;
     }
     if (!run.firstFailure)
-        run.firstFailure = Generation::Failure{run.model.name, GenerationRules::switchReason(error)};
+        run.firstFailure = Generation::Failure{ run.model.name, GenerationRules::switchReason(error) };
     const bool lastAttempt = ++run.attempt >= maxAttempts;
     const GenerationRules::Cooling cooling = GenerationRules::coolingFor(error);
     if (cooling.cool)
@@ -257,8 +257,8 @@ void ChatViewModel::receive(const QString &piece, const QUuid &id, quint64 gen)
     // Held back: shown when the interval since the last flush ends, whether
     // or not another piece comes.
     if (!m_flushTimer.isActive()) {
-        const auto remaining = std::clamp<std::chrono::nanoseconds>(flushInterval - (now - *m_lastFlush),
-                                                                    std::chrono::nanoseconds(0), flushInterval);
+        const auto remaining = std::clamp<std::chrono::nanoseconds>(
+            flushInterval - (now - *m_lastFlush), std::chrono::nanoseconds(0), flushInterval);
         m_flushTimer.start(std::chrono::ceil<std::chrono::milliseconds>(remaining));
     }
 }

@@ -11,7 +11,7 @@ void ChatViewModel::attach(const QImage &image)
     if (!url)
         return;
     const Batch batch(*this);
-    setAttachments(m_attachments + QStringList{*url});
+    setAttachments(m_attachments + QStringList{ *url });
     setImageNotice(checkImageSupport());
 }
 
@@ -43,5 +43,5 @@ std::optional<ImageNotice> ChatViewModel::checkImageSupport() const
     const std::optional<ORModel> pinned = m_ranker.model(*m_chat.pinnedModel);
     if (!pinned || pinned->supportsImages)
         return std::nullopt;
-    return ImageNotice{ImageNotice::text, m_ranker.firstVisionModel()};
+    return ImageNotice{ ImageNotice::text, m_ranker.firstVisionModel() };
 }

@@ -7,7 +7,6 @@
 #include <QSet>
 #include <QStringList>
 #include <QUuid>
-
 #include <optional>
 
 // One run of a reply with fallback across models: what it has tried and
@@ -24,7 +23,10 @@ public:
     };
 
     Generation(quint64 number, const QUuid &messageId, const QString &key, bool needsImages)
-        : number(number), messageId(messageId), key(key), needsImages(needsImages)
+        : number(number)
+        , messageId(messageId)
+        , key(key)
+        , needsImages(needsImages)
     {
     }
     ~Generation() { cancel(); }

@@ -43,7 +43,8 @@ AppIssue failureIssue(const std::optional<ORError> &lastError, const QStringList
     else if (lastError->is(Kind::network) || isDailyLimit(*lastError))
         issue.message = lastError->message();
     else
-        issue.message = QStringLiteral("Every free model I tried failed. Last problem: ") + lastError->message();
+        issue.message
+            = QStringLiteral("Every free model I tried failed. Last problem: ") + lastError->message();
     issue.details = failureLines.isEmpty() ? QStringLiteral("No models were available to try.")
                                            : failureLines.join(QLatin1Char('\n'));
     return issue;
@@ -63,8 +64,8 @@ Cooling coolingFor(const ORError &error)
     if (error.is(Kind::unauthorized) || isDailyLimit(error))
         return {};
     if (error.is(Kind::rateLimited))
-        return {true, error.retryAfter()};
-    return {true, std::nullopt};
+        return { true, error.retryAfter() };
+    return { true, std::nullopt };
 }
 
 bool endsGeneration(const ORError &error)

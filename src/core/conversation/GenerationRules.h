@@ -5,7 +5,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 
 // The words and decisions of a generation with fallback: why a model was

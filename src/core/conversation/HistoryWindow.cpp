@@ -19,8 +19,8 @@ static qsizetype cost(const ChatMessage &message)
         + imageCost * message.images.size();
 }
 
-QList<APIMessage> select(const QList<ChatMessage> &messages, const ORModel &model, const QString &systemPrompt,
-                         const QUuid &excluding)
+QList<APIMessage> select(const QList<ChatMessage> &messages, const ORModel &model,
+    const QString &systemPrompt, const QUuid &excluding)
 {
     qsizetype left = remainder(model, systemPrompt);
     // Indices of the messages taken, newest first.
@@ -42,7 +42,7 @@ QList<APIMessage> select(const QList<ChatMessage> &messages, const ORModel &mode
     result.reserve(taken.size());
     for (auto it = taken.crbegin(); it != taken.crend(); ++it) {
         const ChatMessage &message = messages.at(*it);
-        result.append({message.role, message.text, message.images});
+        result.append({ message.role, message.text, message.images });
     }
     return result;
 }

@@ -24,7 +24,7 @@ qsizetype remainder(const ORModel &model, const QString &systemPrompt);
 
 // The messages to send to model, oldest first, leaving out the message
 // `excluding` (the reply being filled).
-QList<APIMessage> select(const QList<ChatMessage> &messages, const ORModel &model, const QString &systemPrompt,
-                         const QUuid &excluding);
+QList<APIMessage> select(const QList<ChatMessage> &messages, const ORModel &model,
+    const QString &systemPrompt, const QUuid &excluding);
 
 } // namespace HistoryWindow

@@ -3,7 +3,6 @@
 #include "service/ServiceTypes.h"
 
 #include <QString>
-
 #include <optional>
 
 // The warning that the open chat is pinned to a model that cannot see images,

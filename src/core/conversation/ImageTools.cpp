@@ -4,7 +4,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
-
 #include <algorithm>
 
 namespace ImageTools {
@@ -16,7 +15,7 @@ QSize targetSize(const QSize &size)
     const double scale = std::min(double(maxSide) / std::max(size.width(), size.height()), 1.0);
     const int width = std::max(1, int(size.width() * scale));
     const int height = std::max(1, int(size.height() * scale));
-    return {width, height};
+    return { width, height };
 }
 
 QImage flattened(const QImage &image)
@@ -26,8 +25,8 @@ QImage flattened(const QImage &image)
         return {};
     // Smooth scaling blends neighbours; with straight alpha that would drag
     // the colour of invisible pixels into the visible edge.
-    const QImage source = image.hasAlphaChannel() ? image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
-                                                  : image;
+    const QImage source
+        = image.hasAlphaChannel() ? image.convertToFormat(QImage::Format_ARGB32_Premultiplied) : image;
     const QImage scaled = source.size() == target
         ? source
         : source.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -63,7 +62,7 @@ std::optional<Jpeg> encodeJpeg(const QImage &canvas, qsizetype byteLimit)
     }
     if (!bytes)
         return std::nullopt;
-    return Jpeg{*bytes, quality};
+    return Jpeg{ *bytes, quality };
 }
 
 std::optional<QString> dataURL(const QImage &image)
@@ -81,8 +80,8 @@ std::optional<QImage> decode(const QString &dataURL)
 {
     if (!dataURL.startsWith(dataURLPrefix))
         return std::nullopt;
-    const auto decoded = QByteArray::fromBase64Encoding(dataURL.mid(dataURLPrefix.size()).toLatin1(),
-                                                        QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded = QByteArray::fromBase64Encoding(
+        dataURL.mid(dataURLPrefix.size()).toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return std::nullopt;
     QImage image;

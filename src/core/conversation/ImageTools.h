@@ -4,7 +4,6 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
-
 #include <optional>
 
 // Turns images into the one form the application keeps, stores and sends:

@@ -29,7 +29,7 @@ static QList<QImage> dataImages(const QMimeData &data)
     if (data.hasImage()) {
         const QImage image = qvariant_cast<QImage>(data.imageData());
         if (!image.isNull())
-            return {image};
+            return { image };
     }
     const QList<QByteArray> readable = QImageReader::supportedMimeTypes();
     for (const QString &format : data.formats()) {
@@ -37,7 +37,7 @@ static QList<QImage> dataImages(const QMimeData &data)
             continue;
         QImage image;
         if (image.loadFromData(data.data(format)))
-            return {image};
+            return { image };
     }
     return {};
 }
