@@ -12,10 +12,8 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
-
-#include <xcb/xcb.h>
-
 #include <memory>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -44,7 +42,7 @@ class Holder
 public:
     explicit Holder(const QString &variant)
     {
-        process.start(QStringLiteral(XGRAB_HELPER), {QStringLiteral("hold"), variant});
+        process.start(QStringLiteral(XGRAB_HELPER), { QStringLiteral("hold"), variant });
     }
     ~Holder()
     {
@@ -64,8 +62,9 @@ public:
 bool probeSucceeds()
 {
     QProcess probe;
-    probe.start(QStringLiteral(XGRAB_HELPER), {QStringLiteral("probe")});
-    return probe.waitForFinished(slowMs) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+    probe.start(QStringLiteral(XGRAB_HELPER), { QStringLiteral("probe") });
+    return probe.waitForFinished(slowMs) && probe.exitStatus() == QProcess::NormalExit
+        && probe.exitCode() == 0;
 }
 
 } // namespace
@@ -84,13 +83,14 @@ private:
         QVERIFY2(process.waitForFinished(slowMs), "xdotool hung");
         QCOMPARE(process.exitCode(), 0);
     }
-    void pressShortcut() { xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+space")}); }
+    void pressShortcut() { xdotool({ QStringLiteral("key"), QStringLiteral("ctrl+alt+space") }); }
     // Runs the event loop until every call queued before now has run.
     static void drainQueuedCalls()
     {
         bool reached = false;
         QObject marker;
-        QMetaObject::invokeMethod(&marker, [&reached] { reached = true; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &marker, [&reached] { reached = true; }, Qt::QueuedConnection);
         QTRY_VERIFY_WITH_TIMEOUT(reached, slowMs);
     }
 
@@ -150,9 +150,9 @@ private Q_SLOTS:
     void locksDoNotMatter_data()
     {
         QTest::addColumn<QStringList>("lockKeys");
-        QTest::newRow("caps lock") << QStringList{QStringLiteral("Caps_Lock")};
-        QTest::newRow("num lock") << QStringList{QStringLiteral("Num_Lock")};
-        QTest::newRow("both") << QStringList{QStringLiteral("Caps_Lock"), QStringLiteral("Num_Lock")};
+        QTest::newRow("caps lock") << QStringList{ QStringLiteral("Caps_Lock") };
+        QTest::newRow("num lock") << QStringList{ QStringLiteral("Num_Lock") };
+        QTest::newRow("both") << QStringList{ QStringLiteral("Caps_Lock"), QStringLiteral("Num_Lock") };
     }
     void locksDoNotMatter()
     {
@@ -162,12 +162,12 @@ private Q_SLOTS:
         hotKey.setCallback([&calls] { ++calls; });
         QVERIFY(hotKey.registerHotKey());
         for (const QString &key : lockKeys)
-            xdotool({QStringLiteral("key"), key});
+            xdotool({ QStringLiteral("key"), key });
         pressShortcut();
         // Turn the locks off again before checking, so a failure leaves the
         // next case a clean keyboard.
         for (const QString &key : lockKeys)
-            xdotool({QStringLiteral("key"), key});
+            xdotool({ QStringLiteral("key"), key });
         QTRY_COMPARE_WITH_TIMEOUT(calls, 1, slowMs);
     }
 

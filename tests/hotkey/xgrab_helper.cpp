@@ -20,13 +20,13 @@ std::vector<uint16_t> variantsNamed(const std::string &name, uint16_t numLock)
 {
     const uint16_t base = GlobalHotKey::modifiers;
     if (name == "plain")
-        return {base};
+        return { base };
     if (name == "lock")
-        return {uint16_t(base | XCB_MOD_MASK_LOCK)};
+        return { uint16_t(base | XCB_MOD_MASK_LOCK) };
     if (name == "numlock")
-        return {uint16_t(base | numLock)};
+        return { uint16_t(base | numLock) };
     if (name == "both")
-        return {uint16_t(base | XCB_MOD_MASK_LOCK | numLock)};
+        return { uint16_t(base | XCB_MOD_MASK_LOCK | numLock) };
     return XcbKeyGrab::lockVariants(base, numLock);
 }
 

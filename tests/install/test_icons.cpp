@@ -12,9 +12,18 @@ namespace {
 
 // Every symbol the windows ask for.
 const char *const usedSymbols[] = {
-    "document-new",   "preferences-system", "edit-copy",   "object-select", "view-refresh",
-    "media-playback-stop", "go-up",         "window-close", "dialog-warning", "mail-send",
-    "image-missing",  "view-hidden",
+    "document-new",
+    "preferences-system",
+    "edit-copy",
+    "object-select",
+    "view-refresh",
+    "media-playback-stop",
+    "go-up",
+    "window-close",
+    "dialog-warning",
+    "mail-send",
+    "image-missing",
+    "view-hidden",
 };
 
 // The colour of the most opaque pixel, and how many pixels show at all.
@@ -69,7 +78,7 @@ private Q_SLOTS:
         QVERIFY(Icons::bundledSymbolNames().contains(QString::fromLatin1(name)));
         const QIcon icon = Icons::symbol(name.constData());
         QVERIFY(!icon.isNull());
-        for (int size : {16, 24, 32, 48}) {
+        for (int size : { 16, 24, 32, 48 }) {
             const QPixmap pixmap = icon.pixmap(QSize(size, size));
             QCOMPARE(pixmap.size(), QSize(size, size));
             const int visible = inkOf(pixmap).visiblePixels;
@@ -137,7 +146,7 @@ private Q_SLOTS:
         const QIcon icon = Icons::app();
         QVERIFY(!icon.isNull());
         const QList<QSize> sizes = icon.availableSizes();
-        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 }) {
             QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
             const QPixmap pixmap = icon.pixmap(QSize(size, size));
             QCOMPARE(pixmap.size(), QSize(size, size));

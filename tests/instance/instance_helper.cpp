@@ -4,7 +4,6 @@
 #include "instance/SingleInstance.h"
 
 #include <QCoreApplication>
-
 #include <cstdio>
 
 namespace {

@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
-
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -86,7 +85,8 @@ private Q_SLOTS:
             crashed.process.kill();
             QVERIFY(crashed.process.waitForFinished(slowMs));
         }
-        QVERIFY2(QFile::exists(SingleInstance::defaultServerName()), "the crash should leave its socket behind");
+        QVERIFY2(
+            QFile::exists(SingleInstance::defaultServerName()), "the crash should leave its socket behind");
 
         Start next;
         QCOMPARE(next.nextLine(), QByteArray("primary"));

@@ -1,10 +1,9 @@
 #include "hotkey/XcbKeyGrab.h"
 
-#include <xcb/xcb_keysyms.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <xcb/xcb_keysyms.h>
 
 namespace {
 
@@ -17,7 +16,7 @@ struct FreeDeleter {
     void operator()(void *p) const { std::free(p); }
 };
 
-template<typename T> using CPtr = std::unique_ptr<T, FreeDeleter>;
+template <typename T> using CPtr = std::unique_ptr<T, FreeDeleter>;
 
 std::vector<xcb_keycode_t> keycodesOf(xcb_connection_t *connection, xcb_keysym_t keysym)
 {
@@ -78,12 +77,12 @@ bool XcbKeyGrab::grabExactly(xcb_keysym_t keysym, const std::vector<uint16_t> &m
 
 bool XcbKeyGrab::grabOne(xcb_keycode_t keycode, uint16_t modifiers)
 {
-    const xcb_void_cookie_t cookie = xcb_grab_key_checked(m_connection, 0, m_root, modifiers, keycode,
-                                                          XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    const xcb_void_cookie_t cookie = xcb_grab_key_checked(
+        m_connection, 0, m_root, modifiers, keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
     CPtr<xcb_generic_error_t> error(xcb_request_check(m_connection, cookie));
     if (error)
         return false;
-    m_held.push_back({keycode, modifiers});
+    m_held.push_back({ keycode, modifiers });
     return true;
 }
 
@@ -139,8 +138,8 @@ uint16_t XcbKeyGrab::numLockMask(xcb_connection_t *connection)
 std::vector<uint16_t> XcbKeyGrab::lockVariants(uint16_t modifiers, uint16_t numLock)
 {
     std::vector<uint16_t> sets;
-    const uint16_t candidates[] = {modifiers, uint16_t(modifiers | XCB_MOD_MASK_LOCK), uint16_t(modifiers | numLock),
-                                   uint16_t(modifiers | XCB_MOD_MASK_LOCK | numLock)};
+    const uint16_t candidates[] = { modifiers, uint16_t(modifiers | XCB_MOD_MASK_LOCK),
+        uint16_t(modifiers | numLock), uint16_t(modifiers | XCB_MOD_MASK_LOCK | numLock) };
     for (uint16_t set : candidates) {
         if (std::find(sets.begin(), sets.end(), set) == sets.end())
             sets.push_back(set);

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <xcb/xcb.h>
-
 #include <cstdint>
 #include <vector>
+#include <xcb/xcb.h>
 
 // A passive grab of one key with fixed modifiers on a root window, made on
 // every Lock/NumLock variant so that the shortcut works whatever the state of

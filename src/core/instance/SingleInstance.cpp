@@ -6,7 +6,6 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QTimer>
-
 #include <sys/socket.h>
 #include <unistd.h>
 

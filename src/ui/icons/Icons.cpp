@@ -21,8 +21,8 @@ namespace Icons {
 namespace {
 
 const QString root = QStringLiteral(":/tolvi-icons");
-const QList<int> symbolSizes{16, 22, 24, 32, 48, 64};
-const QList<int> appSizes{16, 22, 24, 32, 48, 64, 128, 256};
+const QList<int> symbolSizes{ 16, 22, 24, 32, 48, 64 };
+const QList<int> appSizes{ 16, 22, 24, 32, 48, 64, 128, 256 };
 
 QIcon iconFromFiles(const QString &folder, const QList<int> &sizes)
 {
@@ -58,7 +58,7 @@ QStringList bundledSymbolNames()
 {
     registerBundledIcons();
     QStringList names;
-    for (const char *kind : {"/symbolic", "/color"})
+    for (const char *kind : { "/symbolic", "/color" })
         names += QDir(root + QLatin1String(kind)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     names.sort();
     return names;

@@ -6,7 +6,6 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QPixmapCache>
-
 #include <algorithm>
 
 namespace {
@@ -46,7 +45,7 @@ int TintedIconEngine::maskSizeFor(int extent) const
 
 QSize TintedIconEngine::actualSize(const QSize &size, QIcon::Mode, QIcon::State)
 {
-    const int extent = std::min({size.width(), size.height(), m_sizes.isEmpty() ? 0 : m_sizes.last()});
+    const int extent = std::min({ size.width(), size.height(), m_sizes.isEmpty() ? 0 : m_sizes.last() });
     return QSize(extent, extent);
 }
 
@@ -56,7 +55,8 @@ QPixmap TintedIconEngine::pixmap(const QSize &size, QIcon::Mode mode, QIcon::Sta
     if (extent <= 0 || m_sizes.isEmpty())
         return QPixmap();
     const QColor ink = inkFor(mode);
-    const QString cacheKey = QStringLiteral("tolvi-tinted:%1:%2:%3").arg(m_folder).arg(extent).arg(ink.rgba());
+    const QString cacheKey
+        = QStringLiteral("tolvi-tinted:%1:%2:%3").arg(m_folder).arg(extent).arg(ink.rgba());
     QPixmap cached;
     if (QPixmapCache::find(cacheKey, &cached))
         return cached;
@@ -93,8 +93,8 @@ void TintedIconEngine::paint(QPainter *painter, const QRect &rect, QIcon::Mode m
     const QPixmap drawn = pixmap(QSize(deviceExtent, deviceExtent), mode, state);
     if (drawn.isNull())
         return;
-    const QRect target(rect.x() + (rect.width() - extent) / 2, rect.y() + (rect.height() - extent) / 2, extent,
-                       extent);
+    const QRect target(
+        rect.x() + (rect.width() - extent) / 2, rect.y() + (rect.height() - extent) / 2, extent, extent);
     painter->drawPixmap(target, drawn);
 }
 
