@@ -1,0 +1,129 @@
+#include "conversation/ChatRootView.h"
+
+#include "app/AppModel.h"
+#include "conversation/ConversationView.h"
+#include "icons/Icons.h"
+#include "modelmenu/ModelMenu.h"
+#include "sidebar/SidebarView.h"
+
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QSplitter>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#if __has_include("settings/SettingsView.h")
+#include "settings/SettingsView.h"
+#define TOLVI_HAVE_SETTINGS_VIEW 1
+#else
+#include <QDialogButtonBox>
+#include <QLabel>
+#endif
+
+namespace {
+
+constexpr int sidebarMin = 160;
+constexpr int sidebarIdeal = 210;
+constexpr int sidebarMax = 280;
+
+QToolButton *makeToolButton(const char *icon, const QString &tip, QWidget *parent)
+{
+    auto *button = new QToolButton(parent);
+    button->setAutoRaise(true);
+    button->setIcon(Icons::symbol(icon));
+    button->setIconSize(QSize(18, 18));
+    button->setToolTip(tip);
+    button->setAccessibleName(tip);
+    return button;
+}
+
+QDialog *makeSettingsDialog(QWidget *parent)
+{
+#ifdef TOLVI_HAVE_SETTINGS_VIEW
+    return new SettingsView(parent);
+#else
+    // Until the settings view is available.
+    auto *dialog = new QDialog(parent);
+    dialog->setWindowTitle(QStringLiteral("Settings"));
+    auto *column = new QVBoxLayout(dialog);
+    column->addWidget(new QLabel(QStringLiteral("Settings"), dialog));
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    column->addWidget(buttons);
+    return dialog;
+#endif
+}
+
+} // namespace
+
+ChatRootView::ChatRootView(AppModel &app, QWidget *parent)
+    : QWidget(parent), m_app(app), m_splitter(new QSplitter(Qt::Horizontal, this)),
+      m_sidebar(new SidebarView(app.chat(), app.store())), m_conversation(new ConversationView(app.chat()))
+{
+    m_sidebar->setMinimumWidth(sidebarMin);
+    m_sidebar->setMaximumWidth(sidebarMax);
+
+    auto *right = new QWidget;
+    auto *rightColumn = new QVBoxLayout(right);
+    rightColumn->setContentsMargins(0, 0, 0, 0);
+    rightColumn->setSpacing(0);
+    rightColumn->addWidget(makeToolbar());
+    rightColumn->addWidget(m_conversation, 1);
+
+    m_splitter->addWidget(m_sidebar);
+    m_splitter->addWidget(right);
+    m_splitter->setCollapsible(0, false);
+    m_splitter->setCollapsible(1, false);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({sidebarIdeal, 1000});
+    m_splitter->setHandleWidth(1);
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_splitter);
+
+    connect(&app, &AppModel::showSettingsChanged, this, &ChatRootView::followShowSettings);
+    followShowSettings();
+}
+
+ChatRootView::~ChatRootView()
+{
+    delete m_settingsDialog;
+}
+
+QWidget *ChatRootView::makeToolbar()
+{
+    auto *bar = new QWidget;
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(12, 6, 12, 6);
+    row->setSpacing(4);
+
+    m_modelMenu = new ModelMenu(m_app.chat(), m_app.ranker(), [this] { m_app.refreshModels(true); }, bar);
+    m_newChat = makeToolButton("document-new", QStringLiteral("New chat"), bar);
+    m_settings = makeToolButton("preferences-system", QStringLiteral("Settings"), bar);
+    connect(m_newChat, &QToolButton::clicked, this, [this] { m_app.chat().newChat(); });
+    connect(m_settings, &QToolButton::clicked, this, [this] { m_app.setShowSettings(true); });
+
+    row->addStretch(1);
+    row->addWidget(m_modelMenu);
+    row->addWidget(m_newChat);
+    row->addWidget(m_settings);
+    return bar;
+}
+
+void ChatRootView::followShowSettings()
+{
+    if (!m_app.showSettings()) {
+        if (m_settingsDialog)
+            m_settingsDialog->close();
+        return;
+    }
+    if (m_settingsDialog)
+        return;
+    m_settingsDialog = makeSettingsDialog(window());
+    m_settingsDialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_settingsDialog->setModal(true);
+    connect(m_settingsDialog, &QDialog::finished, this, [this] { m_app.setShowSettings(false); });
+    m_settingsDialog->open();
+}

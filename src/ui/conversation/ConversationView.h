@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QUuid>
+#include <QWidget>
+
+class ChatViewModel;
+class MessageColumn;
+class MessageList;
+class MessageRow;
+class QScrollArea;
+class ScrollFollower;
+
+// The right-hand column of the chat window: the conversation in a scroll
+// area (at most 820 wide, centred) and the input bar below it. It follows
+// the end of the conversation while a reply streams in, stops as soon as
+// the user scrolls back with the wheel, and resumes near the end; sending
+// or opening another chat always goes to the end.
+class ConversationView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit ConversationView(ChatViewModel &vm, QWidget *parent = nullptr);
+
+    bool isStickingToBottom() const;
+    QScrollArea *scrollArea() const { return m_scrollArea; }
+    ScrollFollower *follower() const { return m_follower; }
+    MessageColumn *column() const { return m_column; }
+    QWidget *inputBar() const { return m_inputBar; }
+    // The rows built so far, top to bottom, and the row of one message.
+    QList<MessageRow *> rows() const;
+    MessageRow *row(const QUuid &messageId) const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    QWidget *makeInputArea();
+    void onChatChanged();
+    void onListReplaced(MessageList *list);
+    void scrollToEndIfSticking();
+
+    ChatViewModel &m_vm;
+    QScrollArea *m_scrollArea;
+    MessageColumn *m_column;
+    ScrollFollower *m_follower;
+    QWidget *m_inputBar = nullptr;
+
+    QUuid m_chatId;
+    qsizetype m_messageCount = 0;
+    QString m_lastText;
+};

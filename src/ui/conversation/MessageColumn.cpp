@@ -1,0 +1,130 @@
+#include "conversation/MessageColumn.h"
+
+#include "conversation/ChatViewModel.h"
+#include "conversation/ConversationStyle.h"
+#include "conversation/IssueBox.h"
+#include "conversation/MessageList.h"
+#include "conversation/ThinkingIndicator.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString userRole = QStringLiteral("user");
+
+QWidget *makeEmptyState(QWidget *parent)
+{
+    auto *state = new QWidget(parent);
+    auto *stack = new QVBoxLayout(state);
+    stack->setContentsMargins(0, 120, 0, 0);
+    stack->setSpacing(8);
+
+    auto *title = new QLabel(QStringLiteral("How can I help?"), state);
+    title->setTextFormat(Qt::PlainText);
+    title->setAlignment(Qt::AlignHCenter);
+    QFont font = title->font();
+    font.setPixelSize(26);
+    font.setWeight(QFont::DemiBold);
+    title->setFont(font);
+
+    auto *line = new QLabel(QStringLiteral("Ask anything. The fastest free model answers."), state);
+    line->setTextFormat(Qt::PlainText);
+    line->setAlignment(Qt::AlignHCenter);
+    line->setWordWrap(true);
+    ConversationStyle::useSecondaryText(line);
+
+    stack->addWidget(title);
+    stack->addWidget(line);
+    return state;
+}
+
+// Answers are shown once they have text; until then the thinking
+// indicator stands in for them.
+QList<ChatMessage> visibleMessages(const QList<ChatMessage> &messages)
+{
+    QList<ChatMessage> visible;
+    visible.reserve(messages.size());
+    for (const ChatMessage &message : messages) {
+        if (message.role == userRole || !message.text.isEmpty())
+            visible.append(message);
+    }
+    return visible;
+}
+
+} // namespace
+
+MessageColumn::MessageColumn(ChatViewModel &vm, QWidget *parent)
+    : QWidget(parent), m_vm(vm), m_layout(new QVBoxLayout(this)), m_emptyState(makeEmptyState(this)),
+      m_thinking(new ThinkingIndicator(this))
+{
+    m_layout->setContentsMargins(24, 20, 24, 20);
+    m_layout->setSpacing(22);
+    m_layout->addWidget(m_emptyState);
+    m_layout->addWidget(m_thinking);
+    m_layout->addStretch(1);
+    m_thinking->hide();
+
+    syncMessages();
+    syncThinking();
+    syncIssue();
+}
+
+void MessageColumn::replaceList()
+{
+    if (m_list) {
+        m_layout->removeWidget(m_list);
+        m_list->hide();
+        m_list->deleteLater();
+    }
+    m_list = new MessageList(this);
+    m_listChat = m_vm.chat().id;
+    m_layout->insertWidget(1, m_list);
+    connect(m_list, &MessageList::regenerateRequested, &m_vm, &ChatViewModel::regenerate);
+    Q_EMIT listReplaced(m_list);
+}
+
+void MessageColumn::syncMessages()
+{
+    const Chat &chat = m_vm.chat();
+    if (!m_list || chat.id != m_listChat)
+        replaceList();
+    const QList<ChatMessage> visible = visibleMessages(chat.messages);
+    const QUuid lastId = chat.messages.isEmpty() ? QUuid() : chat.messages.last().id;
+    m_list->sync(visible, lastId, !m_vm.isStreaming());
+    m_list->setVisible(!visible.isEmpty());
+    updateEmptyState(visible.size());
+}
+
+void MessageColumn::updateEmptyState(qsizetype visibleCount)
+{
+    m_emptyState->setVisible(visibleCount == 0 && !m_vm.isStreaming());
+}
+
+void MessageColumn::syncThinking()
+{
+    m_thinking->setVisible(m_vm.isThinking());
+}
+
+void MessageColumn::syncIssue()
+{
+    if (m_issueView) {
+        m_layout->removeWidget(m_issueView);
+        m_issueView->hide();
+        m_issueView->deleteLater(); // its own button may have caused this
+        m_issueView = nullptr;
+    }
+    const std::optional<AppIssue> &issue = m_vm.issue();
+    if (!issue)
+        return;
+    m_issueView = new IssueBox(*issue, QStringLiteral("Try again"), [this] { retry(); }, this);
+    m_layout->insertWidget(m_layout->indexOf(m_thinking) + 1, m_issueView);
+}
+
+void MessageColumn::retry()
+{
+    if (m_vm.isStreaming())
+        return;
+    m_vm.clearIssue();
+    m_vm.startGeneration();
+}

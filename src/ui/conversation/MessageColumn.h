@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QPointer>
+#include <QUuid>
+#include <QWidget>
+
+class ChatViewModel;
+class MessageList;
+class MessageRow;
+class QVBoxLayout;
+class ThinkingIndicator;
+
+// The content of the conversation's scroll area, top to bottom: the empty
+// state (no visible message and no reply running), the rows of the open
+// chat, the thinking indicator, and the issue of the last reply with its
+// "Try again". It follows the controller's published state.
+class MessageColumn : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit MessageColumn(ChatViewModel &vm, QWidget *parent = nullptr);
+
+    MessageList *list() const { return m_list; }
+    QWidget *emptyState() const { return m_emptyState; }
+    ThinkingIndicator *thinking() const { return m_thinking; }
+    QWidget *issueView() const { return m_issueView; }
+
+    void syncMessages();
+    void syncThinking();
+    void syncIssue();
+
+Q_SIGNALS:
+    // A new chat was opened: its rows are in a new list.
+    void listReplaced(MessageList *list);
+
+private:
+    void replaceList();
+    void retry();
+    void updateEmptyState(qsizetype visibleCount);
+
+    ChatViewModel &m_vm;
+    QVBoxLayout *m_layout;
+    QWidget *m_emptyState;
+    MessageList *m_list = nullptr;
+    QUuid m_listChat;
+    ThinkingIndicator *m_thinking;
+    QWidget *m_issueView = nullptr;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QList>
+#include <QWidget>
+
+class QAnimationGroup;
+class PulseDot;
+
+// Three dots that pulse left to right, then "Thinking…", shown while the
+// model has not started answering. The pulse runs only while it is shown.
+class ThinkingIndicator : public QWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(bool phase READ phase NOTIFY phaseChanged)
+public:
+    explicit ThinkingIndicator(QWidget *parent = nullptr);
+
+    bool phase() const { return m_phase; }
+    qreal dotOpacity(int index) const;
+
+Q_SIGNALS:
+    void phaseChanged();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void setPhase(bool phase);
+
+    bool m_phase = false;
+    QList<PulseDot *> m_dots;
+    QList<QAnimationGroup *> m_pulses;
+};
+
+// One dot of the indicator: a 7 x 7 circle in the secondary colour.
+class PulseDot : public QWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(qreal opacity READ opacity WRITE setOpacity)
+public:
+    explicit PulseDot(QWidget *parent = nullptr);
+
+    qreal opacity() const { return m_opacity; }
+    void setOpacity(qreal opacity);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    qreal m_opacity = 0.25;
+};

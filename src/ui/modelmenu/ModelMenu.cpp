@@ -1,0 +1,155 @@
+#include "modelmenu/ModelMenu.h"
+
+#include "conversation/ChatViewModel.h"
+#include "icons/Icons.h"
+#include "ranker/ModelRanker.h"
+
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+
+namespace {
+
+const QString autoTitle = QStringLiteral("Auto (fastest free)");
+
+QColor dotColor(ChatViewModel::Status status)
+{
+    switch (status) {
+    case ChatViewModel::switching:
+        return QColor(0xF5, 0xC2, 0x11); // yellow
+    case ChatViewModel::failing:
+        return QColor(0xE5, 0x3E, 0x3E); // red
+    case ChatViewModel::ready:
+        break;
+    }
+    return QColor(0x34, 0xC7, 0x59); // green
+}
+
+QIcon statusDot(ChatViewModel::Status status)
+{
+    QIcon icon;
+    for (qreal scale : {1.0, 2.0}) {
+        QPixmap pixmap(QSize(8, 8) * scale);
+        pixmap.setDevicePixelRatio(scale);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(dotColor(status));
+        painter.drawEllipse(QRectF(0, 0, 8, 8));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+QAction *addDisabledLine(QMenu *menu, const QString &text)
+{
+    QAction *action = menu->addAction(ModelMenu::escapeMnemonics(text));
+    action->setEnabled(false);
+    return action;
+}
+
+} // namespace
+
+ModelMenu::ModelMenu(ChatViewModel &vm, ModelRanker &ranker, RefreshAction onRefresh, QWidget *parent)
+    : QToolButton(parent), m_vm(vm), m_ranker(ranker), m_onRefresh(std::move(onRefresh)), m_menu(new QMenu(this))
+{
+    setPopupMode(QToolButton::InstantPopup);
+    setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    setAutoRaise(true);
+    setIconSize(QSize(8, 8));
+    setMenu(m_menu);
+    setToolTip(QStringLiteral("Model"));
+    connect(m_menu, &QMenu::aboutToShow, this, &ModelMenu::rebuildMenu);
+
+    // chatChanged comes with every streamed flush; updateLabel() only
+    // touches the button when what it shows changes.
+    connect(&vm, &ChatViewModel::chatChanged, this, &ModelMenu::updateLabel);
+    connect(&vm, &ChatViewModel::statusChanged, this, &ModelMenu::updateLabel);
+    connect(&ranker, &ModelRanker::freeModelsChanged, this, &ModelMenu::updateLabel);
+    updateLabel();
+}
+
+QString ModelMenu::displayName(const QString &modelId, const ModelRanker &ranker)
+{
+    if (const std::optional<ORModel> model = ranker.model(modelId))
+        return model->name;
+    const QStringList pieces = modelId.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString name = pieces.isEmpty() ? modelId : pieces.last();
+    return name.remove(QStringLiteral(":free"));
+}
+
+QString ModelMenu::escapeMnemonics(QString text)
+{
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+void ModelMenu::updateLabel()
+{
+    const std::optional<QString> &pinned = m_vm.chat().pinnedModel;
+    const QString label = pinned ? displayName(*pinned, m_ranker) : autoTitle;
+    if (label != m_label) {
+        m_label = label;
+        setText(escapeMnemonics(label));
+        setAccessibleName(QStringLiteral("Model: ") + label);
+    }
+    const int status = m_vm.status();
+    if (status != m_dotStatus) {
+        m_dotStatus = status;
+        setIcon(statusDot(m_vm.status()));
+    }
+}
+
+void ModelMenu::rebuildMenu()
+{
+    m_menu->clear();
+    const bool pinned = m_vm.chat().pinnedModel.has_value();
+    QAction *automatic = m_menu->addAction(autoTitle);
+    automatic->setCheckable(true);
+    automatic->setChecked(!pinned);
+    connect(automatic, &QAction::triggered, this, [this] { m_vm.pin(std::nullopt); });
+    if (const std::optional<QString> &current = m_vm.currentModelName())
+        addDisabledLine(m_menu, QStringLiteral("Current: ") + *current);
+    m_menu->addSeparator();
+    addModelItems();
+    if (const std::optional<QString> &note = m_ranker.note()) {
+        m_menu->addSeparator();
+        addDisabledLine(m_menu, *note);
+    }
+    m_menu->addSeparator();
+    addRefreshItem();
+}
+
+void ModelMenu::addModelItems()
+{
+    QAction *heading = addDisabledLine(m_menu, QStringLiteral("Free models"));
+    QFont font = heading->font();
+    font.setWeight(QFont::DemiBold);
+    heading->setFont(font);
+    const std::optional<QString> &pinned = m_vm.chat().pinnedModel;
+    for (const ORModel &model : m_ranker.freeModels()) {
+        const bool isPinned = pinned && *pinned == model.id;
+        QString text = model.name;
+        if (!isPinned && m_ranker.isCooling(model.id))
+            text += QStringLiteral(" (cooling down)");
+        QAction *item = m_menu->addAction(escapeMnemonics(text));
+        item->setCheckable(true);
+        item->setChecked(isPinned);
+        const QString id = model.id;
+        connect(item, &QAction::triggered, this, [this, id] { m_vm.pin(id); });
+    }
+}
+
+void ModelMenu::addRefreshItem()
+{
+    if (m_ranker.isRefreshing()) {
+        addDisabledLine(m_menu, QStringLiteral("Refreshing…"));
+        return;
+    }
+    QAction *refresh = m_menu->addAction(Icons::symbol("view-refresh"), QStringLiteral("Refresh list"));
+    connect(refresh, &QAction::triggered, this, [this] {
+        if (m_onRefresh)
+            m_onRefresh();
+    });
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QToolButton>
+
+#include <functional>
+#include <optional>
+
+class ChatViewModel;
+class ModelRanker;
+class QMenu;
+
+// The toolbar's pull-down of models. The closed button shows a status dot
+// (ready green, switching yellow, failing red) and the pinned model's name
+// or "Auto (fastest free)". The menu, built afresh each time it opens,
+// offers automatic choice, every free model with its cooling state, the
+// ranker's note and a refresh of the list.
+class ModelMenu : public QToolButton
+{
+    Q_OBJECT
+public:
+    using RefreshAction = std::function<void()>;
+
+    ModelMenu(ChatViewModel &vm, ModelRanker &ranker, RefreshAction onRefresh, QWidget *parent = nullptr);
+
+    // The text the button shows, as a person reads it (no mnemonic escapes).
+    QString label() const { return m_label; }
+    QMenu *itemsMenu() const { return m_menu; }
+    // Fills the menu from the current state; runs when it is about to show.
+    void rebuildMenu();
+
+    // The display name of a pinned model identifier: the ranker's name for
+    // it, else its last non-empty "/" piece without ":free".
+    static QString displayName(const QString &modelId, const ModelRanker &ranker);
+    // Qt reads "&" in a menu or button text as a mnemonic.
+    static QString escapeMnemonics(QString text);
+
+private:
+    void updateLabel();
+    void addModelItems();
+    void addRefreshItem();
+
+    ChatViewModel &m_vm;
+    ModelRanker &m_ranker;
+    RefreshAction m_onRefresh;
+    QMenu *m_menu;
+    QString m_label;
+    int m_dotStatus = -1;
+};

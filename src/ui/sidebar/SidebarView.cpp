@@ -1,0 +1,164 @@
+#include "sidebar/SidebarView.h"
+
+#include "conversation/ChatViewModel.h"
+#include "icons/Icons.h"
+#include "markdown/MarkdownStyle.h"
+#include "sidebar/ChatListModel.h"
+#include "sidebar/RenameChatDialog.h"
+#include "store/ChatStore.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+
+namespace {
+
+QLabel *makeEmptyLabel(QWidget *parent)
+{
+    auto *label = new QLabel(QStringLiteral("No saved chats yet"), parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignCenter);
+    label->setWordWrap(true);
+    QFont callout = label->font();
+    callout.setPixelSize(12);
+    label->setFont(callout);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, MarkdownStyle::secondary(palette));
+    label->setPalette(palette);
+    // It lies over the list; clicks go to the list below.
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return label;
+}
+
+QListView *makeList(QWidget *parent)
+{
+    auto *list = new QListView(parent);
+    list->setFrameShape(QFrame::NoFrame);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setTextElideMode(Qt::ElideRight);
+    list->setWordWrap(false);
+    list->setUniformItemSizes(true);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    list->setAccessibleName(QStringLiteral("Chats"));
+    list->setStyleSheet(QStringLiteral("QListView { background: transparent; padding: 6px; }"
+                                       "QListView::item { padding: 6px 8px; border-radius: 6px; }"
+                                       "QListView::item:selected { background: palette(highlight);"
+                                       " color: palette(highlighted-text); }"));
+    return list;
+}
+
+} // namespace
+
+SidebarView::SidebarView(ChatViewModel &vm, ChatStore &store, QWidget *parent)
+    : QWidget(parent), m_vm(vm), m_store(store), m_model(new ChatListModel(store, this)), m_list(makeList(this)),
+      m_emptyLabel(makeEmptyLabel(this))
+{
+    m_list->setModel(m_model);
+
+    auto *grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->addWidget(m_list, 0, 0);
+    grid->addWidget(m_emptyLabel, 0, 0);
+
+    // The model follows the store first (it connected first), so the rows
+    // are current when the selection follows here.
+    connect(&store, &ChatStore::summariesChanged, this, [this] {
+        m_shownChat = {};
+        followOpenChat();
+        updateEmptyLabel();
+    });
+    connect(&vm, &ChatViewModel::chatChanged, this, &SidebarView::followOpenChat);
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection &selected) { onSelected(selected); });
+    connect(m_list, &QWidget::customContextMenuRequested, this, &SidebarView::showContextMenu);
+
+    followOpenChat();
+    updateEmptyLabel();
+}
+
+QMenu *SidebarView::contextMenu(int row, QWidget *parent)
+{
+    const QUuid id = m_model->summary(row).id;
+    auto *menu = new QMenu(parent);
+    QAction *rename = menu->addAction(QStringLiteral("Rename…"));
+    connect(rename, &QAction::triggered, this, [this, id] {
+        const int current = m_model->rowOf(id);
+        if (current >= 0)
+            openRenameDialog(current);
+    });
+    QAction *remove = menu->addAction(Icons::symbol("edit-delete"), QStringLiteral("Delete"));
+    remove->setProperty("destructive", true);
+    connect(remove, &QAction::triggered, this, [this, id] { deleteChat(id); });
+    return menu;
+}
+
+void SidebarView::openRenameDialog(int row)
+{
+    const ChatSummary summary = m_model->summary(row);
+    if (m_renaming)
+        m_renaming->deleteLater(); // another chat's sheet gives way
+    m_renaming = new RenameChatDialog(summary.id, summary.title, window());
+    m_renaming->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_renaming, &RenameChatDialog::saveRequested, this,
+            [this](const QUuid &id, const QString &title) { m_vm.rename(id, title); });
+    m_renaming->open();
+}
+
+void SidebarView::deleteChat(const QUuid &id)
+{
+    if (id == m_vm.chat().id)
+        m_vm.newChat();
+    m_store.remove(id);
+}
+
+void SidebarView::showContextMenu(const QPoint &pos)
+{
+    const QModelIndex index = m_list->indexAt(pos);
+    if (!index.isValid())
+        return;
+    QMenu *menu = contextMenu(index.row(), this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(m_list->viewport()->mapToGlobal(pos));
+}
+
+// Called at every change of the open chat, streamed text included, so it
+// does nothing unless the open chat is another one.
+void SidebarView::followOpenChat()
+{
+    const QUuid open = m_vm.chat().id;
+    if (open == m_shownChat)
+        return;
+    m_shownChat = open;
+    const int row = m_model->rowOf(open);
+    m_syncing = true;
+    QItemSelectionModel *selection = m_list->selectionModel();
+    if (row < 0) {
+        selection->clear();
+    } else {
+        const QModelIndex index = m_model->index(row);
+        selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        m_list->scrollTo(index);
+    }
+    m_syncing = false;
+}
+
+// Clearing the selection opens nothing.
+void SidebarView::onSelected(const QItemSelection &selected)
+{
+    if (m_syncing || selected.indexes().isEmpty())
+        return;
+    const QUuid id = m_model->summary(selected.indexes().first().row()).id;
+    m_vm.select(id);
+    // When the chat could not be opened, the selection goes back to the
+    // open one.
+    m_shownChat = {};
+    followOpenChat();
+}
+
+void SidebarView::updateEmptyLabel()
+{
+    m_emptyLabel->setVisible(m_model->rowCount() == 0);
+}

@@ -1,0 +1,124 @@
+#include "UiHarness.h"
+
+#include "TestSupport.h"
+#include "ranker/RankerCache.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace uikit {
+
+ORModel model(const QString &id, const QString &name, int contextLength, bool images)
+{
+    return ORModel{id, name, contextLength, images};
+}
+
+Harness::Harness()
+{
+    if (!dir.isValid() || !fake.start())
+        qFatal("the test setup failed");
+    client = std::make_unique<OpenRouterClient>(fake.origin());
+    store = std::make_unique<ChatStore>(dir.filePath(QStringLiteral("chats")));
+    ranker = std::make_unique<ModelRanker>(*client, dir.filePath(QStringLiteral("models-cache.json")));
+    vm = std::make_unique<ChatViewModel>(*store, *ranker, *client);
+    vm->keyProvider = [] { return std::optional<QString>(QStringLiteral("sk-or-v1-test")); };
+}
+
+Harness::~Harness()
+{
+    vm.reset();
+    store->drain();
+}
+
+void Harness::useModels(const QList<ORModel> &models)
+{
+    QStringList ladder;
+    for (const ORModel &m : models)
+        ladder.append(m.id);
+    ladder.append(ModelRanker::routerID);
+    RankerCache{QDateTime::currentDateTimeUtc(), models, ladder}.write(ranker->cachePath());
+    bool done = false;
+    ranker->refresh(QStringLiteral("sk-or-v1-test"), false, [&done](const std::optional<ORError> &) { done = true; });
+    if (!testsupport::waitFor([&done] { return done; }) || ranker->ladderIDs() != ladder)
+        qFatal("the ranker did not take the models");
+}
+
+void Harness::say(const QString &text)
+{
+    vm->setDraft(text);
+    vm->send();
+}
+
+bool Harness::waitIdle()
+{
+    return testsupport::waitFor([this] { return !vm->isStreaming(); });
+}
+
+bool Harness::releaseUntilIdle()
+{
+    return testsupport::waitFor([this] {
+        fake.releaseAll();
+        return !vm->isStreaming();
+    });
+}
+
+void Harness::exchange(const QString &text, const QString &modelId, const QString &answer)
+{
+    fake.enqueueChat(modelId, fake::Reply::stream(modelId, {answer}));
+    say(text);
+    if (!waitIdle() || lastMessage().text != answer)
+        qFatal("no answer");
+}
+
+void Harness::storeChat(const Chat &chat)
+{
+    store->save(chat);
+    if (!testsupport::waitFor([&] { return store->load(chat.id).has_value(); }))
+        qFatal("the chat was not stored");
+}
+
+fake::Reply heldStream(const QString &modelId, const QStringList &pieces, int holdFrom)
+{
+    fake::StreamOptions options;
+    for (int event = holdFrom; event < pieces.size() + 4; ++event)
+        options.holdAt.append(event);
+    return fake::Reply::stream(modelId, pieces, options);
+}
+
+QString shownText(const QString &text)
+{
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size())
+            ++i;
+        shown += text[i];
+    }
+    return shown;
+}
+
+QStringList visibleTexts(const QWidget *root)
+{
+    QStringList texts;
+    const QList<QWidget *> widgets = root->findChildren<QWidget *>();
+    for (const QWidget *widget : widgets) {
+        if (!widget->isVisibleTo(root->window()))
+            continue;
+        if (const auto *label = qobject_cast<const QLabel *>(widget))
+            texts.append(label->text());
+        else if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
+            texts.append(shownText(button->text()));
+        else if (const auto *edit = qobject_cast<const QLineEdit *>(widget))
+            texts << edit->text() << edit->placeholderText();
+        if (const auto *view = qobject_cast<const QAbstractItemView *>(widget); view && view->model()) {
+            for (int row = 0; row < view->model()->rowCount(); ++row)
+                texts.append(view->model()->index(row, 0).data().toString());
+        }
+        if (!widget->toolTip().isEmpty())
+            texts.append(widget->toolTip());
+    }
+    return texts;
+}
+
+} // namespace uikit

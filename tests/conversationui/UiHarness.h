@@ -1,0 +1,61 @@
+#pragma once
+
+#include "FakeService.h"
+#include "conversation/ChatViewModel.h"
+#include "ranker/ModelRanker.h"
+#include "service/OpenRouterClient.h"
+#include "store/ChatStore.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+class QWidget;
+
+namespace uikit {
+
+ORModel model(const QString &id, const QString &name, int contextLength = 32000, bool images = false);
+
+// The conversation stack over real sockets: the fake service, a client
+// pointed at it, a store in a temporary folder, a real ranker, and the
+// controller with a key.
+class Harness
+{
+public:
+    Harness();
+    ~Harness();
+
+    // Gives the ranker these free models (the ladder in this order, the
+    // router last) through a fresh cache, without network work.
+    void useModels(const QList<ORModel> &models);
+    // Types text and sends it.
+    void say(const QString &text);
+    bool waitIdle();
+    // Releases the fake's held events until the reply has ended.
+    bool releaseUntilIdle();
+    // Sends text, lets the answer stream in as `answer`, and waits for the end.
+    void exchange(const QString &text, const QString &modelId, const QString &answer);
+    // Writes a chat straight to the store and waits until it is listed.
+    void storeChat(const Chat &chat);
+
+    const ChatMessage &lastMessage() const { return vm->chat().messages.last(); }
+
+    QTemporaryDir dir;
+    fake::FakeService fake;
+    std::unique_ptr<OpenRouterClient> client;
+    std::unique_ptr<ChatStore> store;
+    std::unique_ptr<ModelRanker> ranker;
+    std::unique_ptr<ChatViewModel> vm;
+};
+
+// A stream of pieces whose events from `holdFrom` on wait for release()
+// (0 is the role chunk, 1 the first piece).
+fake::Reply heldStream(const QString &modelId, const QStringList &pieces, int holdFrom);
+
+// Every text a person can read in a widget tree: labels, buttons, line
+// edits (text and placeholder), list rows, and menu actions of tool buttons.
+QStringList visibleTexts(const QWidget *root);
+// A menu or button text as shown: "&&" is "&", a lone "&" marks a mnemonic.
+QString shownText(const QString &text);
+
+} // namespace uikit

@@ -1,0 +1,399 @@
+// The conversation column over a real controller: which rows show, what a
+// streamed flush re-renders, the answer's footer, copying, images, and the
+// issue's retry.
+
+#include "UiHarness.h"
+
+#include "FakeFixtures.h"
+#include "TestSupport.h"
+#include "conversation/ConversationView.h"
+#include "conversation/MessageBubble.h"
+#include "conversation/MessageColumn.h"
+#include "conversation/MessageImage.h"
+#include "conversation/MessageList.h"
+#include "conversation/MessageRow.h"
+#include "conversation/ThinkingIndicator.h"
+#include "markdown/MarkdownView.h"
+#include "sidebar/ChatListModel.h"
+#include "sidebar/SidebarView.h"
+
+#include <QAbstractButton>
+#include <QBuffer>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+using namespace uikit;
+using testsupport::waitFor;
+
+namespace {
+
+const ORModel alpha = model("vendor/alpha:free", "Alpha");
+const ORModel beta = model("vendor/beta:free", "Beta");
+
+ChatMessage message(const QString &role, const QString &text)
+{
+    ChatMessage m;
+    m.role = role;
+    m.text = text;
+    return m;
+}
+
+QString pngDataUrl(QColor colour)
+{
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(bytes.toBase64());
+}
+
+QList<ChatMessage> visibleOf(const ConversationView &view)
+{
+    QList<ChatMessage> shown;
+    for (const MessageRow *row : view.rows())
+        shown.append(row->message());
+    return shown;
+}
+
+// A view in a window of a realistic size, shown.
+struct ShownView {
+    explicit ShownView(ChatViewModel &vm) : view(vm)
+    {
+        view.resize(800, 600);
+        view.show();
+        if (!QTest::qWaitForWindowExposed(&view))
+            qFatal("the view was not shown");
+    }
+    ConversationView view;
+};
+
+} // namespace
+
+class ConversationViewTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void emptyStateThenUserRowAndThinking()
+    {
+        Harness h;
+        h.useModels({alpha});
+        ShownView shown(*h.vm);
+        MessageColumn *column = shown.view.column();
+        QVERIFY(column->emptyState()->isVisible());
+        QVERIFY(!column->thinking()->isVisible());
+
+        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("Hi")}, 0));
+        h.say(QStringLiteral("hello"));
+        QVERIFY(h.vm->isThinking());
+        QCOMPARE(shown.view.rows().size(), 1); // the empty reply is not a row
+        QVERIFY(shown.view.rows().first()->isUser());
+        QVERIFY(!column->emptyState()->isVisible());
+        QVERIFY(column->thinking()->isVisible());
+        QVERIFY(column->thinking()->phase());
+
+        h.fake.releaseAll();
+        QVERIFY(waitFor([&] { return shown.view.rows().size() == 2; }));
+        QVERIFY(!shown.view.rows().last()->isUser());
+        QVERIFY(h.waitIdle());
+        QVERIFY(!column->thinking()->isVisible());
+        QVERIFY(!column->emptyState()->isVisible());
+    }
+
+    void emptyStateStaysAwayWhileStreaming()
+    {
+        Harness h;
+        h.useModels({alpha});
+        ShownView shown(*h.vm);
+        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("x")}, 0));
+        // A generation with no visible message at all: only its empty reply.
+        h.vm->startGeneration();
+        QVERIFY(h.vm->isStreaming());
+        QVERIFY(shown.view.rows().isEmpty());
+        QVERIFY(!shown.view.column()->emptyState()->isVisible());
+        QVERIFY(shown.view.column()->thinking()->isVisible());
+        h.vm->stop(); // the empty reply goes
+        QVERIFY(shown.view.column()->emptyState()->isVisible());
+    }
+
+    void emptyAnswersAreNeverShown()
+    {
+        Harness h;
+        Chat stored;
+        stored.messages = {message("user", "one"), message("assistant", ""), message("user", "two"),
+                           message("assistant", "answer")};
+        h.storeChat(stored);
+        ShownView shown(*h.vm);
+        h.vm->select(stored.id);
+        const QList<ChatMessage> rows = visibleOf(shown.view);
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[0].text, QStringLiteral("one"));
+        QCOMPARE(rows[1].text, QStringLiteral("two"));
+        QCOMPARE(rows[2].text, QStringLiteral("answer"));
+    }
+
+    void oneFlushRerendersOnlyTheGrowingRow()
+    {
+        Harness h;
+        h.useModels({alpha});
+        h.exchange(QStringLiteral("first"), alpha.id, QStringLiteral("First answer"));
+        h.exchange(QStringLiteral("second"), alpha.id, QStringLiteral("Second answer"));
+        ShownView shown(*h.vm);
+        SidebarView sidebar(*h.vm, *h.store);
+        sidebar.show();
+
+        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("Gro"), QStringLiteral("wing")}, 2));
+        h.say(QStringLiteral("third"));
+        QVERIFY(waitFor([&] { return h.lastMessage().text == QLatin1String("Gro"); }));
+        QVERIFY(waitFor([&] { return shown.view.rows().size() == 6; }));
+        QApplication::processEvents();
+
+        const QList<MessageRow *> before = shown.view.rows();
+        QList<int> renders;
+        for (const MessageRow *row : before)
+            renders.append(row->renderCount());
+        QSignalSpy changed(sidebar.model(), &QAbstractItemModel::dataChanged);
+        QSignalSpy inserted(sidebar.model(), &QAbstractItemModel::rowsInserted);
+        QSignalSpy moved(sidebar.model(), &QAbstractItemModel::rowsMoved);
+        QSignalSpy reset(sidebar.model(), &QAbstractItemModel::modelReset);
+        QSignalSpy flushes(h.vm.get(), &ChatViewModel::chatChanged);
+
+        QVERIFY(h.fake.release()); // "wing"
+        QVERIFY(waitFor([&] { return h.lastMessage().text == QLatin1String("Growing"); }));
+        QCOMPARE(flushes.size(), 1);
+        QVERIFY(h.vm->isStreaming());
+
+        QCOMPARE(shown.view.rows(), before); // no row was rebuilt
+        for (qsizetype i = 0; i < before.size(); ++i)
+            QCOMPARE(before[i]->renderCount(), renders[i] + (i == before.size() - 1 ? 1 : 0));
+        QCOMPARE(before.last()->markdownView()->text(), QStringLiteral("Growing"));
+        QCOMPARE(changed.size() + inserted.size() + moved.size() + reset.size(), 0);
+        QVERIFY(h.releaseUntilIdle());
+    }
+
+    void regenerateOnlyOnTheLastAnswerWhileIdle()
+    {
+        Harness h;
+        h.useModels({alpha});
+        h.exchange(QStringLiteral("one"), alpha.id, QStringLiteral("Answer one"));
+        h.exchange(QStringLiteral("two"), alpha.id, QStringLiteral("Answer two"));
+        ShownView shown(*h.vm);
+        const QList<MessageRow *> rows = shown.view.rows();
+        QCOMPARE(rows.size(), 4);
+        QVERIFY(!rows[1]->regenerateButton()->isVisible());
+        QVERIFY(rows[3]->regenerateButton()->isVisible());
+        for (const MessageRow *row : rows) {
+            if (row->isUser())
+                QVERIFY(!row->regenerateButton());
+        }
+
+        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("New")}, 2));
+        rows[3]->regenerateButton()->click(); // runs vm.regenerate()
+        QVERIFY(h.vm->isStreaming());
+        QVERIFY(waitFor([&] { return h.lastMessage().text == QLatin1String("New"); }));
+        MessageRow *streaming = shown.view.rows().last();
+        QVERIFY(streaming != rows[3]);
+        QVERIFY(!streaming->regenerateButton()->isVisible()); // not while streaming
+        QVERIFY(!rows[1]->regenerateButton()->isVisible());
+        QVERIFY(h.releaseUntilIdle());
+        QVERIFY(streaming->regenerateButton()->isVisible());
+        QVERIFY(!rows[1]->regenerateButton()->isVisible());
+    }
+
+    void answerFooter_data()
+    {
+        QTest::addColumn<std::optional<QString>>("answeredBy");
+        QTest::addColumn<std::optional<QString>>("note");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("nobody") << std::optional<QString>() << std::optional<QString>() << QString();
+        QTest::newRow("model") << std::optional<QString>("Alpha") << std::optional<QString>()
+                               << QStringLiteral("answered by Alpha");
+        QTest::newRow("switched") << std::optional<QString>("Beta")
+                                  << std::optional<QString>("switched from Alpha because it was busy")
+                                  << QStringLiteral("answered by Beta · switched from Alpha because it was busy");
+    }
+
+    void answerFooter()
+    {
+        QFETCH(std::optional<QString>, answeredBy);
+        QFETCH(std::optional<QString>, note);
+        QFETCH(QString, label);
+        ChatMessage answer = message("assistant", "Text");
+        answer.answeredBy = answeredBy;
+        answer.note = note;
+        MessageRow row(answer);
+        row.show();
+        QCOMPARE(row.answerLabel(), label);
+        const QList<QLabel *> labels = row.findChildren<QLabel *>();
+        const bool shown = std::any_of(labels.begin(), labels.end(),
+                                       [&](QLabel *l) { return l->isVisible() && l->text() == label; });
+        QCOMPARE(shown, !label.isEmpty());
+    }
+
+    void answerFooterFollowsTheSwitchNote()
+    {
+        Harness h;
+        h.useModels({alpha, beta});
+        h.fake.enqueueChat(alpha.id, fake::replies::providerError(503));
+        h.fake.enqueueChat(beta.id, fake::Reply::stream(beta.id, {QStringLiteral("Hello")}));
+        ShownView shown(*h.vm);
+        h.say(QStringLiteral("hi"));
+        QVERIFY(h.waitIdle());
+        QVERIFY(h.lastMessage().note.has_value());
+        QCOMPARE(shown.view.rows().last()->answerLabel(),
+                 QStringLiteral("answered by Beta · ") + *h.lastMessage().note);
+    }
+
+    void copyPutsTheMarkdownOnTheClipboard()
+    {
+        const QString source = QStringLiteral("# Title\n\n- **bold** item\n\n```\ncode\n```");
+        MessageRow row(message("assistant", source));
+        row.setCopiedInterval(50);
+        row.show();
+        QSignalSpy copied(&row, &MessageRow::copiedChanged);
+        QCOMPARE(row.copyButton()->text(), QStringLiteral("Copy"));
+        row.copyButton()->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), source);
+        QVERIFY(row.isCopied());
+        QCOMPARE(row.copyButton()->text(), QStringLiteral("Copied"));
+        QVERIFY(waitFor([&] { return !row.isCopied(); }));
+        QCOMPARE(row.copyButton()->text(), QStringLiteral("Copy"));
+        QCOMPARE(copied.size(), 2);
+    }
+
+    void anEarlierCopyResetStillClearsTheFlag()
+    {
+        MessageRow row(message("assistant", "text"));
+        row.setCopiedInterval(200);
+        row.copyText();
+        QTest::qWait(20);
+        row.setCopiedInterval(100000); // the second copy's reset comes much later
+        row.copyText();
+        QVERIFY(waitFor([&] { return !row.isCopied(); }));
+    }
+
+    void userMessageWithOnlyImages()
+    {
+        const int decodesBefore = MessageImage::decodeCount();
+        ChatMessage user = message("user", "");
+        user.images = {pngDataUrl(Qt::red), pngDataUrl(Qt::blue)};
+        MessageRow row(user);
+        row.resize(600, 200);
+        row.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&row));
+        QCOMPARE(row.images().size(), 2);
+        QVERIFY(!row.bubble()->isVisible());
+        for (QWidget *image : row.images()) {
+            QVERIFY(image->isVisible());
+            QCOMPARE(image->size(), QSize(90, 90));
+            // At the right: the thumbnails end where the row ends.
+            QVERIFY(image->mapTo(&row, QPoint(image->width(), 0)).x() > row.width() - 200);
+        }
+        row.grab();
+        row.repaint();
+        row.grab();
+        QCOMPARE(MessageImage::decodeCount() - decodesBefore, 2); // once per image
+        const QWidget *first = row.images().first();
+        const QPoint centre = first->mapTo(&row, first->rect().center());
+        QCOMPARE(row.grab().toImage().pixelColor(centre), QColor(Qt::red));
+    }
+
+    void userTextSitsInABubbleAtTheRight()
+    {
+        MessageRow row(message("user", "hello there"));
+        row.resize(600, 100);
+        row.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&row));
+        QVERIFY(row.bubble()->isVisible());
+        QCOMPARE(row.bubble()->text(), QStringLiteral("hello there"));
+        QCOMPARE(row.bubble()->textFormat(), Qt::PlainText);
+        QVERIFY(row.bubble()->geometry().right() >= row.width() - 2);
+        QVERIFY(row.bubble()->width() < 300); // snug around a short text
+        QVERIFY(row.images().isEmpty());
+    }
+
+    void tryAgainRetriesOnlyWhenIdle()
+    {
+        Harness h;
+        h.useModels({alpha});
+        h.fake.onChat(alpha.id, fake::replies::providerError(503));
+        h.fake.onChat(ModelRanker::routerID, fake::replies::providerError(503));
+        ShownView shown(*h.vm);
+        h.say(QStringLiteral("hello"));
+        QVERIFY(h.waitIdle());
+        QVERIFY(h.vm->issue().has_value());
+        QWidget *issue = shown.view.column()->issueView();
+        QVERIFY(issue && issue->isVisible());
+        QAbstractButton *tryAgain = nullptr;
+        for (QAbstractButton *button : issue->findChildren<QAbstractButton *>()) {
+            if (button->text() == QLatin1String("Try again"))
+                tryAgain = button;
+        }
+        QVERIFY(tryAgain);
+
+        h.fake.reset();
+        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("Fine")}, 0));
+        const int requests = int(h.fake.chatRequests().size());
+        tryAgain->click();
+        QVERIFY(h.vm->isStreaming());
+        QVERIFY(!h.vm->issue().has_value());
+        QVERIFY(waitFor([&] { return h.fake.chatRequests().size() == requests + 1; }));
+        QVERIFY(h.releaseUntilIdle());
+        QCOMPARE(h.lastMessage().text, QStringLiteral("Fine"));
+    }
+
+    void tryAgainDoesNothingWhileStreaming()
+    {
+        Harness h;
+        h.useModels({alpha});
+        h.fake.onChat(alpha.id, fake::replies::providerError(503));
+        h.fake.onChat(ModelRanker::routerID, fake::replies::providerError(503));
+        ShownView shown(*h.vm);
+        h.say(QStringLiteral("hello"));
+        QVERIFY(h.waitIdle());
+        QWidget *issue = shown.view.column()->issueView();
+        QVERIFY(issue);
+        QAbstractButton *tryAgain = issue->findChild<QAbstractButton *>();
+        QVERIFY(tryAgain);
+
+        // A press that arrives after another generation started (the box
+        // is on its way out) must not start one more.
+        h.fake.reset();
+        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("x")}, 0));
+        h.vm->setDraft(QStringLiteral("again"));
+        h.vm->send();
+        QVERIFY(h.vm->isStreaming());
+        const quint64 generation = h.vm->generationNumber();
+        tryAgain->click();
+        QCOMPARE(h.vm->generationNumber(), generation);
+        QVERIFY(h.vm->isStreaming());
+        QVERIFY(h.releaseUntilIdle());
+    }
+
+    void rowsFollowTheChatWithoutRebuilding()
+    {
+        Harness h;
+        h.useModels({alpha});
+        ShownView shown(*h.vm);
+        h.exchange(QStringLiteral("one"), alpha.id, QStringLiteral("Answer"));
+        const QList<MessageRow *> rows = shown.view.rows();
+        QCOMPARE(rows.size(), 2);
+        // A failed regeneration removes the answer row and adds no other.
+        h.fake.onChat(alpha.id, fake::replies::providerError(503));
+        h.fake.onChat(ModelRanker::routerID, fake::replies::providerError(503));
+        h.vm->regenerate();
+        QVERIFY(h.waitIdle());
+        QCOMPARE(shown.view.rows().size(), 1);
+        QCOMPARE(shown.view.rows().first(), rows.first());
+    }
+};
+
+QTEST_MAIN(ConversationViewTest)
+#include "test_conversation_view.moc"
