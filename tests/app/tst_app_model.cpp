@@ -69,6 +69,7 @@ private Q_SLOTS:
     void staleChatRejection();
     void keyStaysOutOfFilesAndSettings();
     void keysPageOpens();
+    void destroyedModelGetsNothing();
 
 private:
     std::unique_ptr<AppModel> makeModel();
@@ -629,6 +630,34 @@ void AppModelTest::keysPageOpens()
     auto model = makeModel();
     model->openKeysPage();
     QCOMPARE(m_browser->opened, QList<QUrl>{ QUrl(m_fake.origin() + QStringLiteral("/keys")) });
+}
+
+void AppModelTest::destroyedModelGetsNothing()
+{
+    // A refresh, a key check and a browser sign-in, all still waiting when
+    // the model goes away.
+    QVERIFY(KeychainStore::save(keyA));
+    fake::Reply held = fake::Reply::json(200, QJsonObject{ { "data", QJsonObject{} } });
+    held.holdHead = true;
+    m_fake.on("GET", "/api/v1/key", held);
+    holdRejection(keyA, isModelsCall);
+    m_browser->act = FakeBrowser::Act::record;
+    auto model = makeModel();
+    model->useOwnKey(keyB);
+    QVERIFY(testsupport::waitFor([&] { return m_fake.heldSteps() == 2; }));
+    auto browserModel = makeModel();
+    browserModel->startOAuth();
+    QCOMPARE(m_browser->opened.size(), 1);
+
+    model.reset();
+    browserModel.reset();
+    m_fake.releaseAll();
+    m_browser->load(m_browser->opened.first());
+    QVERIFY(testsupport::waitFor([&] { return m_browser->pageReply && m_browser->pageReply->isFinished(); }));
+    QCOMPARE(m_browser->pageReply->error(), QNetworkReply::ConnectionRefusedError);
+    settle();
+    QCoreApplication::processEvents();
+    QCOMPARE(KeychainStore::load(), keyA);
 }
 
 QTEST_GUILESS_MAIN(AppModelTest)
