@@ -36,7 +36,7 @@ public:
     static QUrl signInUrl(
         const QString &webOrigin, const QString &callbackUrl, const QString &challenge, const QString &state);
 
-    // Test seams; the defaults are the design's values and the product never
+    // Test seams; the defaults are the product's values and the product never
     // changes them.
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
     void setExchangeTimeoutMs(int ms) { m_exchangeTimeoutMs = ms; }

@@ -51,7 +51,7 @@ public:
     // Statistics of an endpoints body; nothing when it holds none.
     static std::optional<EndpointStats> parseStats(const QByteArray &body);
 
-    // Test seams; the defaults are the design's values and the product never
+    // Test seams; the defaults are the product's values and the product never
     // changes them.
     void setInactivityTimeoutMs(int ms) { m_inactivityTimeoutMs = ms; }
     int inactivityTimeoutMs() const { return m_inactivityTimeoutMs; }
