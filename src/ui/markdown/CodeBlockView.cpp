@@ -3,36 +3,20 @@
 #include "icons/Icons.h"
 #include "markdown/CodeTextView.h"
 #include "markdown/MarkdownStyle.h"
+#include "markdown/RoundedPanel.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
 
-constexpr qreal cornerRadius = 10;
-
-// The header's shape: the block's rounded corners at the top, square below.
-// Built by hand, as clipping to the block's outline costs far more to paint.
-QPainterPath topRoundedRect(const QRectF &rect)
-{
-    const qreal d = 2 * cornerRadius;
-    QPainterPath path;
-    path.moveTo(rect.bottomLeft());
-    path.lineTo(rect.left(), rect.top() + cornerRadius);
-    path.arcTo(QRectF(rect.left(), rect.top(), d, d), 180, -90);
-    path.lineTo(rect.right() - cornerRadius, rect.top());
-    path.arcTo(QRectF(rect.right() - d, rect.top(), d, d), 90, -90);
-    path.lineTo(rect.bottomRight());
-    path.closeSubpath();
-    return path;
-}
+constexpr int cornerRadius = 10;
 
 } // namespace
 
@@ -135,15 +119,8 @@ void CodeBlockView::updateCopyButton()
 void CodeBlockView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setBrush(MarkdownStyle::primary(palette(), 0.04));
-    painter.drawRoundedRect(frame, cornerRadius, cornerRadius);
-    painter.setBrush(MarkdownStyle::primary(palette(), 0.06));
-    painter.drawPath(
-        topRoundedRect(QRectF(frame.topLeft(), QSizeF(frame.width(), m_header->height() - 0.5))));
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(MarkdownStyle::primary(palette(), 0.08), 1));
-    painter.drawRoundedRect(frame, cornerRadius, cornerRadius);
+    RoundedPanel::fill(painter, rect(), cornerRadius, MarkdownStyle::primary(palette(), 0.04));
+    RoundedPanel::fill(painter, QRect(0, 0, width(), m_header->height()), cornerRadius,
+                       MarkdownStyle::primary(palette(), 0.06), RoundedPanel::Corners::Top);
+    RoundedPanel::outline(painter, rect(), cornerRadius, MarkdownStyle::primary(palette(), 0.08));
 }

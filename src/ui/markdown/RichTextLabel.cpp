@@ -4,6 +4,9 @@
 
 #include <QDesktopServices>
 #include <QEvent>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QUrl>
 
 RichTextLabel::RichTextLabel(QWidget *parent)
@@ -32,6 +35,25 @@ void RichTextLabel::setMarkdown(const QString &inlineMarkdown)
     forgetHeights();
     setText(rendering.html);
     setAccessibleName(rendering.plainText);
+}
+
+void RichTextLabel::paintEvent(QPaintEvent *event)
+{
+    keepShapedText();
+    QLabel::paintEvent(event);
+}
+
+void RichTextLabel::keepShapedText()
+{
+    // QLabel's document lays its text out and then drops the shaped glyphs,
+    // so every repaint (a streaming reply scrolls, and so repaints, at every
+    // flush) would shape the text again. QLabel fills the document lazily,
+    // hence here rather than in setMarkdown. The document is the label's own
+    // child; without one, nothing changes but the speed.
+    if (auto *document = findChild<QTextDocument *>()) {
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+            block.layout()->setCacheEnabled(true);
+    }
 }
 
 int RichTextLabel::heightForWidth(int width) const

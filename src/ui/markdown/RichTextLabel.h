@@ -26,10 +26,12 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     static void openLink(const QString &link);
     void forgetHeights();
+    void keepShapedText();
 
     // QLabel lays its text out again at every call, and the enclosing box
     // layout asks every block each time any one of them changes, at a few
