@@ -9,9 +9,11 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLayout>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 
 namespace {
 
@@ -62,6 +64,8 @@ private Q_SLOTS:
     void shorterTextRemovesBlocks();
     void blocksShowTheirContent();
     void linksOpenOnlyForAllowedSchemes();
+    void longTextWrapsWithoutWideningTheView();
+    void longCodeScrollsSidewaysAndPassesUprightWheel();
 };
 
 void TestMarkdownViews::copyPutsCodeOnClipboardThenResets()
@@ -200,6 +204,47 @@ void TestMarkdownViews::linksOpenOnlyForAllowedSchemes()
     QCOMPARE(recorder.opened, (QList<QUrl>{ QUrl("https://example.org/x"), QUrl("mailto:a@b.c") }));
     for (const char *scheme : { "https", "mailto", "file", "javascript" })
         QDesktopServices::unsetUrlHandler(scheme);
+}
+
+void TestMarkdownViews::longTextWrapsWithoutWideningTheView()
+{
+    const QString longWord = "https://example.org/" + QString("a").repeated(300);
+    MarkdownView view(
+        QString("word ").repeated(200) + "\n\n" + longWord + "\n\n- " + QString("item ").repeated(100));
+    QVERIFY(view.hasHeightForWidth());
+    QVERIFY(view.minimumSizeHint().width() < 200);
+    QVERIFY(view.heightForWidth(300) > view.heightForWidth(800));
+
+    // Blank runs survive in the rendered paragraph, and still wrap.
+    view.setText("a     b");
+    auto *paragraph = qobject_cast<ParagraphBlock *>(view.blockWidget(0));
+    QVERIFY(paragraph);
+    QCOMPARE(paragraph->accessibleName(), QString("a     b"));
+}
+
+void TestMarkdownViews::longCodeScrollsSidewaysAndPassesUprightWheel()
+{
+    QWidget conversation;
+    CodeBlockView block("", QString("x").repeated(400) + "\nshort", &conversation);
+    block.resize(200, block.sizeHint().height());
+    conversation.show();
+    auto *code = block.findChild<CodeTextView *>();
+    QVERIFY(code);
+    QTRY_VERIFY(code->horizontalScrollBar()->maximum() > 0);
+    QCOMPARE(code->verticalScrollBar()->maximum(), 0); // every line fits
+
+    const QPointF at(10, 10);
+    QWheelEvent sideways(at, code->mapToGlobal(at), QPoint(), QPoint(-120, 0), Qt::NoButton, Qt::NoModifier,
+        Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(code->viewport(), &sideways);
+    QVERIFY(code->horizontalScrollBar()->value() > 0);
+
+    QWheelEvent upright(at, code->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+        Qt::NoScrollPhase, false);
+    code->horizontalScrollBar()->setValue(0);
+    QCoreApplication::sendEvent(code->viewport(), &upright);
+    QVERIFY(!upright.isAccepted()); // left for the conversation to scroll
+    QCOMPARE(code->horizontalScrollBar()->value(), 0);
 }
 
 QTEST_MAIN(TestMarkdownViews)
