@@ -1,0 +1,86 @@
+#include "shell/AppShell.h"
+
+#include "app/AppNotifications.h"
+#include "hotkey/GlobalHotKey.h"
+#include "hotkey/HotKeyStatus.h"
+#include "icons/Icons.h"
+#include "shell/MainWindow.h"
+
+#include <QCoreApplication>
+#include <QMenu>
+#include <QPointer>
+#include <QSystemTrayIcon>
+
+AppShell::AppShell(MainWindow &window, AppNotifications &notifications, QObject *parent)
+    : QObject(parent)
+    , m_window(window)
+    , m_notifications(notifications)
+    , m_hotKey(std::make_unique<GlobalHotKey>())
+{
+}
+
+// The tray icon goes before its menu.
+AppShell::~AppShell()
+{
+    m_tray.reset();
+    m_menu.reset();
+}
+
+void AppShell::launch()
+{
+    installTrayIcon();
+    registerHotKey();
+}
+
+void AppShell::installTrayIcon()
+{
+    m_menu = std::make_unique<QMenu>();
+    m_show = m_menu->addAction(QStringLiteral("Show Tolvi"), this, &AppShell::showFromMenu);
+    m_newChat = m_menu->addAction(QStringLiteral("New Chat"), this, &AppShell::newChatFromMenu);
+    m_menu->addSeparator();
+    m_quit = m_menu->addAction(QStringLiteral("Quit Tolvi"), qApp, &QCoreApplication::quit);
+
+    m_tray = std::make_unique<QSystemTrayIcon>(Icons::app());
+    m_tray->setToolTip(QStringLiteral("Tolvi"));
+    m_tray->setContextMenu(m_menu.get());
+    connect(
+        m_tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger)
+                showFromMenu();
+        });
+    // Shown also when no tray is there yet: Qt puts the icon in place once
+    // a tray appears.
+    m_tray->show();
+}
+
+void AppShell::registerHotKey()
+{
+    const QPointer<AppShell> self(this);
+    m_hotKey->setCallback([self] {
+        if (self)
+            self->showMainWindow(true);
+    });
+    HotKeyStatus::shared().setRegistered(m_hotKey->registerHotKey());
+}
+
+void AppShell::showMainWindow(bool focus)
+{
+    if (m_window.isMinimized())
+        m_window.setWindowState(m_window.windowState() & ~Qt::WindowMinimized);
+    m_window.show();
+    m_window.raise();
+    m_window.activateWindow();
+    if (focus)
+        m_notifications.postFocusInput();
+}
+
+void AppShell::showFromMenu()
+{
+    showMainWindow(true);
+}
+
+void AppShell::newChatFromMenu()
+{
+    showMainWindow(false);
+    m_notifications.postNewChat();
+}

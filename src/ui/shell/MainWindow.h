@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+
+class AppModel;
+class QAction;
+class QMenu;
+class RootView;
+
+// The one main window: the root view, and the main menu with File (New
+// Chat, Settings…, Quit) and Account (Manage Keys on OpenRouter, Sign Out).
+// New Chat, Settings… and Sign Out act only while signed in. Closing the
+// window hides it while Tolvi stays reachable from the tray; with no tray
+// to lead back, closing it quits.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(AppModel &app, QWidget *parent = nullptr);
+
+    RootView *rootView() const { return m_root; }
+    QMenu *fileMenu() const { return m_fileMenu; }
+    QMenu *accountMenu() const { return m_accountMenu; }
+    QAction *newChatAction() const { return m_newChat; }
+    QAction *settingsAction() const { return m_settings; }
+    QAction *quitAction() const { return m_quit; }
+    QAction *manageKeysAction() const { return m_manageKeys; }
+    QAction *signOutAction() const { return m_signOut; }
+
+    // Whether closing only hides the window; asked at every close. By
+    // default: whether the desktop offers a system tray.
+    void setKeepsRunningWhenClosed(std::function<bool()> rule) { m_keepsRunning = std::move(rule); }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildFileMenu();
+    void buildAccountMenu();
+    void followSignedIn();
+
+    AppModel &m_app;
+    RootView *m_root;
+    QMenu *m_fileMenu = nullptr;
+    QMenu *m_accountMenu = nullptr;
+    QAction *m_newChat = nullptr;
+    QAction *m_settings = nullptr;
+    QAction *m_quit = nullptr;
+    QAction *m_manageKeys = nullptr;
+    QAction *m_signOut = nullptr;
+    std::function<bool()> m_keepsRunning;
+};

@@ -1,0 +1,148 @@
+#include "signin/IssueView.h"
+
+#include "signin/ViewStyle.h"
+#include "signin/WarningSign.h"
+#include "signin/WrappingText.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int iconSize = 16;
+
+// The details' backdrop: the primary colour at 5 %, rounded.
+class DetailsPanel : public QWidget
+{
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), 6, 6);
+        painter.fillPath(shape, ViewStyle::primary(this, 0.05));
+    }
+};
+
+} // namespace
+
+IssueView::IssueView(
+    const AppIssue &issue, const QString &retryTitle, std::function<void()> onRetry, QWidget *parent)
+    : QWidget(parent)
+    , m_onRetry(std::move(onRetry))
+{
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 12, 12, 12);
+    column->setSpacing(8);
+    column->addWidget(makeMessageRow());
+
+    m_toggle = new QToolButton(this);
+    m_toggle->setText(QStringLiteral("Show Details"));
+    m_toggle->setAccessibleName(m_toggle->text());
+    m_toggle->setCheckable(true);
+    m_toggle->setAutoRaise(true);
+    m_toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_toggle->setArrowType(Qt::RightArrow);
+    m_toggle->setFont(ViewStyle::caption(font()));
+    m_toggle->setCursor(Qt::PointingHandCursor);
+    connect(m_toggle, &QToolButton::toggled, this, &IssueView::setDetailsShown);
+    column->addWidget(m_toggle, 0, Qt::AlignLeft);
+    column->addWidget(makeDetails());
+
+    if (m_onRetry) {
+        m_retry = new QPushButton(retryTitle, this);
+        m_retry->setAccessibleName(retryTitle);
+        connect(m_retry, &QPushButton::clicked, this, [this] { m_onRetry(); });
+        column->addWidget(m_retry, 0, Qt::AlignLeft);
+    }
+
+    applyColors();
+    setIssue(issue);
+    setDetailsShown(false);
+}
+
+QWidget *IssueView::makeMessageRow()
+{
+    auto *row = new QWidget(this);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+
+    m_icon = new QLabel(row);
+    m_icon->setFixedSize(iconSize, iconSize);
+    layout->addWidget(m_icon, 0, Qt::AlignTop);
+
+    m_message = new QLabel(row);
+    m_message->setTextFormat(Qt::PlainText);
+    m_message->setWordWrap(true);
+    m_message->setFont(ViewStyle::body(font()));
+    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_message, 1, Qt::AlignTop);
+    return row;
+}
+
+QWidget *IssueView::makeDetails()
+{
+    m_detailsPanel = new DetailsPanel(this);
+    auto *layout = new QVBoxLayout(m_detailsPanel);
+    layout->setContentsMargins(8, 8, 8, 8);
+    m_details = new WrappingText(m_detailsPanel);
+    m_details->setFont(ViewStyle::monospace(11));
+    m_details->setAccessibleName(QStringLiteral("Details"));
+    layout->addWidget(m_details);
+    return m_detailsPanel;
+}
+
+void IssueView::setIssue(const AppIssue &issue)
+{
+    m_issue = issue;
+    m_message->setText(issue.message);
+    m_details->setText(issue.details);
+    setAccessibleName(issue.message);
+}
+
+bool IssueView::detailsShown() const
+{
+    return m_toggle->isChecked();
+}
+
+void IssueView::setDetailsShown(bool shown)
+{
+    m_toggle->setChecked(shown);
+    m_toggle->setArrowType(shown ? Qt::DownArrow : Qt::RightArrow);
+    m_detailsPanel->setVisible(shown);
+}
+
+void IssueView::applyColors()
+{
+    m_icon->setPixmap(warningSign(iconSize, ViewStyle::orange(this), devicePixelRatioF()));
+    ViewStyle::setTextColor(m_details, ViewStyle::secondary(this));
+}
+
+void IssueView::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
+        applyColors();
+        update();
+    }
+}
+
+void IssueView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), 12, 12);
+    painter.fillPath(shape, ViewStyle::orange(this, 0.1));
+}

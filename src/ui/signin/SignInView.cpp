@@ -1,0 +1,239 @@
+#include "signin/SignInView.h"
+
+#include "app/AppModel.h"
+#include "icons/Icons.h"
+#include "signin/IssueView.h"
+#include "signin/ViewStyle.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int symbolSize = 44;
+constexpr int noticeWidth = 380;
+constexpr int issueWidth = 420;
+constexpr int keyFieldWidth = 260;
+constexpr int progressWidth = 180;
+
+QLabel *makeLabel(const QString &text, const QFont &font, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+QVBoxLayout *makeColumn(QWidget *widget, int spacing, int topMargin)
+{
+    auto *column = new QVBoxLayout(widget);
+    column->setContentsMargins(0, topMargin, 0, 0);
+    column->setSpacing(spacing);
+    return column;
+}
+
+} // namespace
+
+SignInView::SignInView(AppModel &app, QWidget *parent)
+    : QWidget(parent)
+    , m_app(app)
+{
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(30, 30, 30, 30);
+    column->setSpacing(18);
+    column->addStretch(1);
+    addHeader(column);
+
+    m_notice = makeLabel(QString(), ViewStyle::body(font()), this);
+    m_notice->setWordWrap(true);
+    m_notice->setMaximumWidth(noticeWidth);
+    column->addWidget(m_notice, 0, Qt::AlignHCenter);
+
+    m_issue = new IssueView(
+        AppIssue(), QStringLiteral("Try again"), [this] { m_app.startOAuth(); }, this);
+    m_issue->setFixedWidth(issueWidth);
+    column->addWidget(m_issue, 0, Qt::AlignHCenter);
+
+    column->addWidget(makeWorkingBlock(), 0, Qt::AlignHCenter);
+    column->addWidget(makeIdleBlock(), 0, Qt::AlignHCenter);
+    column->addStretch(1);
+
+    applyColors();
+    connect(&app, &AppModel::signInStateChanged, this, &SignInView::followState);
+    connect(&app, &AppModel::showKeyFieldChanged, this, &SignInView::followState);
+    connect(&app, &AppModel::noticeChanged, this, &SignInView::followNotice);
+    connect(&app, &AppModel::isSignedInChanged, m_keyField, &QLineEdit::clear);
+    followState();
+    followNotice();
+}
+
+void SignInView::addHeader(QBoxLayout *column)
+{
+    m_symbol = new QLabel(this);
+    m_symbol->setAlignment(Qt::AlignCenter);
+    column->addWidget(m_symbol, 0, Qt::AlignHCenter);
+
+    auto *title = makeLabel(QStringLiteral("Tolvi"), ViewStyle::sized(font(), 34, QFont::DemiBold), this);
+    column->addWidget(title, 0, Qt::AlignHCenter);
+
+    m_subtitle = makeLabel(
+        QStringLiteral("Free AI chat through your OpenRouter account"), ViewStyle::title3(font()), this);
+    column->addWidget(m_subtitle, 0, Qt::AlignHCenter);
+}
+
+QWidget *SignInView::makeWorkingBlock()
+{
+    m_working = new QWidget(this);
+    auto *column = makeColumn(m_working, 10, 6);
+
+    m_progress = new QProgressBar(m_working);
+    m_progress->setRange(0, 0);
+    m_progress->setTextVisible(false);
+    m_progress->setFixedWidth(progressWidth);
+    m_progress->setMaximumHeight(8);
+    m_progress->setAccessibleName(QStringLiteral("Signing in"));
+    column->addWidget(m_progress, 0, Qt::AlignHCenter);
+
+    m_waiting
+        = makeLabel(QStringLiteral("Waiting for you in the browser…"), ViewStyle::body(font()), m_working);
+    column->addWidget(m_waiting, 0, Qt::AlignHCenter);
+
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), m_working);
+    m_cancel->setAccessibleName(m_cancel->text());
+    connect(m_cancel, &QPushButton::clicked, this, [this] { m_app.cancelSignIn(); });
+    column->addWidget(m_cancel, 0, Qt::AlignHCenter);
+    return m_working;
+}
+
+QWidget *SignInView::makeIdleBlock()
+{
+    m_idle = new QWidget(this);
+    auto *column = makeColumn(m_idle, 18, 6);
+
+    m_signIn = new QPushButton(QStringLiteral("Sign in with OpenRouter"), m_idle);
+    m_signIn->setAccessibleName(m_signIn->text());
+    m_signIn->setFont(ViewStyle::headline(font()));
+    m_signIn->setCursor(Qt::PointingHandCursor);
+    m_signIn->setDefault(true);
+    connect(m_signIn, &QPushButton::clicked, this, [this] { m_app.startOAuth(); });
+    column->addWidget(m_signIn, 0, Qt::AlignHCenter);
+
+    m_keyLink = new QPushButton(QStringLiteral("Use my own API key"), m_idle);
+    m_keyLink->setAccessibleName(m_keyLink->text());
+    m_keyLink->setFont(ViewStyle::callout(font()));
+    m_keyLink->setFlat(true);
+    m_keyLink->setCursor(Qt::PointingHandCursor);
+    connect(m_keyLink, &QPushButton::clicked, this, &SignInView::openKeyField);
+    column->addWidget(m_keyLink, 0, Qt::AlignHCenter);
+
+    column->addWidget(makeKeyRow(m_idle), 0, Qt::AlignHCenter);
+    return m_idle;
+}
+
+QWidget *SignInView::makeKeyRow(QWidget *parent)
+{
+    m_keyRow = new QWidget(parent);
+    auto *row = new QHBoxLayout(m_keyRow);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+
+    m_keyField = new QLineEdit(m_keyRow);
+    m_keyField->setEchoMode(QLineEdit::Password);
+    m_keyField->setPlaceholderText(QStringLiteral("OpenRouter API key"));
+    // Named after its purpose; its content never becomes part of a name or
+    // a description.
+    m_keyField->setAccessibleName(m_keyField->placeholderText());
+    m_keyField->setFixedWidth(keyFieldWidth);
+    m_keyField->setClearButtonEnabled(false);
+    connect(m_keyField, &QLineEdit::textChanged, this, &SignInView::followKeyText);
+    connect(m_keyField, &QLineEdit::returnPressed, this, &SignInView::submitKey);
+    row->addWidget(m_keyField);
+
+    m_continue = new QPushButton(QStringLiteral("Continue"), m_keyRow);
+    m_continue->setAccessibleName(m_continue->text());
+    connect(m_continue, &QPushButton::clicked, this, &SignInView::submitKey);
+    row->addWidget(m_continue);
+    followKeyText();
+    return m_keyRow;
+}
+
+void SignInView::styleSignInButton()
+{
+    // The prominent look: filled with the accent colour, rounded, padded
+    // 28 at the sides and 6 above and below the label.
+    const QColor accent = ViewStyle::accent(this);
+    const QColor text = palette().color(QPalette::HighlightedText);
+    m_signIn->setStyleSheet(
+        QStringLiteral("QPushButton { background-color: %1; color: %2; border: 2px solid %1;"
+                       " border-radius: 8px; padding: 6px 28px; min-height: 20px; }"
+                       "QPushButton:hover { background-color: %3; border-color: %3; }"
+                       "QPushButton:pressed { background-color: %4; border-color: %4; }"
+                       "QPushButton:focus { border-color: %5; }")
+            .arg(accent.name(), text.name(), accent.lighter(108).name(), accent.darker(115).name(),
+                accent.darker(160).name()));
+}
+
+void SignInView::applyColors()
+{
+    m_symbol->setPixmap(Icons::app().pixmap(QSize(symbolSize, symbolSize), devicePixelRatioF()));
+    ViewStyle::setTextColor(m_subtitle, ViewStyle::secondary(this));
+    ViewStyle::setTextColor(m_waiting, ViewStyle::secondary(this));
+    ViewStyle::setTextColor(m_notice, ViewStyle::orange(this));
+    QPalette link = m_keyLink->palette();
+    link.setColor(QPalette::ButtonText, palette().color(QPalette::Link));
+    m_keyLink->setPalette(link);
+    styleSignInButton();
+}
+
+void SignInView::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyColors();
+}
+
+void SignInView::followState()
+{
+    const AppModel::SignInState &state = m_app.signInState();
+    const bool working = state.phase == AppModel::SignInState::working;
+    const bool failed = state.phase == AppModel::SignInState::failed && state.issue;
+    if (failed)
+        m_issue->setIssue(*state.issue);
+    m_issue->setVisible(failed);
+    m_working->setVisible(working);
+    m_idle->setVisible(!working);
+    m_keyLink->setVisible(!m_app.showKeyField());
+    m_keyRow->setVisible(m_app.showKeyField());
+}
+
+void SignInView::followNotice()
+{
+    const std::optional<QString> &notice = m_app.notice();
+    m_notice->setText(notice.value_or(QString()));
+    m_notice->setVisible(notice.has_value());
+}
+
+void SignInView::followKeyText()
+{
+    m_continue->setEnabled(!m_keyField->text().trimmed().isEmpty());
+}
+
+void SignInView::submitKey()
+{
+    // The model ignores a blank key too; Return in an empty field is a no-op.
+    if (!m_keyField->text().trimmed().isEmpty())
+        m_app.useOwnKey(m_keyField->text());
+}
+
+void SignInView::openKeyField()
+{
+    m_app.setShowKeyField(true);
+    if (m_keyRow->isVisible())
+        m_keyField->setFocus(Qt::OtherFocusReason);
+}
