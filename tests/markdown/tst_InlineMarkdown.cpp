@@ -1,5 +1,7 @@
 #include "markdown/InlineMarkdown.h"
 
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -47,6 +49,7 @@ private Q_SLOTS:
     void allowedLinks_data();
     void allowedLinks();
     void pathologicalInputStaysFast();
+    void randomInputGivesBalancedMarkup();
 };
 
 void TestInlineMarkdown::rendering_data()
@@ -190,6 +193,48 @@ void TestInlineMarkdown::pathologicalInputStaysFast()
         const InlineMarkdown::Rendering rendering = InlineMarkdown::render(input);
         QVERIFY(!rendering.plainText.isEmpty());
         QVERIFY(rendering.plainText.size() <= input.size());
+    }
+}
+
+namespace {
+
+// True when every element that the renderer writes is closed in order.
+bool tagsBalanced(const QString &html)
+{
+    static const QRegularExpression tag("<(/?)(span|em|strong|code|a)\\b[^>]*>");
+    QStringList open;
+    for (const QRegularExpressionMatch &match : tag.globalMatch(html)) {
+        if (match.captured(1).isEmpty())
+            open << match.captured(2);
+        else if (open.isEmpty() || open.takeLast() != match.captured(2))
+            return false;
+    }
+    return open.isEmpty();
+}
+
+} // namespace
+
+// Markup characters in random order: whatever pairs up, the rich text must
+// nest properly, and what a person reads must match the accessible text.
+void TestInlineMarkdown::randomInputGivesBalancedMarkup()
+{
+    const QString alphabet = "*_`[]()\\ \nab<&:/";
+    const QStringList pieces = { "http://x", "](https://y)", "**", "__", "``", "mailto:m" };
+    QRandomGenerator random(20240601);
+    for (int round = 0; round < 3000; ++round) {
+        QString input;
+        const int length = int(random.bounded(1, 40));
+        for (int i = 0; i < length; ++i) {
+            if (random.bounded(6) == 0)
+                input += pieces[random.bounded(int(pieces.size()))];
+            else
+                input += alphabet[random.bounded(int(alphabet.size()))];
+        }
+        const InlineMarkdown::Rendering rendering = InlineMarkdown::render(input);
+        QVERIFY2(tagsBalanced(rendering.html), qPrintable(input));
+        QTextDocument document;
+        document.setHtml(rendering.html);
+        QCOMPARE(document.toPlainText(), rendering.plainText);
     }
 }
 

@@ -121,6 +121,6 @@ void CodeBlockView::paintEvent(QPaintEvent *)
     QPainter painter(this);
     RoundedPanel::fill(painter, rect(), cornerRadius, MarkdownStyle::primary(palette(), 0.04));
     RoundedPanel::fill(painter, QRect(0, 0, width(), m_header->height()), cornerRadius,
-                       MarkdownStyle::primary(palette(), 0.06), RoundedPanel::Corners::Top);
+        MarkdownStyle::primary(palette(), 0.06), RoundedPanel::Corners::Top);
     RoundedPanel::outline(painter, rect(), cornerRadius, MarkdownStyle::primary(palette(), 0.08));
 }

@@ -45,7 +45,7 @@ void MarkdownView::showBlock(qsizetype index, const MDBlock &block)
             return;
         QWidget *replaced = m_widgets[index];
         m_widgets[index] = createBlockWidget(block, this);
-        m_column->replaceWidget(replaced, m_widgets[index]);
+        delete m_column->replaceWidget(replaced, m_widgets[index]); // the old item is ours to free
         replaced->hide();
         replaced->deleteLater();
         return;
