@@ -12,6 +12,9 @@ ChatViewModel::ChatViewModel(ChatStore &store, ModelRanker &ranker, OpenRouterCl
     , m_clock([] { return std::chrono::steady_clock::now().time_since_epoch(); })
 {
     m_flushTimer.setSingleShot(true);
+    // A coarse timer may fire early, which would flush more often than once
+    // per interval.
+    m_flushTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_flushTimer, &QTimer::timeout, this, &ChatViewModel::fireScheduledFlush);
 }
 
