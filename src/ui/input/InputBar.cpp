@@ -1,0 +1,208 @@
+#include "input/InputBar.h"
+
+#include "conversation/ChatViewModel.h"
+#include "input/AttachmentStrip.h"
+#include "input/DropLoader.h"
+#include "input/GrowingTextView.h"
+#include "input/InputStyle.h"
+#include "input/NoticeRow.h"
+#include "input/SymbolButton.h"
+
+#include <QDragEnterEvent>
+#include <QHBoxLayout>
+#include <QMimeData>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString placeholder = QStringLiteral("Message Tolvi");
+
+} // namespace
+
+InputBar::InputBar(ChatViewModel &vm, QWidget *parent)
+    : QWidget(parent)
+    , m_vm(vm)
+    , m_notice(new NoticeRow(this))
+    , m_strip(new AttachmentStrip(this))
+    , m_editor(new GrowingTextView(this))
+    , m_send(new SymbolButton(
+          "go-up", QStringLiteral("Send"), SymbolButton::accentTone, InputStyle::buttonSide, 0, this))
+    , m_stop(new SymbolButton("media-playback-stop", QStringLiteral("Stop"), SymbolButton::primaryTone,
+          InputStyle::buttonSide, 0, this))
+    , m_drops(new DropLoader(this))
+{
+    m_editor->setPlaceholderText(placeholder);
+    m_editor->setAccessibleName(placeholder);
+    m_editor->viewport()->installEventFilter(this);
+
+    auto *stack = new QVBoxLayout(this);
+    stack->setContentsMargins(
+        InputStyle::paddingX, InputStyle::paddingY, InputStyle::paddingX, InputStyle::paddingY);
+    stack->setSpacing(InputStyle::rowSpacing);
+    stack->addWidget(m_notice);
+    stack->addWidget(m_strip);
+    stack->addLayout(makeInputRow());
+
+    setAcceptDrops(true);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    bindToController();
+}
+
+QLayout *InputBar::makeInputRow()
+{
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(InputStyle::inputRowSpacing);
+    row->addWidget(m_editor, 1, Qt::AlignBottom);
+    row->addWidget(m_send, 0, Qt::AlignBottom);
+    row->addWidget(m_stop, 0, Qt::AlignBottom);
+    return row;
+}
+
+void InputBar::bindToController()
+{
+    connect(m_editor, &GrowingTextView::textEdited, &m_vm, &ChatViewModel::setDraft);
+    connect(m_editor, &SendTextView::sendRequested, &m_vm, &ChatViewModel::send);
+    connect(m_editor, &SendTextView::imagesPasted, this, &InputBar::attachAll);
+    connect(m_drops, &DropLoader::loaded, this, &InputBar::attachAll);
+    connect(m_send, &SymbolButton::clicked, &m_vm, &ChatViewModel::send);
+    connect(m_stop, &SymbolButton::clicked, &m_vm, &ChatViewModel::stop);
+    connect(m_notice, &NoticeRow::switchRequested, &m_vm, &ChatViewModel::switchToVisionModel);
+    connect(m_strip, &AttachmentStrip::removeRequested, &m_vm, &ChatViewModel::removeAttachment);
+
+    connect(&m_vm, &ChatViewModel::draftChanged, this, &InputBar::syncDraft);
+    connect(&m_vm, &ChatViewModel::isStreamingChanged, this, &InputBar::syncButtons);
+    connect(&m_vm, &ChatViewModel::attachmentsChanged, this, [this] {
+        m_strip->setAttachments(m_vm.attachments());
+        syncButtons();
+    });
+    connect(&m_vm, &ChatViewModel::imageNoticeChanged, this,
+        [this] { m_notice->showNotice(m_vm.imageNotice()); });
+    connect(&m_vm, &ChatViewModel::focusTokenChanged, this,
+        [this] { m_editor->setFocusToken(m_vm.focusToken()); });
+
+    m_editor->setFocusToken(m_vm.focusToken());
+    m_notice->showNotice(m_vm.imageNotice());
+    m_strip->setAttachments(m_vm.attachments());
+    syncDraft();
+}
+
+int InputBar::pendingDrops() const
+{
+    return m_drops->pending();
+}
+
+void InputBar::syncDraft()
+{
+    m_editor->setText(m_vm.draft());
+    syncButtons();
+}
+
+void InputBar::syncButtons()
+{
+    const bool streaming = m_vm.isStreaming();
+    m_stop->setVisible(streaming);
+    m_send->setVisible(!streaming);
+    m_send->setEnabled(canSend());
+}
+
+bool InputBar::canSend() const
+{
+    return !m_vm.draft().trimmed().isEmpty() || !m_vm.attachments().isEmpty();
+}
+
+void InputBar::attachAll(const QList<QImage> &images)
+{
+    for (const QImage &image : images)
+        m_vm.attach(image);
+}
+
+void InputBar::setDropping(bool dropping)
+{
+    if (dropping == m_dropping)
+        return;
+    m_dropping = dropping;
+    update();
+}
+
+void InputBar::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal border = m_dropping ? 2 : 1;
+    const QColor borderColour
+        = m_dropping ? InputStyle::accent(palette()) : InputStyle::primary(palette(), 0.12);
+    const QRectF box = QRectF(rect()).adjusted(border / 2, border / 2, -border / 2, -border / 2);
+    painter.setPen(QPen(borderColour, border));
+    painter.setBrush(palette().color(QPalette::Base));
+    painter.drawRoundedRect(box, InputStyle::cornerRadius, InputStyle::cornerRadius);
+}
+
+void InputBar::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!DropLoader::accepts(*event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    setDropping(true);
+}
+
+void InputBar::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (m_dropping)
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void InputBar::dragLeaveEvent(QDragLeaveEvent *)
+{
+    setDropping(false);
+}
+
+void InputBar::dropEvent(QDropEvent *event)
+{
+    setDropping(false);
+    if (!DropLoader::accepts(*event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    m_drops->load(*event->mimeData());
+}
+
+// Drags of files and images over the editor belong to the box; the editor
+// keeps drags of text.
+bool InputBar::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_editor->viewport())
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter: {
+        auto *enter = static_cast<QDragEnterEvent *>(event);
+        if (!DropLoader::accepts(*enter->mimeData()))
+            return false;
+        dragEnterEvent(enter);
+        return true;
+    }
+    case QEvent::DragMove:
+        if (!m_dropping)
+            return false;
+        dragMoveEvent(static_cast<QDragMoveEvent *>(event));
+        return true;
+    case QEvent::DragLeave:
+        if (!m_dropping)
+            return false;
+        setDropping(false);
+        return true;
+    case QEvent::Drop:
+        if (!m_dropping)
+            return false;
+        dropEvent(static_cast<QDropEvent *>(event));
+        return true;
+    default:
+        return false;
+    }
+}

@@ -1,0 +1,91 @@
+#include "input/NoticeRow.h"
+
+#include "icons/Icons.h"
+#include "input/InputStyle.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+
+namespace {
+
+constexpr int iconSide = 16;
+
+QFont calloutFont(QFont font)
+{
+    font.setPixelSize(InputStyle::calloutPixelSize);
+    return font;
+}
+
+// The crossed-out eye, painted at the screen's pixel ratio.
+class NoticeIcon : public QWidget
+{
+public:
+    explicit NoticeIcon(QWidget *parent)
+        : QWidget(parent)
+    {
+        setFixedSize(iconSide, iconSide);
+        setAccessibleName(QStringLiteral("Cannot see images"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.drawPixmap(0, 0,
+            InputStyle::tinted(
+                Icons::symbol("view-hidden"), iconSide, InputStyle::orange(), devicePixelRatioF()));
+    }
+};
+
+QString escapeMnemonic(QString text)
+{
+    return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+} // namespace
+
+NoticeRow::NoticeRow(QWidget *parent)
+    : QWidget(parent)
+    , m_icon(new NoticeIcon(this))
+    , m_message(new QLabel(this))
+    , m_switch(new QPushButton(this))
+{
+    m_message->setTextFormat(Qt::PlainText);
+    m_message->setFont(calloutFont(m_message->font()));
+    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_switch->setFont(calloutFont(m_switch->font()));
+    m_switch->setStyleSheet(QStringLiteral("QPushButton { border: 1px solid palette(mid); border-radius: 6px;"
+                                           " padding: 2px 8px; background: palette(button); }"
+                                           "QPushButton:hover { background: palette(midlight); }"
+                                           "QPushButton:pressed { background: palette(mid); }"));
+    m_switch->setCursor(Qt::PointingHandCursor);
+    m_switch->setFocusPolicy(Qt::TabFocus);
+    m_switch->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    connect(m_switch, &QPushButton::clicked, this, &NoticeRow::switchRequested);
+
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    row->addWidget(m_icon, 0, Qt::AlignVCenter);
+    row->addWidget(m_message, 0, Qt::AlignVCenter);
+    row->addWidget(m_switch, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    hide();
+}
+
+void NoticeRow::showNotice(const std::optional<ImageNotice> &notice)
+{
+    setVisible(notice.has_value());
+    if (!notice)
+        return;
+    m_message->setText(notice->message);
+    m_message->setAccessibleName(notice->message);
+    if (notice->switchTo) {
+        const QString title = QStringLiteral("Switch to ") + notice->switchTo->name;
+        m_switch->setText(escapeMnemonic(title));
+        m_switch->setAccessibleName(title);
+    }
+    m_switch->setVisible(notice->switchTo.has_value());
+}

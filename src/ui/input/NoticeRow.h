@@ -1,0 +1,32 @@
+#pragma once
+
+#include "conversation/ImageNotice.h"
+
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+// The image notice above the attachments: a crossed-out eye in orange, the
+// notice's message and, when the notice offers a model that can see images,
+// a button to switch to it.
+class NoticeRow : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit NoticeRow(QWidget *parent = nullptr);
+
+    // Shows the notice, or hides the row when there is none.
+    void showNotice(const std::optional<ImageNotice> &notice);
+
+    QLabel *messageLabel() const { return m_message; }
+    QPushButton *switchButton() const { return m_switch; }
+
+Q_SIGNALS:
+    void switchRequested();
+
+private:
+    QWidget *m_icon;
+    QLabel *m_message;
+    QPushButton *m_switch;
+};
