@@ -7,7 +7,6 @@
 #include "conversation/MessageRow.h"
 #include "conversation/ScrollFollower.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -123,6 +122,8 @@ void ConversationView::onChatChanged()
     m_messageCount = chat.messages.size();
     m_lastText = text;
 
+    if (otherChat || countChanged || textChanged)
+        m_follower->setAnchoredToEnd(false);
     m_column->syncMessages();
 
     if (countChanged) {
@@ -140,14 +141,10 @@ void ConversationView::onChatChanged()
 
 void ConversationView::onListReplaced(MessageList *list)
 {
-    // Older rows come in above what a reader who scrolled back is reading:
-    // the new height is laid out at once, while the view keeps its distance
-    // from the end.
+    // Older rows come in above what a reader who scrolled back is reading;
+    // until the conversation changes at its end, a change of height is
+    // taken to come from above.
     connect(list, &MessageList::aboutToAddOlderRows, this, [this] { m_follower->setAnchoredToEnd(true); });
-    connect(list, &MessageList::olderRowsAdded, this, [this] {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        m_follower->setAnchoredToEnd(false);
-    });
 }
 
 void ConversationView::scrollToEndIfSticking()

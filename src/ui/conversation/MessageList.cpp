@@ -84,6 +84,9 @@ void MessageList::buildOlderBatch()
 MessageRow *MessageList::makeRow(const ChatMessage &message)
 {
     auto *row = new MessageRow(message, this);
+    // Shown now rather than when the layout gets to it, so that its height
+    // counts in the very next layout pass.
+    row->setVisible(true);
     connect(row, &MessageRow::regenerateRequested, this, &MessageList::regenerateRequested);
     m_rows.insert(message.id, row);
     return row;
