@@ -118,9 +118,11 @@ private Q_SLOTS:
                 streaming.start(); // the empty reply appears: the stream begins
             ++changes;
         });
+        QSignalSpy saves(h.store.get(), &ChatStore::summariesChanged);
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
         const qint64 elapsedMs = streaming.elapsed();
+        QCOMPARE(saves.size(), 2); // the question, then the answer: never while text streams
         QCOMPARE(h.lastMessage().text, expected);
         // One change per interval, plus the start, the first piece and the end.
         QVERIFY2(changes <= elapsedMs / 40 + 4,
