@@ -20,7 +20,7 @@ QString describeAll(const Blocks &blocks)
 {
     QStringList parts;
     for (const MDBlock &block : blocks)
-        parts << describe(block);
+        parts << block.describe();
     return parts.join(QStringLiteral(" | "));
 }
 

@@ -46,19 +46,19 @@ MDBlock MDBlock::paragraph(const QString &text)
     return block;
 }
 
-QString describe(const MDBlock &block)
+QString MDBlock::describe() const
 {
-    switch (block.kind) {
+    switch (kind) {
     case MDBlock::Kind::Code:
-        return QStringLiteral("code(lang=%1, body=%2)").arg(block.lang, block.body);
+        return QStringLiteral("code(lang=%1, body=%2)").arg(lang, body);
     case MDBlock::Kind::Heading:
-        return QStringLiteral("heading(%1, %2)").arg(block.level).arg(block.text);
+        return QStringLiteral("heading(%1, %2)").arg(QString::number(level), text);
     case MDBlock::Kind::Bullet:
-        return QStringLiteral("bullet(%1, %2, indent=%3)").arg(block.marker, block.text).arg(block.indent);
+        return QStringLiteral("bullet(%1, %2, indent=%3)").arg(marker, text, QString::number(indent));
     case MDBlock::Kind::Quote:
-        return QStringLiteral("quote(%1)").arg(block.text);
+        return QStringLiteral("quote(%1)").arg(text);
     case MDBlock::Kind::Paragraph:
-        return QStringLiteral("paragraph(%1)").arg(block.text);
+        return QStringLiteral("paragraph(%1)").arg(text);
     }
     return {};
 }
@@ -66,6 +66,6 @@ QString describe(const MDBlock &block)
 QDebug operator<<(QDebug debug, const MDBlock &block)
 {
     QDebugStateSaver saver(debug);
-    debug.noquote() << describe(block);
+    debug.noquote() << block.describe();
     return debug;
 }

@@ -25,11 +25,12 @@ struct MDBlock {
     static MDBlock quote(const QString &text);
     static MDBlock paragraph(const QString &text);
 
+    // A readable form, for debugging and test failure messages.
+    QString describe() const;
+
     friend bool operator==(const MDBlock &, const MDBlock &) = default;
 };
 
 QDebug operator<<(QDebug debug, const MDBlock &block);
-// Readable form for test failure messages.
-QString describe(const MDBlock &block);
 
 Q_DECLARE_METATYPE(MDBlock)
