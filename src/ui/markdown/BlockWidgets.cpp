@@ -30,6 +30,9 @@ ParagraphBlock::ParagraphBlock(QWidget *parent)
     : RichTextLabel(parent)
 {
     setBlockStyle(QStringLiteral("line-height:3px; -qt-line-height-type:line-distance"));
+    // Qt adds the line spacing below the last line too; spacing belongs only
+    // between lines, so the label gives those 3 pixels back.
+    setContentsMargins(0, 0, 0, -3);
 }
 
 void ParagraphBlock::showBlock(const MDBlock &block)
