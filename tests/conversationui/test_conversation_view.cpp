@@ -9,15 +9,17 @@
 #include "conversation/ConversationView.h"
 #include "conversation/MessageBubble.h"
 #include "conversation/MessageColumn.h"
-#include "conversation/MessageImage.h"
+#include "input/DataURLImage.h"
 #include "conversation/MessageList.h"
 #include "conversation/MessageRow.h"
 #include "conversation/ThinkingIndicator.h"
 #include "markdown/MarkdownView.h"
 #include "sidebar/ChatListModel.h"
 #include "sidebar/SidebarView.h"
+#include "signin/IssueView.h"
 
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -281,7 +283,7 @@ private Q_SLOTS:
 
     void userMessageWithOnlyImages()
     {
-        const int decodesBefore = MessageImage::decodeCount();
+        const int decodesBefore = DataURLImage::decodeCount();
         ChatMessage user = message("user", "");
         user.images = {pngDataUrl(Qt::red), pngDataUrl(Qt::blue)};
         MessageRow row(user);
@@ -299,7 +301,7 @@ private Q_SLOTS:
         row.grab();
         row.repaint();
         row.grab();
-        QCOMPARE(MessageImage::decodeCount() - decodesBefore, 2); // once per image
+        QCOMPARE(DataURLImage::decodeCount() - decodesBefore, 2); // once per image
         const QWidget *first = row.images().first();
         const QPoint centre = first->mapTo(&row, first->rect().center());
         QCOMPARE(row.grab().toImage().pixelColor(centre), QColor(Qt::red));
@@ -329,14 +331,12 @@ private Q_SLOTS:
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
         QVERIFY(h.vm->issue().has_value());
-        QWidget *issue = shown.view.column()->issueView();
+        IssueView *issue = shown.view.column()->issueView();
         QVERIFY(issue && issue->isVisible());
-        QAbstractButton *tryAgain = nullptr;
-        for (QAbstractButton *button : issue->findChildren<QAbstractButton *>()) {
-            if (button->text() == QLatin1String("Try again"))
-                tryAgain = button;
-        }
+        QCOMPARE(issue->issue(), *h.vm->issue());
+        QAbstractButton *tryAgain = issue->retryButton();
         QVERIFY(tryAgain);
+        QCOMPARE(tryAgain->text(), QStringLiteral("Try again"));
 
         h.fake.reset();
         h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("Fine")}, 0));
@@ -358,9 +358,9 @@ private Q_SLOTS:
         ShownView shown(*h.vm);
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
-        QWidget *issue = shown.view.column()->issueView();
+        IssueView *issue = shown.view.column()->issueView();
         QVERIFY(issue);
-        QAbstractButton *tryAgain = issue->findChild<QAbstractButton *>();
+        QAbstractButton *tryAgain = issue->retryButton();
         QVERIFY(tryAgain);
 
         // A press that arrives after another generation started (the box

@@ -4,6 +4,7 @@
 #include "conversation/ConversationView.h"
 #include "icons/Icons.h"
 #include "modelmenu/ModelMenu.h"
+#include "settings/SettingsView.h"
 #include "sidebar/SidebarView.h"
 
 #include <QDialog>
@@ -12,13 +13,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#if __has_include("settings/SettingsView.h")
-#include "settings/SettingsView.h"
-#define TOLVI_HAVE_SETTINGS_VIEW 1
-#else
-#include <QDialogButtonBox>
-#include <QLabel>
-#endif
 
 namespace {
 
@@ -35,23 +29,6 @@ QToolButton *makeToolButton(const char *icon, const QString &tip, QWidget *paren
     button->setToolTip(tip);
     button->setAccessibleName(tip);
     return button;
-}
-
-QDialog *makeSettingsDialog(QWidget *parent)
-{
-#ifdef TOLVI_HAVE_SETTINGS_VIEW
-    return new SettingsView(parent);
-#else
-    // Until the settings view is available.
-    auto *dialog = new QDialog(parent);
-    dialog->setWindowTitle(QStringLiteral("Settings"));
-    auto *column = new QVBoxLayout(dialog);
-    column->addWidget(new QLabel(QStringLiteral("Settings"), dialog));
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    column->addWidget(buttons);
-    return dialog;
-#endif
 }
 
 } // namespace
@@ -121,7 +98,7 @@ void ChatRootView::followShowSettings()
     }
     if (m_settingsDialog)
         return;
-    m_settingsDialog = makeSettingsDialog(window());
+    m_settingsDialog = new SettingsView(window());
     m_settingsDialog->setAttribute(Qt::WA_DeleteOnClose);
     m_settingsDialog->setModal(true);
     connect(m_settingsDialog, &QDialog::finished, this, [this] { m_app.setShowSettings(false); });

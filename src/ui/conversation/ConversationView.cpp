@@ -6,17 +6,13 @@
 #include "conversation/MessageList.h"
 #include "conversation/MessageRow.h"
 #include "conversation/ScrollFollower.h"
+#include "input/InputBar.h"
 
-#include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
-#if __has_include("input/InputBar.h")
-#include "input/InputBar.h"
-#define TOLVI_HAVE_INPUT_BAR 1
-#endif
 
 namespace {
 
@@ -71,13 +67,7 @@ QWidget *ConversationView::makeInputArea()
     auto *area = new QWidget(this);
     auto *centred = new CenteredColumnLayout(columnMaxWidth, area);
     centred->setContentsMargins(20, 6, 20, 16);
-#ifdef TOLVI_HAVE_INPUT_BAR
     m_inputBar = new InputBar(m_vm, area);
-#else
-    auto *placeholder = new QLabel(QStringLiteral("Message Tolvi"), area); // until the input bar lands
-    placeholder->setMinimumHeight(48);
-    m_inputBar = placeholder;
-#endif
     centred->addWidget(m_inputBar);
     return area;
 }

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class ChatViewModel;
+class InputBar;
 class MessageColumn;
 class MessageList;
 class MessageRow;
@@ -25,7 +26,7 @@ public:
     QScrollArea *scrollArea() const { return m_scrollArea; }
     ScrollFollower *follower() const { return m_follower; }
     MessageColumn *column() const { return m_column; }
-    QWidget *inputBar() const { return m_inputBar; }
+    InputBar *inputBar() const { return m_inputBar; }
     // The rows built so far, top to bottom, and the row of one message.
     QList<MessageRow *> rows() const;
     MessageRow *row(const QUuid &messageId) const;
@@ -44,7 +45,7 @@ private:
     QScrollArea *m_scrollArea;
     MessageColumn *m_column;
     ScrollFollower *m_follower;
-    QWidget *m_inputBar = nullptr;
+    InputBar *m_inputBar = nullptr;
 
     QUuid m_chatId;
     qsizetype m_messageCount = 0;

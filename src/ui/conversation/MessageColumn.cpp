@@ -2,9 +2,9 @@
 
 #include "conversation/ChatViewModel.h"
 #include "conversation/ConversationStyle.h"
-#include "conversation/IssueBox.h"
 #include "conversation/MessageList.h"
 #include "conversation/ThinkingIndicator.h"
+#include "signin/IssueView.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -108,17 +108,22 @@ void MessageColumn::syncThinking()
 
 void MessageColumn::syncIssue()
 {
+    const std::optional<AppIssue> &issue = m_vm.issue();
+    if (issue && m_issueView) {
+        m_issueView->setIssue(*issue);
+        return;
+    }
+    if (issue) {
+        m_issueView = new IssueView(*issue, QStringLiteral("Try again"), [this] { retry(); }, this);
+        m_layout->insertWidget(m_layout->indexOf(m_thinking) + 1, m_issueView);
+        return;
+    }
     if (m_issueView) {
         m_layout->removeWidget(m_issueView);
         m_issueView->hide();
         m_issueView->deleteLater(); // its own button may have caused this
         m_issueView = nullptr;
     }
-    const std::optional<AppIssue> &issue = m_vm.issue();
-    if (!issue)
-        return;
-    m_issueView = new IssueBox(*issue, QStringLiteral("Try again"), [this] { retry(); }, this);
-    m_layout->insertWidget(m_layout->indexOf(m_thinking) + 1, m_issueView);
 }
 
 void MessageColumn::retry()

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class ChatViewModel;
+class IssueView;
 class MessageList;
 class MessageRow;
 class QVBoxLayout;
@@ -23,7 +24,7 @@ public:
     MessageList *list() const { return m_list; }
     QWidget *emptyState() const { return m_emptyState; }
     ThinkingIndicator *thinking() const { return m_thinking; }
-    QWidget *issueView() const { return m_issueView; }
+    IssueView *issueView() const { return m_issueView; }
 
     void syncMessages();
     void syncThinking();
@@ -44,5 +45,5 @@ private:
     MessageList *m_list = nullptr;
     QUuid m_listChat;
     ThinkingIndicator *m_thinking;
-    QWidget *m_issueView = nullptr;
+    IssueView *m_issueView = nullptr;
 };

@@ -2,8 +2,8 @@
 
 #include "conversation/ConversationStyle.h"
 #include "conversation/MessageBubble.h"
-#include "conversation/MessageImage.h"
 #include "icons/Icons.h"
+#include "input/DataURLImage.h"
 #include "markdown/MarkdownView.h"
 
 #include <QClipboard>
@@ -122,8 +122,12 @@ void MessageRow::renderUser()
             delete item->widget();
             delete item;
         }
-        for (const QString &url : m_shownImages)
-            m_imageLayout->addWidget(new MessageImage(url, m_imageStrip));
+        for (const QString &url : m_shownImages) {
+            auto *image = new DataURLImage(url, m_imageStrip);
+            image->setImageSize(QSize(90, 90));
+            image->setCornerRadius(10);
+            m_imageLayout->addWidget(image);
+        }
     }
     m_imageStrip->setVisible(!m_shownImages.isEmpty());
     m_bubble->setText(m_message.text);
