@@ -338,6 +338,23 @@ private Q_SLOTS:
         QCOMPARE(f.bar->sendButton()->geometry().left() - editor.right() - 1, 10);
         QCOMPARE(f.bar->width() - f.bar->sendButton()->geometry().right() - 1, 14);
         f.grabTo(QStringLiteral("input-bar"));
+
+        // Colours come from the palette when painting: a dark one takes.
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(30, 30, 32));
+        dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
+        dark.setColor(QPalette::Base, QColor(44, 44, 46));
+        dark.setColor(QPalette::Text, QColor(235, 235, 240));
+        dark.setColor(QPalette::PlaceholderText, QColor(235, 235, 240, 110));
+        dark.setColor(QPalette::Button, QColor(58, 58, 60));
+        dark.setColor(QPalette::ButtonText, QColor(235, 235, 240));
+        dark.setColor(QPalette::Highlight, QColor(10, 132, 255));
+        f.window.setPalette(dark);
+        f.settle();
+        const QImage picture = f.bar->grab().toImage();
+        const QPoint empty(f.bar->width() / 2, f.bar->attachmentStrip()->geometry().center().y());
+        QCOMPARE(picture.pixelColor(empty * picture.devicePixelRatio()), QColor(44, 44, 46));
+        f.grabTo(QStringLiteral("input-bar-dark"));
     }
 };
 

@@ -3,6 +3,7 @@
 #include "icons/Icons.h"
 #include "input/InputStyle.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -56,10 +57,7 @@ NoticeRow::NoticeRow(QWidget *parent)
     m_message->setFont(calloutFont(m_message->font()));
     m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_switch->setFont(calloutFont(m_switch->font()));
-    m_switch->setStyleSheet(QStringLiteral("QPushButton { border: 1px solid palette(mid); border-radius: 6px;"
-                                           " padding: 2px 8px; background: palette(button); }"
-                                           "QPushButton:hover { background: palette(midlight); }"
-                                           "QPushButton:pressed { background: palette(mid); }"));
+    styleSwitchButton();
     m_switch->setCursor(Qt::PointingHandCursor);
     m_switch->setFocusPolicy(Qt::TabFocus);
     m_switch->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -88,4 +86,27 @@ void NoticeRow::showNotice(const std::optional<ImageNotice> &notice)
         m_switch->setAccessibleName(title);
     }
     m_switch->setVisible(notice->switchTo.has_value());
+}
+
+void NoticeRow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // The style sheet took the palette's colours when it was applied.
+    if (event->type() == QEvent::PaletteChange)
+        styleSwitchButton();
+}
+
+// A quiet rounded button tinted with the text colour, so that it suits a
+// light and a dark palette alike.
+void NoticeRow::styleSwitchButton()
+{
+    const QPalette &colours = palette();
+    const auto rgba
+        = [&colours](qreal opacity) { return InputStyle::primary(colours, opacity).name(QColor::HexArgb); };
+    m_switch->setStyleSheet(
+        QStringLiteral("QPushButton { color: %1; background: %2; border: 1px solid %3; border-radius: 6px;"
+                       " padding: 2px 8px; }"
+                       "QPushButton:hover { background: %4; }"
+                       "QPushButton:pressed { background: %5; }")
+            .arg(rgba(1.0), rgba(0.06), rgba(0.18), rgba(0.11), rgba(0.16)));
 }

@@ -25,7 +25,12 @@ public:
 Q_SIGNALS:
     void switchRequested();
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
+    void styleSwitchButton();
+
     QWidget *m_icon;
     QLabel *m_message;
     QPushButton *m_switch;
