@@ -1,0 +1,58 @@
+#include "RootScene.h"
+
+#include "TestSupport.h"
+#include "auth/KeychainStore.h"
+#include "ranker/RankerCache.h"
+#include "util/AppPaths.h"
+
+#include <QDir>
+#include <QTest>
+
+namespace uikit {
+
+RootScene::RootScene(const QList<ORModel> &models)
+{
+    if (!fake.start())
+        qFatal("the fake service did not start");
+    fake.setValidKeys({key});
+    client = std::make_unique<OpenRouterClient>(fake.origin());
+    QDir(AppPaths::dir()).removeRecursively();
+    if (!KeychainStore::save(key))
+        qFatal("no keyring: run through tests/auth/with-keyring");
+    QStringList ladder;
+    for (const ORModel &m : models)
+        ladder.append(m.id);
+    ladder.append(ModelRanker::routerID);
+    RankerCache{QDateTime::currentDateTimeUtc(), models, ladder}.write(RankerCache::defaultPath());
+
+    app = std::make_unique<AppModel>(notifications, *client);
+    if (!app->isSignedIn() || app->ranker().ladderIDs() != ladder)
+        qFatal("the application model did not start signed in with the models");
+    root = std::make_unique<ChatRootView>(*app);
+    root->resize(1000, 700);
+    root->show();
+    if (!QTest::qWaitForWindowExposed(root.get()))
+        qFatal("the window was not shown");
+}
+
+RootScene::~RootScene()
+{
+    root.reset();
+    app.reset();
+    fake.releaseAll();
+}
+
+bool RootScene::waitIdle()
+{
+    return testsupport::waitFor([this] { return !vm().isStreaming(); });
+}
+
+bool RootScene::releaseUntilIdle()
+{
+    return testsupport::waitFor([this] {
+        fake.releaseAll();
+        return !vm().isStreaming();
+    });
+}
+
+} // namespace uikit

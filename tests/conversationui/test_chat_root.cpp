@@ -1,0 +1,126 @@
+// The chat window's content over a real application model: the split
+// columns, the toolbar's buttons, the settings dialog bound to
+// app.showSettings, and the model menu's refresh.
+
+#include "RootScene.h"
+
+#include "FakeFixtures.h"
+#include "TestSupport.h"
+#include "conversation/ConversationView.h"
+#include "modelmenu/ModelMenu.h"
+#include "settings/SettingsView.h"
+#include "sidebar/ChatListModel.h"
+#include "sidebar/SidebarView.h"
+
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTest>
+#include <QToolButton>
+
+using namespace uikit;
+using testsupport::waitFor;
+
+namespace {
+
+const QList<ORModel> models{{"vendor/alpha:free", "Alpha", 32000, false}};
+
+} // namespace
+
+class ChatRootTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void sidebarColumnWidth()
+    {
+        RootScene s(models);
+        QSplitter *splitter = s.root->splitter();
+        QCOMPARE(splitter->widget(0), s.root->sidebar());
+        QCOMPARE(splitter->sizes().first(), 210);
+        QCOMPARE(s.root->sidebar()->minimumWidth(), 160);
+        QCOMPARE(s.root->sidebar()->maximumWidth(), 280);
+        splitter->setSizes({600, 400});
+        QVERIFY(waitFor([&] { return s.root->sidebar()->width() == 280; }));
+        splitter->setSizes({50, 950});
+        QVERIFY(waitFor([&] { return s.root->sidebar()->width() == 160; }));
+    }
+
+    void newChatButton()
+    {
+        RootScene s(models);
+        QToolButton *button = s.root->newChatButton();
+        QCOMPARE(button->toolTip(), QStringLiteral("New chat"));
+        QCOMPARE(button->accessibleName(), QStringLiteral("New chat"));
+        QVERIFY(!button->icon().isNull());
+        s.vm().setDraft(QStringLiteral("typed"));
+        const QUuid before = s.vm().chat().id;
+        const int focus = s.vm().focusToken();
+        button->click();
+        QVERIFY(s.vm().chat().id != before);
+        QCOMPARE(s.vm().draft(), QString());
+        QCOMPARE(s.vm().focusToken(), focus + 1);
+    }
+
+    void settingsFollowTheFlag()
+    {
+        RootScene s(models);
+        QToolButton *button = s.root->settingsButton();
+        QCOMPARE(button->toolTip(), QStringLiteral("Settings"));
+        QCOMPARE(button->accessibleName(), QStringLiteral("Settings"));
+        QVERIFY(!s.root->settingsDialog());
+
+        button->click();
+        QVERIFY(s.app->showSettings());
+        auto *dialog = qobject_cast<SettingsView *>(s.root->settingsDialog());
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(dialog->isModal());
+        s.app->setShowSettings(true); // already open: still one dialog
+        QCOMPARE(s.root->settingsDialog(), dialog);
+
+        dialog->doneButton()->click(); // closing clears the flag
+        QVERIFY(!s.app->showSettings());
+        QVERIFY(waitFor([&] { return !s.root->settingsDialog(); }));
+
+        s.app->setShowSettings(true); // the flag alone opens it
+        QVERIFY(s.root->settingsDialog() && s.root->settingsDialog()->isVisible());
+        s.app->setShowSettings(false); // and clearing it closes it
+        QVERIFY(waitFor([&] { return !s.root->settingsDialog(); }));
+        QVERIFY(!s.app->showSettings());
+    }
+
+    void refreshFromTheMenuForcesAModelRefresh()
+    {
+        RootScene s(models);
+        s.fake.setCatalogue(fake::catalogue::sample());
+        s.fake.clearRequests();
+        ModelMenu *menu = s.root->modelMenu();
+        menu->rebuildMenu();
+        QAction *refresh = nullptr;
+        for (QAction *action : menu->itemsMenu()->actions()) {
+            if (action->text() == QLatin1String("Refresh list"))
+                refresh = action;
+        }
+        QVERIFY(refresh);
+        refresh->trigger();
+        QVERIFY(waitFor([&] { return !s.fake.requests("/api/v1/models").isEmpty(); }));
+        QVERIFY(waitFor([&] { return !s.app->ranker().isRefreshing(); }));
+    }
+
+    void theWholeRoadOfAMessage()
+    {
+        RootScene s(models);
+        s.vm().setDraft(QStringLiteral("Hello window"));
+        s.vm().send();
+        QVERIFY(s.waitIdle());
+        ConversationView *conversation = s.root->conversation();
+        QCOMPARE(conversation->rows().size(), 2);
+        QVERIFY(waitFor([&] { return s.root->sidebar()->model()->rowCount() == 1; }));
+        QCOMPARE(s.root->sidebar()->model()->index(0).data().toString(), QStringLiteral("Hello window"));
+        QCOMPARE(s.root->modelMenu()->label(), QStringLiteral("Auto (fastest free)"));
+    }
+};
+
+QTEST_MAIN(ChatRootTest)
+#include "test_chat_root.moc"
