@@ -9,6 +9,7 @@
 
 #include <QDialog>
 #include <QHBoxLayout>
+#include <QPainter>
 #include <QSplitter>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -19,6 +20,30 @@ namespace {
 constexpr int sidebarMin = 160;
 constexpr int sidebarIdeal = 210;
 constexpr int sidebarMax = 280;
+
+// A hairline between the columns, in the text colour at 12 %.
+class HairlineHandle : public QSplitterHandle
+{
+public:
+    using QSplitterHandle::QSplitterHandle;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QColor line = palette().color(QPalette::WindowText);
+        line.setAlphaF(0.12f);
+        QPainter(this).fillRect(rect(), line);
+    }
+};
+
+class HairlineSplitter : public QSplitter
+{
+public:
+    using QSplitter::QSplitter;
+
+protected:
+    QSplitterHandle *createHandle() override { return new HairlineHandle(orientation(), this); }
+};
 
 QToolButton *makeToolButton(const char *icon, const QString &tip, QWidget *parent)
 {
@@ -34,13 +59,19 @@ QToolButton *makeToolButton(const char *icon, const QString &tip, QWidget *paren
 } // namespace
 
 ChatRootView::ChatRootView(AppModel &app, QWidget *parent)
-    : QWidget(parent), m_app(app), m_splitter(new QSplitter(Qt::Horizontal, this)),
+    : QWidget(parent), m_app(app), m_splitter(new HairlineSplitter(Qt::Horizontal, this)),
       m_sidebar(new SidebarView(app.chat(), app.store())), m_conversation(new ConversationView(app.chat()))
 {
     m_sidebar->setMinimumWidth(sidebarMin);
     m_sidebar->setMaximumWidth(sidebarMax);
 
+    // The conversation on the text background, the list beside it on the
+    // window's, with a hairline between them.
     auto *right = new QWidget;
+    QPalette palette = right->palette();
+    palette.setColor(QPalette::Window, palette.color(QPalette::Base));
+    right->setPalette(palette);
+    right->setAutoFillBackground(true);
     auto *rightColumn = new QVBoxLayout(right);
     rightColumn->setContentsMargins(0, 0, 0, 0);
     rightColumn->setSpacing(0);

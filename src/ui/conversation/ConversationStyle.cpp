@@ -1,6 +1,10 @@
 #include "conversation/ConversationStyle.h"
 
+#include "icons/Icons.h"
+
+#include <QPainter>
 #include <QPalette>
+#include <QPixmap>
 #include <QWidget>
 
 namespace ConversationStyle {
@@ -41,6 +45,23 @@ void useSecondaryText(QWidget *widget)
     palette.setColor(QPalette::ButtonText, color);
     palette.setColor(QPalette::Text, color);
     widget->setPalette(palette);
+}
+
+QIcon tintedSymbol(const char *themeName, const QColor &color, int size)
+{
+    const QIcon source = Icons::symbol(themeName);
+    QIcon tinted;
+    for (qreal scale : {1.0, 2.0}) {
+        QPixmap pixmap = source.pixmap(QSize(size, size), scale);
+        if (pixmap.isNull())
+            continue;
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), color);
+        painter.end();
+        tinted.addPixmap(pixmap);
+    }
+    return tinted;
 }
 
 } // namespace ConversationStyle

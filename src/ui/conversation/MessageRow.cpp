@@ -2,7 +2,6 @@
 
 #include "conversation/ConversationStyle.h"
 #include "conversation/MessageBubble.h"
-#include "icons/Icons.h"
 #include "input/DataURLImage.h"
 #include "markdown/MarkdownView.h"
 
@@ -18,6 +17,11 @@ namespace {
 
 const QString userRole = QStringLiteral("user");
 
+QIcon footerIcon(const char *name, const QWidget *widget)
+{
+    return ConversationStyle::tintedSymbol(name, ConversationStyle::secondary(widget), 12);
+}
+
 QToolButton *makeFooterButton(const QString &text, const char *icon, QWidget *parent)
 {
     auto *button = new QToolButton(parent);
@@ -26,7 +30,7 @@ QToolButton *makeFooterButton(const QString &text, const char *icon, QWidget *pa
     button->setIconSize(QSize(12, 12));
     button->setFont(ConversationStyle::caption(button->font()));
     button->setText(text);
-    button->setIcon(Icons::symbol(icon));
+    button->setIcon(footerIcon(icon, parent));
     button->setAccessibleName(text);
     button->setCursor(Qt::PointingHandCursor);
     return button;
@@ -201,7 +205,7 @@ void MessageRow::setCopied(bool copied)
         const QString text = copied ? QStringLiteral("Copied") : QStringLiteral("Copy");
         m_copyButton->setText(text);
         m_copyButton->setAccessibleName(text);
-        m_copyButton->setIcon(Icons::symbol(copied ? "object-select" : "edit-copy"));
+        m_copyButton->setIcon(footerIcon(copied ? "object-select" : "edit-copy", this));
     }
     Q_EMIT copiedChanged();
 }

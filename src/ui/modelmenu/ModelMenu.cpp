@@ -4,6 +4,7 @@
 #include "icons/Icons.h"
 #include "ranker/ModelRanker.h"
 
+#include <QActionGroup>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
@@ -104,10 +105,17 @@ void ModelMenu::updateLabel()
 void ModelMenu::rebuildMenu()
 {
     m_menu->clear();
+    delete m_choices;
+    // One choice at most is marked, and none when the chat is pinned to a
+    // model that is no longer listed. In an exclusive group only the chosen
+    // item carries a mark; the others stay clean.
+    m_choices = new QActionGroup(m_menu);
+    m_choices->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     const bool pinned = m_vm.chat().pinnedModel.has_value();
     QAction *automatic = m_menu->addAction(autoTitle);
     automatic->setCheckable(true);
     automatic->setChecked(!pinned);
+    m_choices->addAction(automatic);
     connect(automatic, &QAction::triggered, this, [this] { m_vm.pin(std::nullopt); });
     if (const std::optional<QString> &current = m_vm.currentModelName())
         addDisabledLine(m_menu, QStringLiteral("Current: ") + *current);
@@ -136,6 +144,7 @@ void ModelMenu::addModelItems()
         QAction *item = m_menu->addAction(escapeMnemonics(text));
         item->setCheckable(true);
         item->setChecked(isPinned);
+        m_choices->addAction(item);
         const QString id = model.id;
         connect(item, &QAction::triggered, this, [this, id] { m_vm.pin(id); });
     }

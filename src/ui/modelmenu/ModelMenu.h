@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QToolButton>
 
 #include <functional>
@@ -7,6 +8,7 @@
 
 class ChatViewModel;
 class ModelRanker;
+class QActionGroup;
 class QMenu;
 
 // The toolbar's pull-down of models. The closed button shows a status dot
@@ -43,6 +45,7 @@ private:
     ModelRanker &m_ranker;
     RefreshAction m_onRefresh;
     QMenu *m_menu;
+    QPointer<QActionGroup> m_choices;
     QString m_label;
     int m_dotStatus = -1;
 };

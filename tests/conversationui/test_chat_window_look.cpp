@@ -1,0 +1,129 @@
+// The chat window's content as a person sees it: a streamed Markdown answer
+// under a question with an image, and the model menu open. The rows must lie
+// one under the other without overlapping, inside the 820-pixel column; with
+// TOLVI_SCREENSHOT_DIR set, the pictures are saved there.
+
+#include "RootScene.h"
+#include "UiHarness.h"
+
+#include "TestSupport.h"
+#include "conversation/ConversationView.h"
+#include "conversation/MessageRow.h"
+#include "markdown/MarkdownView.h"
+#include "modelmenu/ModelMenu.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollArea>
+#include <QTest>
+
+using namespace uikit;
+using testsupport::waitFor;
+
+namespace {
+
+const ORModel alpha{"vendor/alpha:free", "Alpha", 32000, true};
+const ORModel beta{"other/beta-instruct:free", "Beta Instruct & Chat", 32000, false};
+
+const QStringList answerPieces{
+    QStringLiteral("## A quick plan\n\nHere is how to **sort** a list in Python:\n\n"),
+    QStringLiteral("1. Call `sorted()` for a new list\n2. Call `list.sort()` to sort in place\n"),
+    QStringLiteral("- both accept a *key* function\n\n```python\nnames = [\"Ada\", \"Linus\", \"Grace\"]\n"),
+    QStringLiteral("print(sorted(names, key=len))\n```\n\nThat's all there is to it."),
+};
+
+QString pictureUrl()
+{
+    QImage image(320, 200, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, 0, 200);
+    sky.setColorAt(0, QColor(0x5B, 0x8D, 0xEF));
+    sky.setColorAt(1, QColor(0xF4, 0xC2, 0x7A));
+    painter.fillRect(image.rect(), sky);
+    painter.setBrush(QColor(0x2E, 0x5E, 0x3A));
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(QPoint(90, 230), 160, 90);
+    painter.drawEllipse(QPoint(260, 240), 140, 80);
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 85);
+    return QStringLiteral("data:image/jpeg;base64,") + QString::fromLatin1(bytes.toBase64());
+}
+
+void save(const QImage &image, const QString &name)
+{
+    const QString dir = qEnvironmentVariable("TOLVI_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+} // namespace
+
+class ChatWindowLookTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void streamedAnswerUnderAQuestionWithAnImage()
+    {
+        RootScene s({alpha, beta});
+        s.fake.enqueueChat(alpha.id, heldStream(alpha.id, answerPieces, 1));
+        s.vm().attach(QImage::fromData(QByteArray::fromBase64(pictureUrl().section(',', 1).toLatin1())));
+        s.vm().setDraft(QStringLiteral("How do I sort a list of names by length?"));
+        s.vm().send();
+        for (int i = 0; i < answerPieces.size(); ++i) {
+            QVERIFY(s.fake.release() || waitFor([&] { return s.fake.release(); }));
+            const QString soFar = answerPieces.mid(0, i + 1).join(QString());
+            QVERIFY(waitFor([&] { return s.vm().chat().messages.last().text == soFar; }));
+        }
+        QVERIFY(s.releaseUntilIdle());
+        QTest::qWait(50);
+
+        ConversationView *view = s.root->conversation();
+        const QList<MessageRow *> rows = view->rows();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0]->images().size(), 1);
+        QCOMPARE(rows[1]->markdownView()->blocks().size(), 7);
+        QWidget *content = view->scrollArea()->widget();
+        int bottom = -1;
+        for (MessageRow *row : rows) {
+            const QRect r(row->mapTo(content, QPoint()), row->size());
+            QVERIFY(r.top() > bottom); // one under the other
+            QVERIFY(r.width() <= 820 - 48);
+            bottom = r.bottom();
+        }
+        save(s.root->grab().toImage(), QStringLiteral("chat-conversation"));
+    }
+
+    void modelMenuOpen()
+    {
+        RootScene s({alpha, beta});
+        s.app->ranker().cool(beta.id, 600);
+        s.vm().setDraft(QStringLiteral("Hello"));
+        s.vm().send();
+        QVERIFY(s.waitIdle());
+        ModelMenu *menu = s.root->modelMenu();
+        QMenu *items = menu->itemsMenu();
+        // As the button opens it, without the button's own modal loop.
+        items->popup(menu->mapToGlobal(QPoint(0, menu->height())));
+        QVERIFY(waitFor([&] { return items->isVisible(); }));
+        QVERIFY(!items->actions().isEmpty()); // built as it showed
+
+        QImage window = s.root->grab().toImage();
+        const QPoint at = s.root->mapFromGlobal(items->pos());
+        QPainter painter(&window);
+        painter.drawImage(at, items->grab().toImage());
+        painter.end();
+        save(window, QStringLiteral("chat-model-menu"));
+        items->hide();
+    }
+};
+
+QTEST_MAIN(ChatWindowLookTest)
+#include "test_chat_window_look.moc"
