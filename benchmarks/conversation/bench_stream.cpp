@@ -60,13 +60,11 @@ void receiveAlone(bool withListener)
     const QStringList list = pieces();
     qsizetype seen = 0;
     int changes = 0;
-    if (withListener) {
-        // What a view does on each change: read the reply's text.
-        QObject::connect(h.vm.get(), &ChatViewModel::chatChanged, [&] {
-            ++changes;
+    QObject::connect(h.vm.get(), &ChatViewModel::chatChanged, [&] {
+        ++changes;
+        if (withListener) // what a view does on each change: read the reply's text
             seen = h.vm->chat().messages.last().text.size();
-        });
-    }
+    });
     QElapsedTimer clock;
     clock.start();
     for (const QString &piece : list)
