@@ -88,17 +88,20 @@ class Desktop:
 
     # -- services ------------------------------------------------------------
 
-    def start(self):
+    def start(self, accessibility=True, window_manager=True, tray=True):
         self._start_xvfb()
         self._start_session_bus()
         self._start_keyring()
-        self._start_accessibility_bus()
-        self._start_window_manager()
-        self._start_tray()
+        if accessibility:
+            self._start_accessibility_bus()
+        if window_manager:
+            self._start_window_manager()
+        if tray:
+            self._start_tray()
 
     def _start_xvfb(self):
         read_end, write_end = os.pipe()
-        self.start_child("xvfb", ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp",
+        self.start_child("xvfb", ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-noreset",
                                   "-screen", "0", "1280x800x24"], pass_fds=(write_end,))
         os.close(write_end)
         number = b""

@@ -440,7 +440,7 @@ class Test:
         self.main_window()
         self.check(self.stored_key() == KEY, "the key left the keyring")
         for title in titles:
-            self.showing(name=title, roles={"list item", "table cell", "label"})
+            self.showing(name=title, roles={"list item"})
         self.check(not self.is_showing(name="Sign in with OpenRouter", roles={"push button"}),
                    "signed out after the restart")
         self.shot("restarted")
