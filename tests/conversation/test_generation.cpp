@@ -158,7 +158,9 @@ private Q_SLOTS:
     {
         Harness h;
         h.useModels({ alpha, beta });
-        h.vm->setFirstChunkDeadline(0.2);
+        // Two seconds is far longer than a loopback request takes even on a
+        // loaded machine, should the next model start before the reset below.
+        h.vm->setFirstChunkDeadline(2.0);
         h.fake.enqueueChat(alpha.id, heldFirstEvent(alpha.id));
         h.fake.enqueueChat(beta.id, fake::Reply::stream(beta.id, { "Fine", "." }));
         // Only the first model runs on the short deadline: the next one may
