@@ -16,12 +16,13 @@ namespace {
 constexpr int dialogWidth = 440;
 constexpr int editorHeight = 120;
 
-QLabel *makeLabel(const QString &text, const QFont &font, QWidget *parent)
+QLabel *makeLabel(const QString &text, const QFont &font, QWidget *parent, bool wraps = false)
 {
     auto *label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
     label->setFont(font);
-    label->setWordWrap(true);
+    label->setWordWrap(wraps);
+    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     return label;
 }
 
@@ -47,6 +48,7 @@ SettingsView::SettingsView(QWidget *parent)
     column->addWidget(makeLabel(QStringLiteral("Settings"), ViewStyle::title2(font()), this));
     column->addWidget(makePromptGroup());
     column->addWidget(makeShortcutGroup());
+    column->addStretch(1);
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -67,8 +69,8 @@ QWidget *SettingsView::makePromptGroup()
     auto *group = new QWidget(this);
     auto *column = makeGroup(group, 6);
     column->addWidget(makeLabel(QStringLiteral("System prompt"), ViewStyle::headline(font()), group));
-    m_promptNote = makeLabel(
-        QStringLiteral("Sent with every message. Leave empty for none."), ViewStyle::caption(font()), group);
+    m_promptNote = makeLabel(QStringLiteral("Sent with every message. Leave empty for none."),
+        ViewStyle::caption(font()), group, true);
     column->addWidget(m_promptNote);
 
     m_prompt = new QPlainTextEdit(group);
@@ -94,7 +96,7 @@ QWidget *SettingsView::makeShortcutGroup()
         QStringLiteral("Control-Alt-Space shows Tolvi from anywhere."), ViewStyle::callout(font()), group));
     m_warning
         = makeLabel(QStringLiteral("This shortcut couldn't be registered. Another app is probably using it."),
-            ViewStyle::callout(font()), group);
+            ViewStyle::callout(font()), group, true);
     column->addWidget(m_warning);
     return group;
 }

@@ -67,6 +67,8 @@ void MainWindow::followSignedIn()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     event->accept();
+    // Queued: quitting closes the open windows first, which lands here again.
     if (!m_keepsRunning || !m_keepsRunning())
-        QCoreApplication::quit();
+        QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
 }

@@ -55,6 +55,10 @@ IssueView::IssueView(
     m_toggle->setArrowType(Qt::RightArrow);
     m_toggle->setFont(ViewStyle::caption(font()));
     m_toggle->setCursor(Qt::PointingHandCursor);
+    // Flat in both states: a disclosure, not a push button.
+    m_toggle->setStyleSheet(QStringLiteral("QToolButton { border: none; border-bottom: 1px solid transparent;"
+                                           " background: transparent; padding: 2px 0px; }"
+                                           "QToolButton:focus { border-bottom-color: palette(highlight); }"));
     connect(m_toggle, &QToolButton::toggled, this, &IssueView::setDetailsShown);
     column->addWidget(m_toggle, 0, Qt::AlignLeft);
     column->addWidget(makeDetails());

@@ -17,7 +17,8 @@ namespace {
 
 constexpr int symbolSize = 44;
 constexpr int noticeWidth = 380;
-constexpr int issueWidth = 420;
+// The issue box's width, the widest part of the column.
+constexpr int columnWidth = 420;
 constexpr int keyFieldWidth = 260;
 constexpr int progressWidth = 180;
 
@@ -44,25 +45,41 @@ SignInView::SignInView(AppModel &app, QWidget *parent)
     : QWidget(parent)
     , m_app(app)
 {
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(30, 30, 30, 30);
+    // One centred column of fixed width. Box layouts work out the height of
+    // wrapping text from the width of the whole layout, not from that of a
+    // narrower, centred item; so the column is as wide as its widest part
+    // and everything in it spans it.
+    auto *content = new QWidget(this);
+    content->setFixedWidth(columnWidth);
+    auto *column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(18);
-    column->addStretch(1);
     addHeader(column);
 
-    m_notice = makeLabel(QString(), ViewStyle::body(font()), this);
+    m_notice = makeLabel(QString(), ViewStyle::body(font()), content);
     m_notice->setWordWrap(true);
-    m_notice->setMaximumWidth(noticeWidth);
-    column->addWidget(m_notice, 0, Qt::AlignHCenter);
+    auto *noticeRow = new QHBoxLayout;
+    const int noticeInset = (columnWidth - noticeWidth) / 2;
+    noticeRow->setContentsMargins(noticeInset, 0, noticeInset, 0);
+    noticeRow->addWidget(m_notice);
+    column->addLayout(noticeRow);
 
     m_issue = new IssueView(
-        AppIssue(), QStringLiteral("Try again"), [this] { m_app.startOAuth(); }, this);
-    m_issue->setFixedWidth(issueWidth);
-    column->addWidget(m_issue, 0, Qt::AlignHCenter);
+        AppIssue(), QStringLiteral("Try again"), [this] { m_app.startOAuth(); }, content);
+    column->addWidget(m_issue);
+    column->addWidget(makeWorkingBlock());
+    column->addWidget(makeIdleBlock());
 
-    column->addWidget(makeWorkingBlock(), 0, Qt::AlignHCenter);
-    column->addWidget(makeIdleBlock(), 0, Qt::AlignHCenter);
-    column->addStretch(1);
+    auto *centred = new QHBoxLayout;
+    centred->addStretch(1);
+    centred->addWidget(content);
+    centred->addStretch(1);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(30, 30, 30, 30);
+    outer->setSpacing(0);
+    outer->addStretch(1);
+    outer->addLayout(centred);
+    outer->addStretch(1);
 
     applyColors();
     connect(&app, &AppModel::signInStateChanged, this, &SignInView::followState);
@@ -75,21 +92,22 @@ SignInView::SignInView(AppModel &app, QWidget *parent)
 
 void SignInView::addHeader(QBoxLayout *column)
 {
-    m_symbol = new QLabel(this);
+    QWidget *content = column->parentWidget();
+    m_symbol = new QLabel(content);
     m_symbol->setAlignment(Qt::AlignCenter);
-    column->addWidget(m_symbol, 0, Qt::AlignHCenter);
+    column->addWidget(m_symbol);
 
-    auto *title = makeLabel(QStringLiteral("Tolvi"), ViewStyle::sized(font(), 34, QFont::DemiBold), this);
-    column->addWidget(title, 0, Qt::AlignHCenter);
+    auto *title = makeLabel(QStringLiteral("Tolvi"), ViewStyle::sized(font(), 34, QFont::DemiBold), content);
+    column->addWidget(title);
 
     m_subtitle = makeLabel(
-        QStringLiteral("Free AI chat through your OpenRouter account"), ViewStyle::title3(font()), this);
-    column->addWidget(m_subtitle, 0, Qt::AlignHCenter);
+        QStringLiteral("Free AI chat through your OpenRouter account"), ViewStyle::title3(font()), content);
+    column->addWidget(m_subtitle);
 }
 
 QWidget *SignInView::makeWorkingBlock()
 {
-    m_working = new QWidget(this);
+    m_working = new QWidget;
     auto *column = makeColumn(m_working, 10, 6);
 
     m_progress = new QProgressBar(m_working);
@@ -113,7 +131,7 @@ QWidget *SignInView::makeWorkingBlock()
 
 QWidget *SignInView::makeIdleBlock()
 {
-    m_idle = new QWidget(this);
+    m_idle = new QWidget;
     auto *column = makeColumn(m_idle, 18, 6);
 
     m_signIn = new QPushButton(QStringLiteral("Sign in with OpenRouter"), m_idle);
