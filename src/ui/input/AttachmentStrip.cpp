@@ -61,6 +61,10 @@ void AttachmentStrip::setAttachments(const QStringList &urls)
         m_row->removeWidget(tile);
         tile->deleteLater();
     }
+    // Taken out and put back in order; a widget inserted twice would stand
+    // in the row twice.
+    for (QWidget *tile : tiles)
+        m_row->removeWidget(tile);
     for (int i = 0; i < tiles.size(); ++i) {
         m_row->insertWidget(i, tiles[i]);
         tiles[i]->setAccessibleName(QStringLiteral("Attached image %1").arg(i + 1));

@@ -17,7 +17,7 @@ SymbolButton::SymbolButton(
     setToolTip(name);
     setAccessibleName(name);
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_Hover);
 }
 
@@ -65,6 +65,11 @@ void SymbolButton::paintEvent(QPaintEvent *)
     painter.setPen(Qt::NoPen);
     painter.setBrush(circleColour());
     painter.drawEllipse(circle);
+    if (hasFocus()) {
+        painter.setPen(QPen(InputStyle::primary(palette(), 0.6), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(circle.adjusted(0.75, 0.75, -0.75, -0.75));
+    }
 
     // The symbol takes a little over half of the circle, like a filled
     // circle symbol of the size's weight.
