@@ -175,6 +175,10 @@ class FocusWatcher:
         self.pump()
         return self.focused[-1] if self.focused else None
 
+    def count(self):
+        self.pump()
+        return len(self.focused)
+
     def forget(self):
         self.pump()
         self.focused.clear()
