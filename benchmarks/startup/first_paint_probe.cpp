@@ -12,9 +12,6 @@
 // hook in the measured program is needed. The DAMAGE requests are sent by
 // hand through xcbext, so only libxcb is needed. Run it without a window
 // manager: top-level windows are then children of the root window.
-#include <xcb/xcb.h>
-#include <xcb/xcbext.h>
-
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -27,6 +24,8 @@
 #include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 namespace {
 
@@ -104,8 +103,8 @@ void damageCreate(xcb_connection_t *connection, xcb_window_t window)
 
 bool isMainWindow(xcb_connection_t *connection, xcb_window_t window, const Options &options)
 {
-    auto *attributes = xcb_get_window_attributes_reply(
-        connection, xcb_get_window_attributes(connection, window), nullptr);
+    auto *attributes
+        = xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, window), nullptr);
     auto *geometry = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr);
     const bool main = attributes && geometry && attributes->map_state == XCB_MAP_STATE_VIEWABLE
         && geometry->width >= options.minWidth && geometry->height >= options.minHeight;
@@ -153,8 +152,8 @@ int main(int argc, char **argv)
 {
     Options options;
     if (!parse(argc, argv, &options)) {
-        std::fprintf(stderr,
-            "usage: %s [--min-size WxH] [--idle-ms N] [--timeout-ms N] -- PROGRAM ARGS...\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--min-size WxH] [--idle-ms N] [--timeout-ms N] -- PROGRAM ARGS...\n",
+            argv[0]);
         return 2;
     }
     int screenNumber = 0;
