@@ -22,7 +22,9 @@ QLabel *makeLabel(const QString &text, const QFont &font, QWidget *parent, bool 
     label->setTextFormat(Qt::PlainText);
     label->setFont(font);
     label->setWordWrap(wraps);
-    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    policy.setHeightForWidth(wraps);
+    label->setSizePolicy(policy);
     return label;
 }
 
@@ -48,7 +50,6 @@ SettingsView::SettingsView(QWidget *parent)
     column->addWidget(makeLabel(QStringLiteral("Settings"), ViewStyle::title2(font()), this));
     column->addWidget(makePromptGroup());
     column->addWidget(makeShortcutGroup());
-    column->addStretch(1);
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -122,8 +123,17 @@ void SettingsView::changeEvent(QEvent *event)
         applyColors();
 }
 
+void SettingsView::fitHeight()
+{
+    // Fixed in both directions, like a sheet: no resizing, no maximising.
+    const QLayout *column = layout();
+    setFixedHeight(column->hasHeightForWidth() ? column->totalHeightForWidth(width())
+                                               : column->totalSizeHint().height());
+}
+
 void SettingsView::showEvent(QShowEvent *event)
 {
+    fitHeight();
     QDialog::showEvent(event);
     // Return closes the dialog until the user moves into the editor.
     m_done->setFocus(Qt::OtherFocusReason);
@@ -132,6 +142,12 @@ void SettingsView::showEvent(QShowEvent *event)
 void SettingsView::followHotKey()
 {
     m_warning->setVisible(!HotKeyStatus::shared().registered());
-    if (isVisible())
-        adjustSize();
+    if (isVisible()) {
+        // Hiding only posts a layout request; the new height is needed now.
+        QWidget *group = m_warning->parentWidget();
+        group->layout()->invalidate();
+        group->updateGeometry();
+        layout()->invalidate();
+        fitHeight();
+    }
 }

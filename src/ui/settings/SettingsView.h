@@ -29,6 +29,7 @@ private:
     QWidget *makePromptGroup();
     QWidget *makeShortcutGroup();
     void applyColors();
+    void fitHeight();
     void followHotKey();
 
     QLabel *m_promptNote = nullptr;
