@@ -248,13 +248,16 @@ class Test:
                    if self.a11y.has_state(node, self.a11y.pyatspi.STATE_EDITABLE)]
         return editors[-1] if editors else None
 
+    def editor_has_focus(self):
+        editor = self.message_editor()
+        return editor is not None and self.a11y.has_state(editor, self.a11y.pyatspi.STATE_FOCUSED)
+
     def send(self, text):
         editor = self.wait("the message field is on screen", self.message_editor)
         if not self.a11y.has_state(editor, self.a11y.pyatspi.STATE_FOCUSED):
             self.log("the message field has no focus; clicking into it")
             self.click_node(editor)
-            self.wait("the message field has the focus",
-                      lambda: self.a11y.has_state(self.message_editor(), self.a11y.pyatspi.STATE_FOCUSED), 30)
+            self.wait("the message field has the focus", self.editor_has_focus, 30)
         self.x.type(text)
         self.wait("the message field holds the typed text",
                   lambda: text in self.a11y.texts(self.message_editor()), 30)
@@ -366,7 +369,17 @@ class Test:
         self.x.key("ctrl+alt+space")
         window = self.window_back()
         self.check(self.tolvi.poll() is None, "tolvi is gone")
+        self.wait("the message field has the keyboard focus", self.editor_has_focus, 30)
         self.shot("hot-key")
+
+        # A left click on the docked icon shows the window too.
+        self.x.close_window("Tolvi")
+        self.window_gone(window)
+        icon, (x, y, width, height) = self.wait("tolvi's icon is docked in the tray",
+                                                lambda: self.x.tray_icon(self.tolvi.pid), 60)
+        self.x.click(x + width // 2, y + height // 2)
+        window = self.window_back()
+        self.shot("tray-click")
 
         # With the shortcut registered, the settings sheet has no warning.
         self.x.activate(window)
@@ -415,7 +428,8 @@ class Test:
         self.check(not self.is_showing(name="Sign in with OpenRouter", roles={"push button"}),
                    "signed out after kill -9")
         self.shot("after-kill")
-        return ("closing keeps the process; Ctrl+Alt+Space and the tray's New Chat bring the window back; "
+        return ("closing keeps the process; Ctrl+Alt+Space (focus in the message field), a click on the tray "
+                "icon and the tray's New Chat bring the window back; "
                 "a second start exits 0 and shows the first; a start after kill -9 works")
 
     def step5_shortcut_taken(self):
