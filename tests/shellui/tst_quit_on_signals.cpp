@@ -32,10 +32,10 @@ void QuitOnSignalsTest::signalQuitsTheLoop()
     QFETCH(int, signal);
     QuitOnSignals quitOnSignals;
     QVERIFY(quitOnSignals.isInstalled());
-    QSignalSpy aboutToQuit(qApp, &QCoreApplication::aboutToQuit);
-    QTimer::singleShot(0, qApp, [signal] { ::raise(signal); });
+    QSignalSpy aboutToQuit(QCoreApplication::instance(), &QCoreApplication::aboutToQuit);
+    QTimer::singleShot(0, QCoreApplication::instance(), [signal] { ::raise(signal); });
     // Fails a hang instead of waiting for the test's time-out.
-    QTimer::singleShot(60000, qApp, [] { QCoreApplication::exit(99); });
+    QTimer::singleShot(60000, QCoreApplication::instance(), [] { QCoreApplication::exit(99); });
     QCOMPARE(QCoreApplication::exec(), 0);
     QCOMPARE(aboutToQuit.count(), 1);
 }
@@ -44,7 +44,7 @@ void QuitOnSignalsTest::signalBeforeTheLoopQuitsOnceItRuns()
 {
     QuitOnSignals quitOnSignals;
     ::raise(SIGTERM);
-    QTimer::singleShot(60000, qApp, [] { QCoreApplication::exit(99); });
+    QTimer::singleShot(60000, QCoreApplication::instance(), [] { QCoreApplication::exit(99); });
     QCOMPARE(QCoreApplication::exec(), 0);
 }
 
