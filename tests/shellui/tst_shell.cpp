@@ -204,6 +204,10 @@ void ShellTest::menusWhileSignedOut()
     QVERIFY(m_window->quitAction()->isEnabled());
     QVERIFY(m_window->rootView()->signInView());
     QVERIFY(!m_window->rootView()->chatView());
+    // The smallest window leaves the content at least 760 × 520.
+    m_window->resize(100, 100);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        m_window->rootView()->width() >= 760 && m_window->rootView()->height() >= 520, 30000);
 
     // The shortcuts do nothing while signed out.
     const QUuid chatBefore = m_model->chat().chat().id;

@@ -24,9 +24,10 @@ MainWindow::MainWindow(AppModel &app, QWidget *parent)
     , m_keepsRunning([] { return QSystemTrayIcon::isSystemTrayAvailable(); })
 {
     setWindowTitle(QStringLiteral("Tolvi"));
-    setMinimumSize(smallestSize);
-    resize(defaultSize);
+    // The content's minimum; the menu bar comes on top of it.
+    m_root->setMinimumSize(smallestSize);
     setCentralWidget(m_root);
+    resize(defaultSize);
     // Closing decides for itself whether it quits (see closeEvent).
     QGuiApplication::setQuitOnLastWindowClosed(false);
     buildFileMenu();

@@ -115,7 +115,7 @@ QWidget *SignInView::makeWorkingBlock()
     m_progress->setTextVisible(false);
     m_progress->setFixedWidth(progressWidth);
     m_progress->setMaximumHeight(8);
-    m_progress->setAccessibleName(QStringLiteral("Signing in"));
+    m_progress->setAccessibleName(QStringLiteral("Waiting for you in the browser…"));
     column->addWidget(m_progress, 0, Qt::AlignHCenter);
 
     m_waiting
