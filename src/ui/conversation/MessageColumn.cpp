@@ -7,11 +7,13 @@
 #include "signin/IssueView.h"
 
 #include <QLabel>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
 const QString userRole = QStringLiteral("user");
+constexpr int oldListLingerMs = 250;
 
 QWidget *makeEmptyState(QWidget *parent)
 {
@@ -75,7 +77,9 @@ void MessageColumn::replaceList()
     if (m_list) {
         m_layout->removeWidget(m_list);
         m_list->hide();
-        m_list->deleteLater();
+        // Taking a long chat's rows apart takes a while: not before the new
+        // chat is on screen.
+        QTimer::singleShot(oldListLingerMs, m_list, &QObject::deleteLater);
     }
     m_list = new MessageList(this);
     m_listChat = m_vm.chat().id;

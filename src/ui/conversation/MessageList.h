@@ -20,8 +20,9 @@ class MessageList : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int firstRows = 12; // built at once when a chat opens
-    static constexpr int batchRows = 16; // older rows built per later turn
+    static constexpr int firstRows = 8; // built at once when a chat opens
+    static constexpr int batchMs = 10; // building older rows per later turn
+    static constexpr int firstBatchDelayMs = 30;
 
     explicit MessageList(QWidget *parent = nullptr);
 
@@ -29,7 +30,7 @@ public:
     // may defer the older rows.
     void sync(const QList<ChatMessage> &visible, const QUuid &lastId, bool canRegenerate);
 
-    QList<MessageRow *> rows() const { return m_order; }
+    QList<MessageRow *> rows() const { return m_older + m_order; }
     MessageRow *row(const QUuid &id) const { return m_rows.value(id); }
     bool isComplete() const { return m_deferred.isEmpty(); }
 
@@ -43,14 +44,17 @@ Q_SIGNALS:
 private:
     void deferOlder(const QList<ChatMessage> &visible);
     void buildOlderBatch();
-    MessageRow *makeRow(const ChatMessage &message);
+    MessageRow *makeRow(const ChatMessage &message, QWidget *parent);
     void dropRow(MessageRow *row);
     void placeRows(const QList<MessageRow *> &wanted);
     void updateRowState(MessageRow *row);
 
     QVBoxLayout *m_layout;
     QHash<QUuid, MessageRow *> m_rows;
-    QList<MessageRow *> m_order; // as laid out, top to bottom
+    QList<MessageRow *> m_older; // built later, in boxes at the top
+    QSet<MessageRow *> m_olderSet;
+    int m_boxes = 0;
+    QList<MessageRow *> m_order; // the others, laid out one by one after the boxes
     QList<QUuid> m_deferred; // oldest messages still without a row, in order
     QSet<QUuid> m_deferredSet;
     QList<ChatMessage> m_visible;

@@ -1,0 +1,177 @@
+// Opening a long stored chat in the conversation pane: the time from
+// ChatViewModel::select() to the first paint of the conversation's viewport,
+// and to the moment every row is built; then the process's resident memory
+// with the chat open. Two stored chats of 400 messages (questions, answers
+// with headings, lists and code blocks) are opened in turn.
+//
+//   bench_open_chat [--runs N] [--messages N]
+
+#include "conversation/ChatViewModel.h"
+#include "conversation/ConversationView.h"
+#include "conversation/MessageColumn.h"
+#include "conversation/MessageList.h"
+#include "ranker/ModelRanker.h"
+#include "service/OpenRouterClient.h"
+#include "store/ChatStore.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScrollArea>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+QString answer(int n)
+{
+    const QString k = QString::number(n);
+    return QStringLiteral("### Option ") + k
+           + QStringLiteral("\n\nThe **short** answer is `yes`; here is why, step by step:\n\n"
+                            "1. Read the file with `open()`\n2. Split it into *lines*\n"
+                            "3. Count what you need\n\n- keep it simple\n- test it on a small input\n\n"
+                            "```python\nwith open(\"data-")
+           + k
+           + QStringLiteral(".txt\") as f:\n    lines = f.read().splitlines()\nprint(len(lines))\n```\n\n"
+                            "> Note: large files are better read line by line.\n\n"
+                            "That is all; ask again if something is unclear.");
+}
+
+Chat longChat(int messages)
+{
+    Chat chat;
+    chat.title = QStringLiteral("Long chat");
+    for (int i = 0; i < messages; ++i) {
+        ChatMessage m;
+        m.role = i % 2 ? QStringLiteral("assistant") : QStringLiteral("user");
+        m.text = i % 2 ? answer(i) : QStringLiteral("Question %1: how would I count the lines of a file?").arg(i);
+        if (i % 2)
+            m.answeredBy = QStringLiteral("Example Model");
+        chat.messages.append(m);
+    }
+    return chat;
+}
+
+long residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+// The first paint of anything inside the conversation's viewport (the
+// viewport itself is covered by the opaque content and gets none).
+class FirstPaint : public QObject
+{
+public:
+    QWidget *viewport = nullptr;
+    QElapsedTimer *clock = nullptr;
+    qint64 at = -1;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Paint || at >= 0 || !clock->isValid())
+            return false;
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (widget && (widget == viewport || viewport->isAncestorOf(widget)))
+            at = clock->nsecsElapsed();
+        return false;
+    }
+};
+
+struct Sample {
+    double firstPaintMs;
+    double allRowsMs;
+};
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+int intArg(const QStringList &args, const QString &name, int fallback)
+{
+    const qsizetype at = args.indexOf(name);
+    return at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int runs = intArg(args, QStringLiteral("--runs"), 10);
+    const int messages = intArg(args, QStringLiteral("--messages"), 400);
+
+    QTemporaryDir dir;
+    OpenRouterClient client(QStringLiteral("http://127.0.0.1:9")); // never called
+    ChatStore store(dir.filePath(QStringLiteral("chats")));
+    ModelRanker ranker(client, dir.filePath(QStringLiteral("models-cache.json")));
+    ChatViewModel vm(store, ranker, client);
+    const Chat chats[2] = {longChat(messages), longChat(messages)};
+    for (const Chat &chat : chats)
+        store.save(chat);
+    store.drain();
+
+    ConversationView view(vm);
+    view.resize(1000, 700);
+    view.show();
+    app.processEvents();
+    const long baseKiB = residentKiB();
+
+    FirstPaint probe;
+    QElapsedTimer clock;
+    probe.clock = &clock;
+    probe.viewport = view.scrollArea()->viewport();
+    app.installEventFilter(&probe);
+
+    std::vector<Sample> samples;
+    for (int run = 0; run <= runs; ++run) { // run 0 is the cold open
+        probe.at = -1;
+        clock.start();
+        vm.select(chats[run % 2].id);
+        while (probe.at < 0 || !view.column()->list()->isComplete())
+            app.processEvents(QEventLoop::AllEvents, 5);
+        const qint64 complete = clock.nsecsElapsed();
+        samples.push_back({probe.at / 1e6, complete / 1e6});
+        app.processEvents(); // the last layout and paint
+        // What the event loop does on its own once the open returns to it:
+        // the previous chat's rows, deleted later, go.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    const long openKiB = residentKiB();
+
+    std::vector<double> paints, builds;
+    for (size_t i = 1; i < samples.size(); ++i) {
+        paints.push_back(samples[i].firstPaintMs);
+        builds.push_back(samples[i].allRowsMs);
+    }
+    std::printf("chat of %d messages, %zu rows, window 1000x700, %d warm runs\n", messages,
+                size_t(view.rows().size()), runs);
+    std::printf("cold open:  first paint %.1f ms, all rows built %.1f ms\n", samples[0].firstPaintMs,
+                samples[0].allRowsMs);
+    if (paints.empty()) {
+        std::printf("resident memory: %ld KiB before any chat, %ld KiB with the chat open (+%ld KiB)\n", baseKiB,
+                    openKiB, openKiB - baseKiB);
+        return 0;
+    }
+    std::printf("warm opens: first paint median %.1f ms (min %.1f, max %.1f)\n", median(paints),
+                *std::min_element(paints.begin(), paints.end()), *std::max_element(paints.begin(), paints.end()));
+    std::printf("            all rows built median %.1f ms (min %.1f, max %.1f)\n", median(builds),
+                *std::min_element(builds.begin(), builds.end()), *std::max_element(builds.begin(), builds.end()));
+    std::printf("resident memory: %ld KiB before any chat, %ld KiB with the chat open (+%ld KiB)\n", baseKiB,
+                openKiB, openKiB - baseKiB);
+    return 0;
+}
