@@ -19,12 +19,7 @@ AppShell::AppShell(MainWindow &window, AppNotifications &notifications, QObject 
 {
 }
 
-// The tray icon goes before its menu.
-AppShell::~AppShell()
-{
-    m_tray.reset();
-    m_menu.reset();
-}
+AppShell::~AppShell() = default;
 
 void AppShell::launch()
 {

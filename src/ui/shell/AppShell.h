@@ -47,7 +47,7 @@ private:
     AppNotifications &m_notifications;
     std::unique_ptr<GlobalHotKey> m_hotKey;
     std::unique_ptr<QMenu> m_menu;
-    std::unique_ptr<QSystemTrayIcon> m_tray;
+    std::unique_ptr<QSystemTrayIcon> m_tray; // after its menu: destroyed before it
     QAction *m_show = nullptr;
     QAction *m_newChat = nullptr;
     QAction *m_quit = nullptr;

@@ -45,6 +45,28 @@ SignInView::SignInView(AppModel &app, QWidget *parent)
     : QWidget(parent)
     , m_app(app)
 {
+    auto *centred = new QHBoxLayout;
+    centred->addStretch(1);
+    centred->addWidget(makeCentredColumn());
+    centred->addStretch(1);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(30, 30, 30, 30);
+    outer->setSpacing(0);
+    outer->addStretch(1);
+    outer->addLayout(centred);
+    outer->addStretch(1);
+
+    applyColors();
+    connect(&app, &AppModel::signInStateChanged, this, &SignInView::followState);
+    connect(&app, &AppModel::showKeyFieldChanged, this, &SignInView::followState);
+    connect(&app, &AppModel::noticeChanged, this, &SignInView::followNotice);
+    connect(&app, &AppModel::isSignedInChanged, m_keyField, &QLineEdit::clear);
+    followState();
+    followNotice();
+}
+
+QWidget *SignInView::makeCentredColumn()
+{
     // One centred column of fixed width. Box layouts work out the height of
     // wrapping text from the width of the whole layout, not from that of a
     // narrower, centred item; so the column is as wide as its widest part
@@ -69,25 +91,7 @@ SignInView::SignInView(AppModel &app, QWidget *parent)
     column->addWidget(m_issue);
     column->addWidget(makeWorkingBlock());
     column->addWidget(makeIdleBlock());
-
-    auto *centred = new QHBoxLayout;
-    centred->addStretch(1);
-    centred->addWidget(content);
-    centred->addStretch(1);
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(30, 30, 30, 30);
-    outer->setSpacing(0);
-    outer->addStretch(1);
-    outer->addLayout(centred);
-    outer->addStretch(1);
-
-    applyColors();
-    connect(&app, &AppModel::signInStateChanged, this, &SignInView::followState);
-    connect(&app, &AppModel::showKeyFieldChanged, this, &SignInView::followState);
-    connect(&app, &AppModel::noticeChanged, this, &SignInView::followNotice);
-    connect(&app, &AppModel::isSignedInChanged, m_keyField, &QLineEdit::clear);
-    followState();
-    followNotice();
+    return content;
 }
 
 void SignInView::addHeader(QBoxLayout *column)

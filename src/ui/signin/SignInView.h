@@ -37,6 +37,7 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    QWidget *makeCentredColumn();
     void addHeader(QBoxLayout *column);
     QWidget *makeWorkingBlock();
     QWidget *makeIdleBlock();
