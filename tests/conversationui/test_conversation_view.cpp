@@ -101,10 +101,14 @@ private Q_SLOTS:
         QVERIFY(column->thinking()->isVisible());
         QVERIFY(column->thinking()->phase());
 
-        h.fake.releaseAll();
-        QVERIFY(waitFor([&] { return shown.view.rows().size() == 2; }));
+        QVERIFY(waitFor([&] {
+            h.fake.release();
+            return shown.view.rows().size() == 2;
+        }));
         QVERIFY(!shown.view.rows().last()->isUser());
-        QVERIFY(h.waitIdle());
+        QVERIFY(!column->thinking()->isVisible()); // the answer's text took its place
+        QVERIFY(h.releaseUntilIdle());
+        QCOMPARE(h.lastMessage().answeredBy, std::optional<QString>(QStringLiteral("Alpha")));
         QVERIFY(!column->thinking()->isVisible());
         QVERIFY(!column->emptyState()->isVisible());
     }

@@ -95,9 +95,14 @@ ChatRootView::ChatRootView(AppModel &app, QWidget *parent)
     followShowSettings();
 }
 
+// The dialog belongs to the window, which may outlive this view (and the
+// application model may already be gone): it goes without a word.
 ChatRootView::~ChatRootView()
 {
-    delete m_settingsDialog;
+    if (m_settingsDialog) {
+        m_settingsDialog->disconnect(this);
+        delete m_settingsDialog;
+    }
 }
 
 QWidget *ChatRootView::makeToolbar()
