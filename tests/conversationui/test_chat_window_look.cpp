@@ -7,10 +7,13 @@
 #include "UiHarness.h"
 
 #include "TestSupport.h"
+#include "FakeFixtures.h"
 #include "conversation/ConversationView.h"
+#include "conversation/MessageColumn.h"
 #include "conversation/MessageRow.h"
 #include "markdown/MarkdownView.h"
 #include "modelmenu/ModelMenu.h"
+#include "signin/IssueView.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -99,6 +102,25 @@ private Q_SLOTS:
             bottom = r.bottom();
         }
         save(s.root->grab().toImage(), QStringLiteral("chat-conversation"));
+    }
+
+    void emptyStateIsCentredAndAFailureShowsItsIssue()
+    {
+        RootScene s({alpha, beta});
+        ConversationView *view = s.root->conversation();
+        QWidget *empty = view->column()->emptyState();
+        QVERIFY(empty->isVisible());
+        const QPoint centre = empty->mapTo(view, empty->rect().center());
+        QVERIFY(qAbs(centre.x() - view->width() / 2) <= 2);
+        save(s.root->grab().toImage(), QStringLiteral("chat-empty"));
+
+        s.fake.onAnyChat(fake::replies::providerError(503));
+        s.vm().setDraft(QStringLiteral("Anyone there?"));
+        s.vm().send();
+        QVERIFY(s.waitIdle());
+        QVERIFY(view->column()->issueView()->isVisible());
+        QVERIFY(!empty->isVisible());
+        save(s.root->grab().toImage(), QStringLiteral("chat-issue"));
     }
 
     void modelMenuOpen()
