@@ -29,14 +29,14 @@ QString answer(int n)
 {
     const QString k = QString::number(n);
     return QStringLiteral("### Option ") + k
-           + QStringLiteral("\n\nThe **short** answer is `yes`; here is why, step by step:\n\n"
-                            "1. Read the file with `open()`\n2. Split it into *lines*\n"
-                            "3. Count what you need\n\n- keep it simple\n- test it on a small input\n\n"
-                            "```python\nwith open(\"data-")
-           + k
-           + QStringLiteral(".txt\") as f:\n    lines = f.read().splitlines()\nprint(len(lines))\n```\n\n"
-                            "> Note: large files are better read line by line.\n\n"
-                            "That is all; ask again if something is unclear.");
+        + QStringLiteral("\n\nThe **short** answer is `yes`; here is why, step by step:\n\n"
+                         "1. Read the file with `open()`\n2. Split it into *lines*\n"
+                         "3. Count what you need\n\n- keep it simple\n- test it on a small input\n\n"
+                         "```python\nwith open(\"data-")
+        + k
+        + QStringLiteral(".txt\") as f:\n    lines = f.read().splitlines()\nprint(len(lines))\n```\n\n"
+                         "> Note: large files are better read line by line.\n\n"
+                         "That is all; ask again if something is unclear.");
 }
 
 Chat longChat(int messages)
@@ -46,7 +46,8 @@ Chat longChat(int messages)
     for (int i = 0; i < messages; ++i) {
         ChatMessage m;
         m.role = i % 2 ? QStringLiteral("assistant") : QStringLiteral("user");
-        m.text = i % 2 ? answer(i) : QStringLiteral("Question %1: how would I count the lines of a file?").arg(i);
+        m.text = i % 2 ? answer(i)
+                       : QStringLiteral("Question %1: how would I count the lines of a file?").arg(i);
         if (i % 2)
             m.answeredBy = QStringLiteral("Example Model");
         chat.messages.append(m);
@@ -120,7 +121,7 @@ int main(int argc, char **argv)
     ChatStore store(dir.filePath(QStringLiteral("chats")));
     ModelRanker ranker(client, dir.filePath(QStringLiteral("models-cache.json")));
     ChatViewModel vm(store, ranker, client);
-    const Chat chats[2] = {longChat(messages), longChat(messages)};
+    const Chat chats[2] = { longChat(messages), longChat(messages) };
     for (const Chat &chat : chats)
         store.save(chat);
     store.drain();
@@ -145,7 +146,7 @@ int main(int argc, char **argv)
         while (probe.at < 0 || !view.column()->list()->isComplete())
             app.processEvents(QEventLoop::AllEvents, 5);
         const qint64 complete = clock.nsecsElapsed();
-        samples.push_back({probe.at / 1e6, complete / 1e6});
+        samples.push_back({ probe.at / 1e6, complete / 1e6 });
         app.processEvents(); // the last layout and paint
         // What the event loop does on its own once the open returns to it:
         // the previous chat's rows, deleted later, go.
@@ -159,19 +160,19 @@ int main(int argc, char **argv)
         builds.push_back(samples[i].allRowsMs);
     }
     std::printf("chat of %d messages, %zu rows, window 1000x700, %d warm runs\n", messages,
-                size_t(view.rows().size()), runs);
+        size_t(view.rows().size()), runs);
     std::printf("cold open:  first paint %.1f ms, all rows built %.1f ms\n", samples[0].firstPaintMs,
-                samples[0].allRowsMs);
+        samples[0].allRowsMs);
     if (paints.empty()) {
-        std::printf("resident memory: %ld KiB before any chat, %ld KiB with the chat open (+%ld KiB)\n", baseKiB,
-                    openKiB, openKiB - baseKiB);
+        std::printf("resident memory: %ld KiB before any chat, %ld KiB with the chat open (+%ld KiB)\n",
+            baseKiB, openKiB, openKiB - baseKiB);
         return 0;
     }
     std::printf("warm opens: first paint median %.1f ms (min %.1f, max %.1f)\n", median(paints),
-                *std::min_element(paints.begin(), paints.end()), *std::max_element(paints.begin(), paints.end()));
+        *std::min_element(paints.begin(), paints.end()), *std::max_element(paints.begin(), paints.end()));
     std::printf("            all rows built median %.1f ms (min %.1f, max %.1f)\n", median(builds),
-                *std::min_element(builds.begin(), builds.end()), *std::max_element(builds.begin(), builds.end()));
+        *std::min_element(builds.begin(), builds.end()), *std::max_element(builds.begin(), builds.end()));
     std::printf("resident memory: %ld KiB before any chat, %ld KiB with the chat open (+%ld KiB)\n", baseKiB,
-                openKiB, openKiB - baseKiB);
+        openKiB, openKiB - baseKiB);
     return 0;
 }

@@ -14,7 +14,7 @@ RootScene::RootScene(const QList<ORModel> &models)
 {
     if (!fake.start())
         qFatal("the fake service did not start");
-    fake.setValidKeys({key});
+    fake.setValidKeys({ key });
     client = std::make_unique<OpenRouterClient>(fake.origin());
     QDir(AppPaths::dir()).removeRecursively();
     if (!KeychainStore::save(key))
@@ -23,7 +23,7 @@ RootScene::RootScene(const QList<ORModel> &models)
     for (const ORModel &m : models)
         ladder.append(m.id);
     ladder.append(ModelRanker::routerID);
-    RankerCache{QDateTime::currentDateTimeUtc(), models, ladder}.write(RankerCache::defaultPath());
+    RankerCache{ QDateTime::currentDateTimeUtc(), models, ladder }.write(RankerCache::defaultPath());
 
     app = std::make_unique<AppModel>(notifications, *client);
     if (!app->isSignedIn() || app->ranker().ladderIDs() != ladder)

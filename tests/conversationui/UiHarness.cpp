@@ -12,7 +12,7 @@ namespace uikit {
 
 ORModel model(const QString &id, const QString &name, int contextLength, bool images)
 {
-    return ORModel{id, name, contextLength, images};
+    return ORModel{ id, name, contextLength, images };
 }
 
 Harness::Harness()
@@ -38,9 +38,10 @@ void Harness::useModels(const QList<ORModel> &models)
     for (const ORModel &m : models)
         ladder.append(m.id);
     ladder.append(ModelRanker::routerID);
-    RankerCache{QDateTime::currentDateTimeUtc(), models, ladder}.write(ranker->cachePath());
+    RankerCache{ QDateTime::currentDateTimeUtc(), models, ladder }.write(ranker->cachePath());
     bool done = false;
-    ranker->refresh(QStringLiteral("sk-or-v1-test"), false, [&done](const std::optional<ORError> &) { done = true; });
+    ranker->refresh(
+        QStringLiteral("sk-or-v1-test"), false, [&done](const std::optional<ORError> &) { done = true; });
     if (!testsupport::waitFor([&done] { return done; }) || ranker->ladderIDs() != ladder)
         qFatal("the ranker did not take the models");
 }
@@ -66,7 +67,7 @@ bool Harness::releaseUntilIdle()
 
 void Harness::exchange(const QString &text, const QString &modelId, const QString &answer)
 {
-    fake.enqueueChat(modelId, fake::Reply::stream(modelId, {answer}));
+    fake.enqueueChat(modelId, fake::Reply::stream(modelId, { answer }));
     say(text);
     if (!waitIdle() || lastMessage().text != answer)
         qFatal("no answer");

@@ -7,7 +7,6 @@
 #include "store/ChatStore.h"
 
 #include <QTemporaryDir>
-
 #include <memory>
 
 class QWidget;

@@ -2,9 +2,8 @@
 // columns, the toolbar's buttons, the settings dialog bound to
 // app.showSettings, and the model menu's refresh.
 
-#include "RootScene.h"
-
 #include "FakeFixtures.h"
+#include "RootScene.h"
 #include "TestSupport.h"
 #include "conversation/ConversationView.h"
 #include "modelmenu/ModelMenu.h"
@@ -23,7 +22,7 @@ using testsupport::waitFor;
 
 namespace {
 
-const QList<ORModel> models{{"vendor/alpha:free", "Alpha", 32000, false}};
+const QList<ORModel> models{ { "vendor/alpha:free", "Alpha", 32000, false } };
 
 } // namespace
 
@@ -40,9 +39,9 @@ private Q_SLOTS:
         QCOMPARE(splitter->sizes().first(), 210);
         QCOMPARE(s.root->sidebar()->minimumWidth(), 160);
         QCOMPARE(s.root->sidebar()->maximumWidth(), 280);
-        splitter->setSizes({600, 400});
+        splitter->setSizes({ 600, 400 });
         QVERIFY(waitFor([&] { return s.root->sidebar()->width() == 280; }));
-        splitter->setSizes({50, 950});
+        splitter->setSizes({ 50, 950 });
         QVERIFY(waitFor([&] { return s.root->sidebar()->width() == 160; }));
     }
 

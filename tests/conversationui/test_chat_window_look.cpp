@@ -3,11 +3,10 @@
 // one under the other without overlapping, inside the 820-pixel column; with
 // TOLVI_SCREENSHOT_DIR set, the pictures are saved there.
 
-#include "RootScene.h"
-#include "UiHarness.h"
-
-#include "TestSupport.h"
 #include "FakeFixtures.h"
+#include "RootScene.h"
+#include "TestSupport.h"
+#include "UiHarness.h"
 #include "conversation/ConversationView.h"
 #include "conversation/MessageColumn.h"
 #include "conversation/MessageRow.h"
@@ -27,8 +26,8 @@ using testsupport::waitFor;
 
 namespace {
 
-const ORModel alpha{"vendor/alpha:free", "Alpha", 32000, true};
-const ORModel beta{"other/beta-instruct:free", "Beta Instruct & Chat", 32000, false};
+const ORModel alpha{ "vendor/alpha:free", "Alpha", 32000, true };
+const ORModel beta{ "other/beta-instruct:free", "Beta Instruct & Chat", 32000, false };
 
 const QStringList answerPieces{
     QStringLiteral("## A quick plan\n\nHere is how to **sort** a list in Python:\n\n"),
@@ -75,7 +74,7 @@ class ChatWindowLookTest : public QObject
 private Q_SLOTS:
     void streamedAnswerUnderAQuestionWithAnImage()
     {
-        RootScene s({alpha, beta});
+        RootScene s({ alpha, beta });
         s.fake.enqueueChat(alpha.id, heldStream(alpha.id, answerPieces, 1));
         s.vm().attach(QImage::fromData(QByteArray::fromBase64(pictureUrl().section(',', 1).toLatin1())));
         s.vm().setDraft(QStringLiteral("How do I sort a list of names by length?"));
@@ -106,7 +105,7 @@ private Q_SLOTS:
 
     void emptyStateIsCentredAndAFailureShowsItsIssue()
     {
-        RootScene s({alpha, beta});
+        RootScene s({ alpha, beta });
         ConversationView *view = s.root->conversation();
         QWidget *empty = view->column()->emptyState();
         QVERIFY(empty->isVisible());
@@ -125,7 +124,7 @@ private Q_SLOTS:
 
     void modelMenuOpen()
     {
-        RootScene s({alpha, beta});
+        RootScene s({ alpha, beta });
         s.app->ranker().cool(beta.id, 600);
         s.vm().setDraft(QStringLiteral("Hello"));
         s.vm().send();

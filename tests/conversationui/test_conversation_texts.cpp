@@ -1,11 +1,10 @@
 // Every text a person reads in the chat window's content, found exactly as
 // written, each in the state that shows it.
 
-#include "RootScene.h"
-#include "UiHarness.h"
-
 #include "FakeFixtures.h"
+#include "RootScene.h"
 #include "TestSupport.h"
+#include "UiHarness.h"
 #include "conversation/ConversationView.h"
 #include "conversation/MessageRow.h"
 #include "modelmenu/ModelMenu.h"
@@ -23,8 +22,8 @@ using testsupport::waitFor;
 
 namespace {
 
-const ORModel alpha{"vendor/alpha:free", "Alpha", 32000, false};
-const ORModel beta{"vendor/beta:free", "Beta", 32000, false};
+const ORModel alpha{ "vendor/alpha:free", "Alpha", 32000, false };
+const ORModel beta{ "vendor/beta:free", "Beta", 32000, false };
 
 QStringList menuTexts(QMenu *menu)
 {
@@ -43,11 +42,11 @@ class ConversationTextsTest : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        RootScene s({alpha, beta});
+        RootScene s({ alpha, beta });
         m_seen["fresh"] = visibleTexts(s.root.get());
 
         s.fake.enqueueChat(alpha.id, fake::replies::providerError(503));
-        s.fake.enqueueChat(beta.id, heldStream(beta.id, {QStringLiteral("**Hello**")}, 0));
+        s.fake.enqueueChat(beta.id, heldStream(beta.id, { QStringLiteral("**Hello**") }, 0));
         s.vm().setDraft(QStringLiteral("Hi there"));
         s.vm().send();
         QVERIFY(waitFor([&] { return s.vm().status() == ChatViewModel::switching; }));
@@ -63,7 +62,7 @@ private Q_SLOTS:
         menu->rebuildMenu();
         m_seen["menu"] = menuTexts(menu->itemsMenu());
 
-        fake::Reply held = fake::Reply::json(200, QJsonObject{{"data", fake::catalogue::sample()}});
+        fake::Reply held = fake::Reply::json(200, QJsonObject{ { "data", fake::catalogue::sample() } });
         held.holdHead = true;
         s.fake.on("GET", "/api/v1/models", held);
         s.app->refreshModels(true);
@@ -93,31 +92,31 @@ private Q_SLOTS:
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("text");
         const QList<std::pair<const char *, QString>> rows{
-            {"fresh", "How can I help?"},
-            {"fresh", "Ask anything. The fastest free model answers."},
-            {"fresh", "No saved chats yet"},
-            {"fresh", "New chat"},
-            {"fresh", "Settings"},
-            {"fresh", "Auto (fastest free)"},
-            {"thinking", "Thinking…"},
-            {"answered", "Copy"},
-            {"answered", "Regenerate"},
-            {"answered", "answered by Beta · switched from Alpha because it was busy"},
-            {"copied", "Copied"},
-            {"menu", "Auto (fastest free)"},
-            {"menu", "Current: Beta"},
-            {"menu", "Free models"},
-            {"menu", "Alpha (cooling down)"},
-            {"menu", "Beta"},
-            {"menu", "Refresh list"},
-            {"refreshing", "Refreshing…"},
-            {"context menu", "Rename…"},
-            {"context menu", "Delete"},
-            {"rename", "Rename chat"},
-            {"rename", "Title"},
-            {"rename", "Cancel"},
-            {"rename", "Save"},
-            {"issue", "Try again"},
+            { "fresh", "How can I help?" },
+            { "fresh", "Ask anything. The fastest free model answers." },
+            { "fresh", "No saved chats yet" },
+            { "fresh", "New chat" },
+            { "fresh", "Settings" },
+            { "fresh", "Auto (fastest free)" },
+            { "thinking", "Thinking…" },
+            { "answered", "Copy" },
+            { "answered", "Regenerate" },
+            { "answered", "answered by Beta · switched from Alpha because it was busy" },
+            { "copied", "Copied" },
+            { "menu", "Auto (fastest free)" },
+            { "menu", "Current: Beta" },
+            { "menu", "Free models" },
+            { "menu", "Alpha (cooling down)" },
+            { "menu", "Beta" },
+            { "menu", "Refresh list" },
+            { "refreshing", "Refreshing…" },
+            { "context menu", "Rename…" },
+            { "context menu", "Delete" },
+            { "rename", "Rename chat" },
+            { "rename", "Title" },
+            { "rename", "Cancel" },
+            { "rename", "Save" },
+            { "issue", "Try again" },
         };
         for (const auto &[state, text] : rows)
             QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(state), text)))
@@ -128,18 +127,24 @@ private Q_SLOTS:
     {
         QFETCH(QString, state);
         QFETCH(QString, text);
-        QVERIFY2(m_seen.value(state).contains(text), qPrintable(m_seen.value(state).join(QStringLiteral(" | "))));
+        QVERIFY2(
+            m_seen.value(state).contains(text), qPrintable(m_seen.value(state).join(QStringLiteral(" | "))));
     }
 
     void textsOnlyWhereTheyBelong_data()
     {
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("text");
-        QTest::newRow("no empty state once asked") << "answered" << "How can I help?";
-        QTest::newRow("no thinking once answered") << "answered" << "Thinking…";
-        QTest::newRow("no regenerate while streaming") << "thinking" << "Regenerate";
-        QTest::newRow("no list text with a chat") << "answered" << "No saved chats yet";
-        QTest::newRow("no refresh item while refreshing") << "refreshing" << "Refresh list";
+        QTest::newRow("no empty state once asked") << "answered"
+                                                   << "How can I help?";
+        QTest::newRow("no thinking once answered") << "answered"
+                                                   << "Thinking…";
+        QTest::newRow("no regenerate while streaming") << "thinking"
+                                                       << "Regenerate";
+        QTest::newRow("no list text with a chat") << "answered"
+                                                  << "No saved chats yet";
+        QTest::newRow("no refresh item while refreshing") << "refreshing"
+                                                          << "Refresh list";
     }
 
     void textsOnlyWhereTheyBelong()

@@ -2,29 +2,28 @@
 // streamed flush re-renders, the answer's footer, copying, images, and the
 // issue's retry.
 
-#include "UiHarness.h"
-
 #include "FakeFixtures.h"
 #include "TestSupport.h"
+#include "UiHarness.h"
 #include "conversation/ConversationView.h"
 #include "conversation/MessageBubble.h"
 #include "conversation/MessageColumn.h"
-#include "input/DataURLImage.h"
 #include "conversation/MessageList.h"
 #include "conversation/MessageRow.h"
 #include "conversation/ThinkingIndicator.h"
+#include "input/DataURLImage.h"
 #include "markdown/MarkdownView.h"
 #include "sidebar/ChatListModel.h"
 #include "sidebar/SidebarView.h"
 #include "signin/IssueView.h"
 
 #include <QAbstractButton>
-#include <QPushButton>
 #include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -66,7 +65,8 @@ QList<ChatMessage> visibleOf(const ConversationView &view)
 
 // A view in a window of a realistic size, shown.
 struct ShownView {
-    explicit ShownView(ChatViewModel &vm) : view(vm)
+    explicit ShownView(ChatViewModel &vm)
+        : view(vm)
     {
         view.resize(800, 600);
         view.show();
@@ -86,13 +86,13 @@ private Q_SLOTS:
     void emptyStateThenUserRowAndThinking()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         ShownView shown(*h.vm);
         MessageColumn *column = shown.view.column();
         QVERIFY(column->emptyState()->isVisible());
         QVERIFY(!column->thinking()->isVisible());
 
-        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("Hi")}, 0));
+        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, { QStringLiteral("Hi") }, 0));
         h.say(QStringLiteral("hello"));
         QVERIFY(h.vm->isThinking());
         QCOMPARE(shown.view.rows().size(), 1); // the empty reply is not a row
@@ -116,9 +116,9 @@ private Q_SLOTS:
     void emptyStateStaysAwayWhileStreaming()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         ShownView shown(*h.vm);
-        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("x")}, 0));
+        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, { QStringLiteral("x") }, 0));
         // A generation with no visible message at all: only its empty reply.
         h.vm->startGeneration();
         QVERIFY(h.vm->isStreaming());
@@ -133,8 +133,8 @@ private Q_SLOTS:
     {
         Harness h;
         Chat stored;
-        stored.messages = {message("user", "one"), message("assistant", ""), message("user", "two"),
-                           message("assistant", "answer")};
+        stored.messages = { message("user", "one"), message("assistant", ""), message("user", "two"),
+            message("assistant", "answer") };
         h.storeChat(stored);
         ShownView shown(*h.vm);
         h.vm->select(stored.id);
@@ -148,14 +148,15 @@ private Q_SLOTS:
     void oneFlushRerendersOnlyTheGrowingRow()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         h.exchange(QStringLiteral("first"), alpha.id, QStringLiteral("First answer"));
         h.exchange(QStringLiteral("second"), alpha.id, QStringLiteral("Second answer"));
         ShownView shown(*h.vm);
         SidebarView sidebar(*h.vm, *h.store);
         sidebar.show();
 
-        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("Gro"), QStringLiteral("wing")}, 2));
+        h.fake.enqueueChat(
+            alpha.id, heldStream(alpha.id, { QStringLiteral("Gro"), QStringLiteral("wing") }, 2));
         h.say(QStringLiteral("third"));
         QVERIFY(waitFor([&] { return h.lastMessage().text == QLatin1String("Gro"); }));
         QVERIFY(waitFor([&] { return shown.view.rows().size() == 6; }));
@@ -187,7 +188,7 @@ private Q_SLOTS:
     void regenerateOnlyOnTheLastAnswerWhileIdle()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         h.exchange(QStringLiteral("one"), alpha.id, QStringLiteral("Answer one"));
         h.exchange(QStringLiteral("two"), alpha.id, QStringLiteral("Answer two"));
         ShownView shown(*h.vm);
@@ -200,7 +201,7 @@ private Q_SLOTS:
                 QVERIFY(!row->regenerateButton());
         }
 
-        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("New")}, 2));
+        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, { QStringLiteral("New") }, 2));
         rows[3]->regenerateButton()->click(); // runs vm.regenerate()
         QVERIFY(h.vm->isStreaming());
         QVERIFY(waitFor([&] { return h.lastMessage().text == QLatin1String("New"); }));
@@ -223,7 +224,8 @@ private Q_SLOTS:
                                << QStringLiteral("answered by Alpha");
         QTest::newRow("switched") << std::optional<QString>("Beta")
                                   << std::optional<QString>("switched from Alpha because it was busy")
-                                  << QStringLiteral("answered by Beta · switched from Alpha because it was busy");
+                                  << QStringLiteral(
+                                         "answered by Beta · switched from Alpha because it was busy");
     }
 
     void answerFooter()
@@ -238,23 +240,23 @@ private Q_SLOTS:
         row.show();
         QCOMPARE(row.answerLabel(), label);
         const QList<QLabel *> labels = row.findChildren<QLabel *>();
-        const bool shown = std::any_of(labels.begin(), labels.end(),
-                                       [&](QLabel *l) { return l->isVisible() && l->text() == label; });
+        const bool shown = std::any_of(
+            labels.begin(), labels.end(), [&](QLabel *l) { return l->isVisible() && l->text() == label; });
         QCOMPARE(shown, !label.isEmpty());
     }
 
     void answerFooterFollowsTheSwitchNote()
     {
         Harness h;
-        h.useModels({alpha, beta});
+        h.useModels({ alpha, beta });
         h.fake.enqueueChat(alpha.id, fake::replies::providerError(503));
-        h.fake.enqueueChat(beta.id, fake::Reply::stream(beta.id, {QStringLiteral("Hello")}));
+        h.fake.enqueueChat(beta.id, fake::Reply::stream(beta.id, { QStringLiteral("Hello") }));
         ShownView shown(*h.vm);
         h.say(QStringLiteral("hi"));
         QVERIFY(h.waitIdle());
         QVERIFY(h.lastMessage().note.has_value());
         QCOMPARE(shown.view.rows().last()->answerLabel(),
-                 QStringLiteral("answered by Beta · ") + *h.lastMessage().note);
+            QStringLiteral("answered by Beta · ") + *h.lastMessage().note);
     }
 
     void copyPutsTheMarkdownOnTheClipboard()
@@ -289,7 +291,7 @@ private Q_SLOTS:
     {
         const int decodesBefore = DataURLImage::decodeCount();
         ChatMessage user = message("user", "");
-        user.images = {pngDataUrl(Qt::red), pngDataUrl(Qt::blue)};
+        user.images = { pngDataUrl(Qt::red), pngDataUrl(Qt::blue) };
         MessageRow row(user);
         row.resize(600, 200);
         row.show();
@@ -328,7 +330,7 @@ private Q_SLOTS:
     void tryAgainRetriesOnlyWhenIdle()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         h.fake.onChat(alpha.id, fake::replies::providerError(503));
         h.fake.onChat(ModelRanker::routerID, fake::replies::providerError(503));
         ShownView shown(*h.vm);
@@ -343,7 +345,7 @@ private Q_SLOTS:
         QCOMPARE(tryAgain->text(), QStringLiteral("Try again"));
 
         h.fake.reset();
-        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("Fine")}, 0));
+        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, { QStringLiteral("Fine") }, 0));
         const int requests = int(h.fake.chatRequests().size());
         tryAgain->click();
         QVERIFY(h.vm->isStreaming());
@@ -356,7 +358,7 @@ private Q_SLOTS:
     void tryAgainDoesNothingWhileStreaming()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         h.fake.onChat(alpha.id, fake::replies::providerError(503));
         h.fake.onChat(ModelRanker::routerID, fake::replies::providerError(503));
         ShownView shown(*h.vm);
@@ -370,7 +372,7 @@ private Q_SLOTS:
         // A press that arrives after another generation started (the box
         // is on its way out) must not start one more.
         h.fake.reset();
-        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("x")}, 0));
+        h.fake.enqueueChat(alpha.id, heldStream(alpha.id, { QStringLiteral("x") }, 0));
         h.vm->setDraft(QStringLiteral("again"));
         h.vm->send();
         QVERIFY(h.vm->isStreaming());
@@ -384,7 +386,7 @@ private Q_SLOTS:
     void rowsFollowTheChatWithoutRebuilding()
     {
         Harness h;
-        h.useModels({alpha});
+        h.useModels({ alpha });
         ShownView shown(*h.vm);
         h.exchange(QStringLiteral("one"), alpha.id, QStringLiteral("Answer"));
         const QList<MessageRow *> rows = shown.view.rows();

@@ -1,10 +1,9 @@
 // The model menu: the closed button's dot and label, the items with their
 // check marks and cooling suffix, the ranker's note, and the refresh item.
 
-#include "UiHarness.h"
-
 #include "FakeFixtures.h"
 #include "TestSupport.h"
+#include "UiHarness.h"
 #include "modelmenu/ModelMenu.h"
 
 #include <QMenu>
@@ -32,7 +31,8 @@ QList<Item> items(ModelMenu &menu)
     menu.rebuildMenu();
     QList<Item> list;
     for (const QAction *action : menu.itemsMenu()->actions())
-        list.append({shownText(action->text()), action->isEnabled(), action->isChecked(), action->isSeparator()});
+        list.append(
+            { shownText(action->text()), action->isEnabled(), action->isChecked(), action->isSeparator() });
     return list;
 }
 
@@ -70,9 +70,10 @@ QColor dotColour(const ModelMenu &menu)
 }
 
 struct Scene {
-    Scene() : menu(*h.vm, *h.ranker, [this] { ++refreshes; })
+    Scene()
+        : menu(*h.vm, *h.ranker, [this] { ++refreshes; })
     {
-        h.useModels({alpha, beta, gammaModel});
+        h.useModels({ alpha, beta, gammaModel });
         menu.show();
     }
     Harness h;
@@ -90,9 +91,10 @@ private Q_SLOTS:
     void itemsInOrder()
     {
         Scene s;
-        QCOMPARE(shown(s.menu), (QStringList{"Auto (fastest free)", "---", "Free models", "Alpha", "Beta & Co",
-                                             "Gamma", "---", "Refresh list"}));
-        QCOMPARE(checkedItems(s.menu), QStringList{"Auto (fastest free)"});
+        QCOMPARE(shown(s.menu),
+            (QStringList{ "Auto (fastest free)", "---", "Free models", "Alpha", "Beta & Co", "Gamma", "---",
+                "Refresh list" }));
+        QCOMPARE(checkedItems(s.menu), QStringList{ "Auto (fastest free)" });
         QVERIFY(!action(s.menu, "Free models")->isEnabled());
     }
 
@@ -102,14 +104,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("label");
         QTest::addColumn<QStringList>("checked");
         QTest::newRow("automatic") << std::optional<QString>() << "Auto (fastest free)"
-                                   << QStringList{"Auto (fastest free)"};
-        QTest::newRow("a listed model") << std::optional<QString>(beta.id) << "Beta & Co" << QStringList{"Beta & Co"};
+                                   << QStringList{ "Auto (fastest free)" };
+        QTest::newRow("a listed model")
+            << std::optional<QString>(beta.id) << "Beta & Co" << QStringList{ "Beta & Co" };
         QTest::newRow("a model that left the list")
             << std::optional<QString>("vendor/gone-model:free") << "gone-model" << QStringList{};
-        QTest::newRow("a trailing slash") << std::optional<QString>("vendor/old:free/") << "old" << QStringList{};
+        QTest::newRow("a trailing slash")
+            << std::optional<QString>("vendor/old:free/") << "old" << QStringList{};
         QTest::newRow("no slash") << std::optional<QString>("lonely:free") << "lonely" << QStringList{};
-        QTest::newRow("the free router") << std::optional<QString>(ModelRanker::routerID) << "Free Models Router"
-                                         << QStringList{};
+        QTest::newRow("the free router")
+            << std::optional<QString>(ModelRanker::routerID) << "Free Models Router" << QStringList{};
     }
 
     void buttonLabel()
@@ -145,7 +149,7 @@ private Q_SLOTS:
         QVERIFY(texts.contains("Alpha (cooling down)"));
         QVERIFY(texts.contains("Beta & Co")); // pinned: the check mark, no suffix
         QVERIFY(texts.contains("Gamma"));
-        QCOMPARE(checkedItems(s.menu), QStringList{"Beta & Co"});
+        QCOMPARE(checkedItems(s.menu), QStringList{ "Beta & Co" });
     }
 
     void currentModelAfterAnAnswer()
@@ -153,7 +157,7 @@ private Q_SLOTS:
         Scene s;
         s.h.exchange("hello", alpha.id, "Hi");
         const QStringList texts = shown(s.menu);
-        QCOMPARE(texts.mid(0, 3), (QStringList{"Auto (fastest free)", "Current: Alpha", "---"}));
+        QCOMPARE(texts.mid(0, 3), (QStringList{ "Auto (fastest free)", "Current: Alpha", "---" }));
         QVERIFY(!action(s.menu, "Current: Alpha")->isEnabled());
     }
 
@@ -173,7 +177,7 @@ private Q_SLOTS:
         QVERIFY(s.h.ranker->note().has_value());
         const QStringList texts = shown(s.menu);
         const qsizetype n = texts.size();
-        QCOMPARE(texts.mid(n - 4), (QStringList{"---", *s.h.ranker->note(), "---", "Refresh list"}));
+        QCOMPARE(texts.mid(n - 4), (QStringList{ "---", *s.h.ranker->note(), "---", "Refresh list" }));
         QVERIFY(!action(s.menu, *s.h.ranker->note())->isEnabled());
 
         action(s.menu, "Refresh list")->trigger();
@@ -187,7 +191,7 @@ private Q_SLOTS:
         QVERIFY(green.green() > green.red());
         // The first model fails, the second is held: switching.
         s.h.fake.enqueueChat(alpha.id, fake::replies::providerError(503));
-        s.h.fake.enqueueChat(beta.id, heldStream(beta.id, {"ok"}, 0));
+        s.h.fake.enqueueChat(beta.id, heldStream(beta.id, { "ok" }, 0));
         s.h.say("hello");
         QVERIFY(waitFor([&] { return s.h.vm->status() == ChatViewModel::switching; }));
         const QColor yellow = dotColour(s.menu);

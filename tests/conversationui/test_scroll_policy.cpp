@@ -2,9 +2,8 @@
 // letting go on one wheel movement toward earlier content, re-attaching
 // near the end, and jumping to the end on send and on another chat.
 
-#include "UiHarness.h"
-
 #include "TestSupport.h"
+#include "UiHarness.h"
 #include "conversation/ConversationView.h"
 #include "conversation/MessageColumn.h"
 #include "conversation/MessageList.h"
@@ -38,7 +37,8 @@ Chat longChat(int messages)
     for (int i = 0; i < messages; ++i) {
         ChatMessage m;
         m.role = i % 2 ? QStringLiteral("assistant") : QStringLiteral("user");
-        m.text = i % 2 ? paragraphs(6, QStringLiteral("answer %1").arg(i)) : QStringLiteral("question %1").arg(i);
+        m.text = i % 2 ? paragraphs(6, QStringLiteral("answer %1").arg(i))
+                       : QStringLiteral("question %1").arg(i);
         chat.messages.append(m);
     }
     return chat;
@@ -47,15 +47,15 @@ Chat longChat(int messages)
 void wheel(QWidget *target, int deltaY)
 {
     const QPointF pos(target->width() / 2.0, target->height() / 2.0);
-    QWheelEvent event(pos, target->mapToGlobal(pos), QPoint(), QPoint(0, deltaY), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
+    QWheelEvent event(pos, target->mapToGlobal(pos), QPoint(), QPoint(0, deltaY), Qt::NoButton,
+        Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(target, &event);
 }
 
 struct Scene {
     Scene()
     {
-        h.useModels({alpha});
+        h.useModels({ alpha });
         view = std::make_unique<ConversationView>(*h.vm);
         view->resize(700, 420);
         view->show();
@@ -172,7 +172,7 @@ private Q_SLOTS:
         wheel(s.view->scrollArea()->viewport(), 120);
         s.bar()->setValue(0);
         QVERIFY(!s.view->isStickingToBottom());
-        s.h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("ok")}, 0));
+        s.h.fake.enqueueChat(alpha.id, heldStream(alpha.id, { QStringLiteral("ok") }, 0));
         s.h.say(QStringLiteral("again"));
         QVERIFY(s.view->isStickingToBottom());
         QVERIFY(s.settledAtEnd());

@@ -2,9 +2,8 @@
 // chat, renaming through the sheet, and deleting (the open chat too, also
 // while its reply streams).
 
-#include "UiHarness.h"
-
 #include "TestSupport.h"
+#include "UiHarness.h"
 #include "sidebar/ChatListModel.h"
 #include "sidebar/RenameChatDialog.h"
 #include "sidebar/SidebarView.h"
@@ -77,9 +76,10 @@ QPushButton *button(QWidget *dialog, const QString &text)
 }
 
 struct Scene {
-    Scene() : sidebar(*h.vm, *h.store)
+    Scene()
+        : sidebar(*h.vm, *h.store)
     {
-        h.useModels({alpha});
+        h.useModels({ alpha });
         sidebar.resize(220, 400);
         sidebar.show();
     }
@@ -105,7 +105,7 @@ private Q_SLOTS:
         QCOMPARE(s.sidebar.emptyLabel()->text(), QStringLiteral("No saved chats yet"));
         QCOMPARE(selectedRow(s.sidebar), -1);
         s.h.exchange(QStringLiteral("First question"), alpha.id, QStringLiteral("Answer"));
-        QVERIFY(s.waitTitles({QStringLiteral("First question")}));
+        QVERIFY(s.waitTitles({ QStringLiteral("First question") }));
         QVERIFY(!s.sidebar.emptyLabel()->isVisible());
         QCOMPARE(selectedRow(s.sidebar), 0); // the open chat, now stored
     }
@@ -115,7 +115,7 @@ private Q_SLOTS:
         Scene s;
         s.h.storeChat(storedChat(QStringLiteral("Older")));
         s.h.storeChat(storedChat(QStringLiteral("<b>Newer</b> & more")));
-        QVERIFY(s.waitTitles({QStringLiteral("<b>Newer</b> & more"), QStringLiteral("Older")}));
+        QVERIFY(s.waitTitles({ QStringLiteral("<b>Newer</b> & more"), QStringLiteral("Older") }));
         QCOMPARE(s.sidebar.list()->textElideMode(), Qt::ElideRight);
     }
 
@@ -126,7 +126,7 @@ private Q_SLOTS:
         const Chat newer = storedChat(QStringLiteral("Newer"));
         s.h.storeChat(older);
         s.h.storeChat(newer);
-        QVERIFY(s.waitTitles({QStringLiteral("Newer"), QStringLiteral("Older")}));
+        QVERIFY(s.waitTitles({ QStringLiteral("Newer"), QStringLiteral("Older") }));
         QCOMPARE(selectedRow(s.sidebar), -1); // a new, unsaved chat is open
 
         s.h.vm->select(older.id);
@@ -142,7 +142,7 @@ private Q_SLOTS:
         const Chat newer = storedChat(QStringLiteral("Newer"));
         s.h.storeChat(older);
         s.h.storeChat(newer);
-        QVERIFY(s.waitTitles({QStringLiteral("Newer"), QStringLiteral("Older")}));
+        QVERIFY(s.waitTitles({ QStringLiteral("Newer"), QStringLiteral("Older") }));
         QListView *list = s.sidebar.list();
         const QRect rect = list->visualRect(s.sidebar.model()->index(1));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
@@ -157,10 +157,10 @@ private Q_SLOTS:
     {
         Scene s;
         s.h.exchange(QStringLiteral("Question"), alpha.id, QStringLiteral("Answer"));
-        QVERIFY(s.waitTitles({QStringLiteral("Question")}));
+        QVERIFY(s.waitTitles({ QStringLiteral("Question") }));
         QSignalSpy changes(s.sidebar.model(), &QAbstractItemModel::dataChanged);
         QSignalSpy selection(s.sidebar.list()->selectionModel(), &QItemSelectionModel::selectionChanged);
-        s.h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("a"), QStringLiteral("b")}, 2));
+        s.h.fake.enqueueChat(alpha.id, heldStream(alpha.id, { QStringLiteral("a"), QStringLiteral("b") }, 2));
         s.h.say(QStringLiteral("more"));
         QVERIFY(waitFor([&] { return s.h.lastMessage().text == QLatin1String("a"); }));
         QVERIFY(s.h.fake.release());
@@ -183,7 +183,7 @@ private Q_SLOTS:
         Scene s;
         const Chat other = storedChat(QStringLiteral("Old title"));
         s.h.storeChat(other);
-        QVERIFY(s.waitTitles({QStringLiteral("Old title")}));
+        QVERIFY(s.waitTitles({ QStringLiteral("Old title") }));
         trigger(s.sidebar, 0, QStringLiteral("Rename…"));
         RenameChatDialog *dialog = s.sidebar.renameDialog();
         QVERIFY(dialog);
@@ -198,7 +198,7 @@ private Q_SLOTS:
             QTest::keyClick(dialog->field(), Qt::Key_Return);
         else
             button(dialog, QStringLiteral("Save"))->click();
-        QVERIFY(s.waitTitles({QStringLiteral("New title")}));
+        QVERIFY(s.waitTitles({ QStringLiteral("New title") }));
         QVERIFY(waitFor([&] { return !s.sidebar.renameDialog(); }));
         QCOMPARE(s.h.vm->chat().title, QStringLiteral("New chat")); // the open chat is another
     }
@@ -215,7 +215,7 @@ private Q_SLOTS:
         dialog->field()->setText(QStringLiteral("Changed"));
         button(dialog, QStringLiteral("Cancel"))->click();
         QVERIFY(waitFor([&] { return !s.sidebar.renameDialog(); }));
-        QCOMPARE(titles(s.sidebar), QStringList{QStringLiteral("Kept")});
+        QCOMPARE(titles(s.sidebar), QStringList{ QStringLiteral("Kept") });
         QCOMPARE(s.h.vm->chat().title, QStringLiteral("Kept"));
     }
 
@@ -227,9 +227,9 @@ private Q_SLOTS:
         s.h.storeChat(open);
         s.h.storeChat(other);
         s.h.vm->select(open.id);
-        QVERIFY(s.waitTitles({QStringLiteral("Other"), QStringLiteral("Open")}));
+        QVERIFY(s.waitTitles({ QStringLiteral("Other"), QStringLiteral("Open") }));
         trigger(s.sidebar, 0, QStringLiteral("Delete"));
-        QVERIFY(s.waitTitles({QStringLiteral("Open")}));
+        QVERIFY(s.waitTitles({ QStringLiteral("Open") }));
         QCOMPARE(s.h.vm->chat().id, open.id);
         QCOMPARE(selectedRow(s.sidebar), 0);
         s.h.store->drain();
@@ -256,11 +256,12 @@ private Q_SLOTS:
     void deletingTheOpenChatWhileItStreamsKeepsItDeleted()
     {
         Scene s;
-        s.h.fake.enqueueChat(alpha.id, heldStream(alpha.id, {QStringLiteral("Partial"), QStringLiteral(" more")}, 2));
+        s.h.fake.enqueueChat(
+            alpha.id, heldStream(alpha.id, { QStringLiteral("Partial"), QStringLiteral(" more") }, 2));
         s.h.say(QStringLiteral("Doomed"));
         const QUuid doomed = s.h.vm->chat().id;
         QVERIFY(waitFor([&] { return s.h.lastMessage().text == QLatin1String("Partial"); }));
-        QVERIFY(s.waitTitles({QStringLiteral("Doomed")}));
+        QVERIFY(s.waitTitles({ QStringLiteral("Doomed") }));
 
         trigger(s.sidebar, 0, QStringLiteral("Delete"));
         QVERIFY(!s.h.vm->isStreaming());
@@ -282,7 +283,7 @@ private Q_SLOTS:
         QStringList items;
         for (QAction *action : menu->actions())
             items.append(action->text());
-        QCOMPARE(items, (QStringList{QStringLiteral("Rename…"), QStringLiteral("Delete")}));
+        QCOMPARE(items, (QStringList{ QStringLiteral("Rename…"), QStringLiteral("Delete") }));
     }
 };
 

@@ -2,7 +2,9 @@
 
 #include <QWidget>
 
-CenteredColumnLayout::CenteredColumnLayout(int maxWidth, QWidget *parent) : QLayout(parent), m_maxWidth(maxWidth)
+CenteredColumnLayout::CenteredColumnLayout(int maxWidth, QWidget *parent)
+    : QLayout(parent)
+    , m_maxWidth(maxWidth)
 {
     setContentsMargins(0, 0, 0, 0);
 }
@@ -46,7 +48,7 @@ QSize CenteredColumnLayout::withMargins(QSize size) const
 QSize CenteredColumnLayout::sizeHint() const
 {
     if (!m_item)
-        return withMargins({0, 0});
+        return withMargins({ 0, 0 });
     QSize hint = m_item->sizeHint();
     hint.setWidth(qMin(hint.width(), m_maxWidth));
     return withMargins(hint);

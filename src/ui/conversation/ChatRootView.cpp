@@ -14,7 +14,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-
 namespace {
 
 constexpr int sidebarMin = 160;
@@ -59,8 +58,11 @@ QToolButton *makeToolButton(const char *icon, const QString &tip, QWidget *paren
 } // namespace
 
 ChatRootView::ChatRootView(AppModel &app, QWidget *parent)
-    : QWidget(parent), m_app(app), m_splitter(new HairlineSplitter(Qt::Horizontal, this)),
-      m_sidebar(new SidebarView(app.chat(), app.store())), m_conversation(new ConversationView(app.chat()))
+    : QWidget(parent)
+    , m_app(app)
+    , m_splitter(new HairlineSplitter(Qt::Horizontal, this))
+    , m_sidebar(new SidebarView(app.chat(), app.store()))
+    , m_conversation(new ConversationView(app.chat()))
 {
     m_sidebar->setMinimumWidth(sidebarMin);
     m_sidebar->setMaximumWidth(sidebarMax);
@@ -84,7 +86,7 @@ ChatRootView::ChatRootView(AppModel &app, QWidget *parent)
     m_splitter->setCollapsible(1, false);
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
-    m_splitter->setSizes({sidebarIdeal, 1000});
+    m_splitter->setSizes({ sidebarIdeal, 1000 });
     m_splitter->setHandleWidth(1);
 
     auto *layout = new QHBoxLayout(this);
@@ -112,7 +114,8 @@ QWidget *ChatRootView::makeToolbar()
     row->setContentsMargins(12, 6, 12, 6);
     row->setSpacing(4);
 
-    m_modelMenu = new ModelMenu(m_app.chat(), m_app.ranker(), [this] { m_app.refreshModels(true); }, bar);
+    m_modelMenu = new ModelMenu(
+        m_app.chat(), m_app.ranker(), [this] { m_app.refreshModels(true); }, bar);
     m_newChat = makeToolButton("document-new", QStringLiteral("New chat"), bar);
     m_settings = makeToolButton("preferences-system", QStringLiteral("Settings"), bar);
     connect(m_newChat, &QToolButton::clicked, this, [this] { m_app.chat().newChat(); });

@@ -51,7 +51,7 @@ QIcon tintedSymbol(const char *themeName, const QColor &color, int size)
 {
     const QIcon source = Icons::symbol(themeName);
     QIcon tinted;
-    for (qreal scale : {1.0, 2.0}) {
+    for (qreal scale : { 1.0, 2.0 }) {
         QPixmap pixmap = source.pixmap(QSize(size, size), scale);
         if (pixmap.isNull())
             continue;

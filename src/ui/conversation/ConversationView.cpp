@@ -13,7 +13,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-
 namespace {
 
 constexpr int columnMaxWidth = 820;
@@ -26,8 +25,11 @@ QString lastText(const Chat &chat)
 } // namespace
 
 ConversationView::ConversationView(ChatViewModel &vm, QWidget *parent)
-    : QWidget(parent), m_vm(vm), m_scrollArea(new QScrollArea(this)), m_column(new MessageColumn(vm)),
-      m_follower(new ScrollFollower(m_scrollArea, this))
+    : QWidget(parent)
+    , m_vm(vm)
+    , m_scrollArea(new QScrollArea(this))
+    , m_column(new MessageColumn(vm))
+    , m_follower(new ScrollFollower(m_scrollArea, this))
 {
     auto *host = new QWidget;
     auto *centred = new CenteredColumnLayout(columnMaxWidth, host);

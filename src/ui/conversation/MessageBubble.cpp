@@ -7,7 +7,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
-MessageBubble::MessageBubble(QWidget *parent) : QLabel(parent)
+MessageBubble::MessageBubble(QWidget *parent)
+    : QLabel(parent)
 {
     setTextFormat(Qt::PlainText);
     setWordWrap(true);
@@ -36,7 +37,7 @@ QSize MessageBubble::sizeHint() const
     const QMargins m = contentsMargins();
     // One spare pixel so that rounding never wraps the last word.
     const int width = naturalWidth() + m.left() + m.right() + 1;
-    return {width, heightForWidth(width)};
+    return { width, heightForWidth(width) };
 }
 
 void MessageBubble::changeEvent(QEvent *event)

@@ -57,8 +57,11 @@ QList<ChatMessage> visibleMessages(const QList<ChatMessage> &messages)
 } // namespace
 
 MessageColumn::MessageColumn(ChatViewModel &vm, QWidget *parent)
-    : QWidget(parent), m_vm(vm), m_layout(new QVBoxLayout(this)), m_emptyState(makeEmptyState(this)),
-      m_thinking(new ThinkingIndicator(this))
+    : QWidget(parent)
+    , m_vm(vm)
+    , m_layout(new QVBoxLayout(this))
+    , m_emptyState(makeEmptyState(this))
+    , m_thinking(new ThinkingIndicator(this))
 {
     m_layout->setContentsMargins(24, 20, 24, 20);
     m_layout->setSpacing(22);
@@ -118,7 +121,8 @@ void MessageColumn::syncIssue()
         return;
     }
     if (issue) {
-        m_issueView = new IssueView(*issue, QStringLiteral("Try again"), [this] { retry(); }, this);
+        m_issueView = new IssueView(
+            *issue, QStringLiteral("Try again"), [this] { retry(); }, this);
         m_layout->insertWidget(m_layout->indexOf(m_thinking) + 1, m_issueView);
         return;
     }

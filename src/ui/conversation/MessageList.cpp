@@ -6,7 +6,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-MessageList::MessageList(QWidget *parent) : QWidget(parent), m_layout(new QVBoxLayout(this))
+MessageList::MessageList(QWidget *parent)
+    : QWidget(parent)
+    , m_layout(new QVBoxLayout(this))
 {
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(22);

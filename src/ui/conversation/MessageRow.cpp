@@ -39,7 +39,9 @@ QToolButton *makeFooterButton(const QString &text, const char *icon, QWidget *pa
 } // namespace
 
 MessageRow::MessageRow(const ChatMessage &message, QWidget *parent)
-    : QWidget(parent), m_message(message), m_isUser(message.role == userRole)
+    : QWidget(parent)
+    , m_message(message)
+    , m_isUser(message.role == userRole)
 {
     if (m_isUser)
         buildUser();

@@ -6,7 +6,8 @@
 #include <QWheelEvent>
 
 ScrollFollower::ScrollFollower(QScrollArea *area, QObject *parent)
-    : QObject(parent), m_bar(area->verticalScrollBar())
+    : QObject(parent)
+    , m_bar(area->verticalScrollBar())
 {
     connect(m_bar, &QScrollBar::rangeChanged, this, &ScrollFollower::onRangeChanged);
     connect(m_bar, &QScrollBar::valueChanged, this, &ScrollFollower::onValueChanged);

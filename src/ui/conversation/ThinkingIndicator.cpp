@@ -41,7 +41,8 @@ QSequentialAnimationGroup *pulse(PulseDot *dot, int index, QObject *parent)
 
 } // namespace
 
-PulseDot::PulseDot(QWidget *parent) : QWidget(parent)
+PulseDot::PulseDot(QWidget *parent)
+    : QWidget(parent)
 {
     setFixedSize(7, 7);
 }
@@ -61,7 +62,8 @@ void PulseDot::paintEvent(QPaintEvent *)
     painter.drawEllipse(QRectF(rect()));
 }
 
-ThinkingIndicator::ThinkingIndicator(QWidget *parent) : QWidget(parent)
+ThinkingIndicator::ThinkingIndicator(QWidget *parent)
+    : QWidget(parent)
 {
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);

@@ -29,7 +29,7 @@ QColor dotColor(ChatViewModel::Status status)
 QIcon statusDot(ChatViewModel::Status status)
 {
     QIcon icon;
-    for (qreal scale : {1.0, 2.0}) {
+    for (qreal scale : { 1.0, 2.0 }) {
         QPixmap pixmap(QSize(8, 8) * scale);
         pixmap.setDevicePixelRatio(scale);
         pixmap.fill(Qt::transparent);
@@ -54,7 +54,11 @@ QAction *addDisabledLine(QMenu *menu, const QString &text)
 } // namespace
 
 ModelMenu::ModelMenu(ChatViewModel &vm, ModelRanker &ranker, RefreshAction onRefresh, QWidget *parent)
-    : QToolButton(parent), m_vm(vm), m_ranker(ranker), m_onRefresh(std::move(onRefresh)), m_menu(new QMenu(this))
+    : QToolButton(parent)
+    , m_vm(vm)
+    , m_ranker(ranker)
+    , m_onRefresh(std::move(onRefresh))
+    , m_menu(new QMenu(this))
 {
     setPopupMode(QToolButton::InstantPopup);
     setToolButtonStyle(Qt::ToolButtonTextBesideIcon);

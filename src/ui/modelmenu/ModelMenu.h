@@ -2,7 +2,6 @@
 
 #include <QPointer>
 #include <QToolButton>
-
 #include <functional>
 #include <optional>
 

@@ -4,7 +4,9 @@
 
 #include <QSet>
 
-ChatListModel::ChatListModel(ChatStore &store, QObject *parent) : QAbstractListModel(parent), m_store(store)
+ChatListModel::ChatListModel(ChatStore &store, QObject *parent)
+    : QAbstractListModel(parent)
+    , m_store(store)
 {
     m_rows = store.summaries();
     connect(&store, &ChatStore::summariesChanged, this, [this] { follow(m_store.summaries()); });

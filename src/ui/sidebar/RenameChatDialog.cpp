@@ -7,7 +7,9 @@
 #include <QVBoxLayout>
 
 RenameChatDialog::RenameChatDialog(const QUuid &chatId, const QString &title, QWidget *parent)
-    : QDialog(parent), m_chatId(chatId), m_field(new QLineEdit(this))
+    : QDialog(parent)
+    , m_chatId(chatId)
+    , m_field(new QLineEdit(this))
 {
     setWindowTitle(tr("Rename chat"));
     setModal(true);

@@ -53,8 +53,12 @@ QListView *makeList(QWidget *parent)
 } // namespace
 
 SidebarView::SidebarView(ChatViewModel &vm, ChatStore &store, QWidget *parent)
-    : QWidget(parent), m_vm(vm), m_store(store), m_model(new ChatListModel(store, this)), m_list(makeList(this)),
-      m_emptyLabel(makeEmptyLabel(this))
+    : QWidget(parent)
+    , m_vm(vm)
+    , m_store(store)
+    , m_model(new ChatListModel(store, this))
+    , m_list(makeList(this))
+    , m_emptyLabel(makeEmptyLabel(this))
 {
     m_list->setModel(m_model);
 
@@ -72,7 +76,7 @@ SidebarView::SidebarView(ChatViewModel &vm, ChatStore &store, QWidget *parent)
     });
     connect(&vm, &ChatViewModel::chatChanged, this, &SidebarView::followOpenChat);
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this](const QItemSelection &selected) { onSelected(selected); });
+        [this](const QItemSelection &selected) { onSelected(selected); });
     connect(m_list, &QWidget::customContextMenuRequested, this, &SidebarView::showContextMenu);
 
     followOpenChat();
@@ -103,7 +107,7 @@ void SidebarView::openRenameDialog(int row)
     m_renaming = new RenameChatDialog(summary.id, summary.title, window());
     m_renaming->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_renaming, &RenameChatDialog::saveRequested, this,
-            [this](const QUuid &id, const QString &title) { m_vm.rename(id, title); });
+        [this](const QUuid &id, const QString &title) { m_vm.rename(id, title); });
     m_renaming->open();
 }
 
