@@ -131,8 +131,7 @@ private Q_SLOTS:
         QVERIFY(s.waitIdle());
         ModelMenu *menu = s.root->modelMenu();
         QMenu *items = menu->itemsMenu();
-        // As the button opens it, without the button's own modal loop.
-        items->popup(menu->mapToGlobal(QPoint(0, menu->height())));
+        menu->openMenu();
         QVERIFY(waitFor([&] { return items->isVisible(); }));
         QVERIFY(!items->actions().isEmpty()); // built as it showed
 

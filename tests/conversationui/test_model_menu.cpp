@@ -54,6 +54,14 @@ QStringList checkedItems(ModelMenu &menu)
     return texts;
 }
 
+QStringList menuTextsNow(const QMenu *menu)
+{
+    QStringList texts;
+    for (const QAction *a : menu->actions())
+        texts.append(shownText(a->text()));
+    return texts;
+}
+
 QAction *action(ModelMenu &menu, const QString &text)
 {
     menu.rebuildMenu();
@@ -205,6 +213,20 @@ private Q_SLOTS:
         QCOMPARE(s.h.vm->status(), ChatViewModel::failing);
         const QColor red = dotColour(s.menu);
         QVERIFY(red.red() > 200 && red.green() < 100);
+    }
+
+    void aClickPopsTheMenuUpAndReturns()
+    {
+        Scene s;
+        s.h.ranker->cool(alpha.id, 600);
+        QTest::mouseClick(&s.menu, Qt::LeftButton);
+        QMenu *items = s.menu.itemsMenu();
+        QVERIFY(waitFor([&] { return items->isVisible(); }));
+        QVERIFY(s.menu.isDown());
+        // Built as it showed, from the state of that moment.
+        QVERIFY(menuTextsNow(items).contains(QStringLiteral("Alpha (cooling down)")));
+        items->hide();
+        QVERIFY(!s.menu.isDown());
     }
 
     void escapesMnemonics()

@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 
 namespace {
 
@@ -60,13 +62,15 @@ ModelMenu::ModelMenu(ChatViewModel &vm, ModelRanker &ranker, RefreshAction onRef
     , m_onRefresh(std::move(onRefresh))
     , m_menu(new QMenu(this))
 {
-    setPopupMode(QToolButton::InstantPopup);
     setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     setAutoRaise(true);
     setIconSize(QSize(8, 8));
-    setMenu(m_menu);
     setToolTip(QStringLiteral("Model"));
+    // The menu pops up and the call returns: QToolButton's own pull-down
+    // would run the menu in a nested event loop.
+    connect(this, &QToolButton::clicked, this, &ModelMenu::openMenu);
     connect(m_menu, &QMenu::aboutToShow, this, &ModelMenu::rebuildMenu);
+    connect(m_menu, &QMenu::aboutToHide, this, [this] { setDown(false); });
 
     // chatChanged comes with every streamed flush; updateLabel() only
     // touches the button when what it shows changes.
@@ -88,6 +92,30 @@ QString ModelMenu::displayName(const QString &modelId, const ModelRanker &ranker
 QString ModelMenu::escapeMnemonics(QString text)
 {
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+void ModelMenu::openMenu()
+{
+    if (m_menu->isVisible())
+        return;
+    setDown(true);
+    m_menu->popup(mapToGlobal(rect().bottomLeft()));
+}
+
+QSize ModelMenu::sizeHint() const
+{
+    return QToolButton::sizeHint()
+        + QSize(style()->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, this), 0);
+}
+
+// Drawn as a pull-down button, with its arrow.
+void ModelMenu::paintEvent(QPaintEvent *)
+{
+    QStylePainter painter(this);
+    QStyleOptionToolButton option;
+    initStyleOption(&option);
+    option.features |= QStyleOptionToolButton::HasMenu;
+    painter.drawComplexControl(QStyle::CC_ToolButton, option);
 }
 
 void ModelMenu::updateLabel()

@@ -28,12 +28,19 @@ public:
     QMenu *itemsMenu() const { return m_menu; }
     // Fills the menu from the current state; runs when it is about to show.
     void rebuildMenu();
+    // Pops the menu up below the button (what a click does).
+    void openMenu();
+
+    QSize sizeHint() const override;
 
     // The display name of a pinned model identifier: the ranker's name for
     // it, else its last non-empty "/" piece without ":free".
     static QString displayName(const QString &modelId, const ModelRanker &ranker);
     // Qt reads "&" in a menu or button text as a mnemonic.
     static QString escapeMnemonics(QString text);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void updateLabel();
