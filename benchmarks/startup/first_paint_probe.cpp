@@ -3,7 +3,8 @@
 //
 //   startup_first_paint_probe [--min-size WxH] [--idle-ms N] [--timeout-ms N] -- PROGRAM ARGS...
 //
-// Prints one line:  first_paint_ms=<ms> rss_kb=<kB>
+// Prints one line:  first_paint_ms=<ms> cpu_ms=<ms> rss_kb=<kB>
+// (cpu_ms: the program's user and system time at its first paint).
 //
 // The paint is seen through the X DAMAGE extension: every top-level window
 // the program creates gets a damage object, and the first damage report on a
@@ -18,8 +19,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <set>
+#include <sstream>
 #include <string>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -113,6 +116,21 @@ bool isMainWindow(xcb_connection_t *connection, xcb_window_t window, const Optio
     return main;
 }
 
+// User plus system time of the whole process so far, all threads.
+double cpuMs(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // Fields after the command name, which is in parentheses and may hold blanks.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long ticks = 0;
+    for (int index = 3; fields >> field && index <= 15; ++index)
+        if (index == 14 || index == 15)
+            ticks += std::stoul(field);
+    return 1000.0 * double(ticks) / double(sysconf(_SC_CLK_TCK));
+}
+
 long residentKb(pid_t pid)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -180,6 +198,7 @@ int main(int argc, char **argv)
     const pid_t pid = launch(options.program);
     std::set<xcb_window_t> watched;
     double firstPaintMs = -1;
+    double firstPaintCpuMs = -1;
     pollfd connectionFd = { xcb_get_file_descriptor(connection), POLLIN, 0 };
     while (firstPaintMs < 0) {
         const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -204,8 +223,10 @@ int main(int argc, char **argv)
             // DamageNotify: the drawable follows the level and sequence.
             xcb_window_t drawable;
             std::memcpy(&drawable, reinterpret_cast<const char *>(event) + 4, sizeof drawable);
-            if (isMainWindow(connection, drawable, options))
+            if (isMainWindow(connection, drawable, options)) {
                 firstPaintMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+                firstPaintCpuMs = cpuMs(pid);
+            }
         }
         std::free(event);
     }
@@ -213,6 +234,6 @@ int main(int argc, char **argv)
     const long rss = residentKb(pid);
     stop(pid);
     xcb_disconnect(connection);
-    std::printf("first_paint_ms=%.1f rss_kb=%ld\n", firstPaintMs, rss);
+    std::printf("first_paint_ms=%.1f cpu_ms=%.0f rss_kb=%ld\n", firstPaintMs, firstPaintCpuMs, rss);
     return 0;
 }

@@ -31,9 +31,9 @@ Chat makeChat(int number)
     Chat chat;
     for (int turn = 0; turn < 4; ++turn) {
         const QString question
-            = QStringLiteral("Question %1 in conversation %2: how would you explain this to a newcomer?")
-                  .arg(turn + 1)
-                  .arg(number + 1);
+            = QStringLiteral("Conversation %1, question %2: how would you explain this to a newcomer?")
+                  .arg(number + 1)
+                  .arg(turn + 1);
         chat.messages.append({ QUuid::createUuid(), QStringLiteral("user"), question, {}, {}, {} });
         chat.messages.append({ QUuid::createUuid(), QStringLiteral("assistant"), answer(number, turn), {},
             QStringLiteral("Benchmark: Model"), {} });
