@@ -7,6 +7,7 @@ themselves (gnome-keyring, D-Bus activated services) are found again and
 ended by their process ids when the desktop stops.
 """
 
+import importlib.util
 import os
 import re
 import shutil
@@ -31,9 +32,8 @@ def missing_tools():
     missing = [tool for tool in TOOLS if shutil.which(tool) is None]
     if not any(os.access(path, os.X_OK) for path in ATSPI_LAUNCHERS):
         missing.append("at-spi-bus-launcher")
-    try:
-        import pyatspi  # noqa: F401
-    except ImportError:
+    # Only looked for: importing it connects to a bus that is not up yet.
+    if importlib.util.find_spec("pyatspi") is None:
         missing.append("python3-pyatspi")
     return missing
 
