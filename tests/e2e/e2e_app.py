@@ -535,6 +535,8 @@ def main():
         print("e2e: missing tools: %s" % ", ".join(missing), flush=True)
         return 1 if os.environ.get("CI") == "true" else 77
     test = Test(args)
+    # A stop from outside (ctest's time limit, Ctrl+C) still ends every service.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("e2e: stopped from outside"))
     try:
         status = test.run()
     finally:
