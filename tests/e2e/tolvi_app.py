@@ -6,7 +6,7 @@ import stat
 import subprocess
 
 from desktop import parse_geometry
-from waits import scaled, wait_for
+from waits import scaled
 
 FAKE_BROWSER = """#!/bin/sh
 # Plays the browser for the test: opens the sign-in page, which redirects to
