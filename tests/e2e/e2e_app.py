@@ -22,6 +22,7 @@ import time
 import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, HERE)
 
 from desktop import Desktop, missing_tools  # noqa: E402
