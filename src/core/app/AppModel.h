@@ -5,6 +5,7 @@
 #include "ranker/ModelRanker.h"
 #include "service/OpenRouterClient.h"
 #include "store/ChatStore.h"
+#include "util/ChangeBatch.h"
 
 #include <QObject>
 #include <QPointer>
@@ -83,27 +84,8 @@ Q_SIGNALS:
     void showSettingsChanged();
 
 private:
-    // Holds back change signals until the outermost operation ends, so that a
-    // view reacting to one of them sees the whole new state.
-    class Batch
-    {
-    public:
-        explicit Batch(AppModel &owner)
-            : m_owner(owner)
-        {
-            ++m_owner.m_batchDepth;
-        }
-        ~Batch()
-        {
-            if (--m_owner.m_batchDepth == 0)
-                m_owner.publish();
-        }
-        Batch(const Batch &) = delete;
-        Batch &operator=(const Batch &) = delete;
-
-    private:
-        AppModel &m_owner;
-    };
+    friend class ChangeBatch<AppModel>;
+    using Batch = ChangeBatch<AppModel>;
 
     enum Field : unsigned {
         signedInField = 1u << 0,

@@ -5,6 +5,7 @@
 #include "records/ChatRecords.h"
 #include "service/OpenRouterClient.h"
 #include "store/ChatStore.h"
+#include "util/ChangeBatch.h"
 
 #include <QImage>
 #include <QObject>
@@ -157,26 +158,8 @@ Q_SIGNALS:
     void currentModelNameChanged();
 
 private:
-    // Holds back change signals until the outermost operation ends.
-    class Batch
-    {
-    public:
-        explicit Batch(ChatViewModel &owner)
-            : m_owner(owner)
-        {
-            ++m_owner.m_batchDepth;
-        }
-        ~Batch()
-        {
-            if (--m_owner.m_batchDepth == 0)
-                m_owner.publish();
-        }
-        Batch(const Batch &) = delete;
-        Batch &operator=(const Batch &) = delete;
-
-    private:
-        ChatViewModel &m_owner;
-    };
+    friend class ChangeBatch<ChatViewModel>;
+    using Batch = ChangeBatch<ChatViewModel>;
 
     enum Field : unsigned {
         chatField = 1u << 0,
