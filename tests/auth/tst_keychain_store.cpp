@@ -1,6 +1,8 @@
 // The key store against a real gnome-keyring in a private D-Bus session
 // (started by with-keyring).
 #include "auth/KeychainStore.h"
+#include "auth/SecretCallDeadline.h"
+#include "auth/StoredKeyRead.h"
 
 #include <QProcess>
 #include <QTest>
@@ -85,6 +87,8 @@ private Q_SLOTS:
     void unusableItemFindsNothing_data();
     void unusableItemFindsNothing();
     void unencodableKeyLeavesStoreUntouched();
+    void readOnItsOwnThreadThenTheMainThreadGoesOn();
+    void cancellingTheOuterCancellableEndsTheCall();
 };
 
 void KeychainStoreTest::loadWithoutItemFindsNothing()
@@ -163,5 +167,40 @@ void KeychainStoreTest::unencodableKeyLeavesStoreUntouched()
     QCOMPARE(KeychainStore::load(), std::optional<QString>(QStringLiteral("sk-or-v1-kept")));
 }
 
+
+void KeychainStoreTest::readOnItsOwnThreadThenTheMainThreadGoesOn()
+{
+    QVERIFY(KeychainStore::save(QStringLiteral("sk-or-v1-at-start")));
+    {
+        StoredKeyRead read;
+        QCOMPARE(read.take(), std::optional<QString>(QStringLiteral("sk-or-v1-at-start")));
+        QCOMPARE(read.take(), std::nullopt);
+    }
+    // The session the thread opened serves the main thread's calls.
+    QVERIFY(KeychainStore::save(QStringLiteral("sk-or-v1-later")));
+    QCOMPARE(KeychainStore::load(), std::optional<QString>(QStringLiteral("sk-or-v1-later")));
+    KeychainStore::remove();
+    QCOMPARE(storedItemCount(), 0);
+
+    // Never taken: the read is waited for when it goes.
+    StoredKeyRead untaken;
+}
+
+void KeychainStoreTest::cancellingTheOuterCancellableEndsTheCall()
+{
+    GCancellable *outer = g_cancellable_new();
+    {
+        const SecretCallDeadline deadline(std::chrono::hours(1), outer);
+        QVERIFY(!g_cancellable_is_cancelled(deadline.cancellable()));
+        g_cancellable_cancel(outer);
+        QVERIFY(g_cancellable_is_cancelled(deadline.cancellable()));
+    }
+    {
+        // Cancelled before the call began.
+        const SecretCallDeadline deadline(std::chrono::hours(1), outer);
+        QVERIFY(g_cancellable_is_cancelled(deadline.cancellable()));
+    }
+    g_object_unref(outer);
+}
 QTEST_GUILESS_MAIN(KeychainStoreTest)
 #include "tst_keychain_store.moc"

@@ -3,6 +3,7 @@
 // bus socket that accepts but never answers (see with-keyring). Every call
 // must come back, with no key and no success.
 #include "auth/KeychainStore.h"
+#include "auth/StoredKeyRead.h"
 
 #include <QLocalServer>
 #include <QTest>
@@ -17,6 +18,8 @@ private Q_SLOTS:
     void saveFails();
     void removeReturns();
     void loadAfterFailedSaveFindsNothing();
+    void readOnItsOwnThreadFindsNothing();
+    void cancelledReadFindsNothing();
 
 private:
     QLocalServer m_muteBus;
@@ -55,6 +58,21 @@ void KeychainUnavailableTest::loadAfterFailedSaveFindsNothing()
 {
     QVERIFY(!KeychainStore::save(QStringLiteral("sk-or-v1-other")));
     QCOMPARE(KeychainStore::load(), std::nullopt);
+}
+
+void KeychainUnavailableTest::readOnItsOwnThreadFindsNothing()
+{
+    StoredKeyRead read;
+    QCOMPARE(read.take(), std::nullopt);
+}
+
+// On the bus that never answers the read would wait out its limit; a process
+// that turns out not to be needed ends it at once.
+void KeychainUnavailableTest::cancelledReadFindsNothing()
+{
+    StoredKeyRead read;
+    read.cancel();
+    QCOMPARE(read.take(), std::nullopt);
 }
 
 QTEST_GUILESS_MAIN(KeychainUnavailableTest)

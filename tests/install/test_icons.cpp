@@ -5,7 +5,10 @@
 #include <QImage>
 #include <QPainter>
 #include <QPalette>
+#include <QDir>
+#include <QFile>
 #include <QPixmap>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -51,6 +54,21 @@ Ink inkOf(const QPixmap &pixmap)
     return ink;
 }
 
+// An icon theme folder whose only icon, document-new, is a red square.
+void writeRedTheme(const QString &root, const QString &name)
+{
+    QDir folder(root + QLatin1Char('/') + name);
+    QVERIFY(folder.mkpath(QStringLiteral("16x16/actions")));
+    QFile index(folder.filePath(QStringLiteral("index.theme")));
+    QVERIFY(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=Red\nDirectories=16x16/actions\n\n"
+                "[16x16/actions]\nSize=16\nContext=Actions\nType=Fixed\n");
+    index.close();
+    QImage red(16, 16, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    QVERIFY(red.save(folder.filePath(QStringLiteral("16x16/actions/document-new.png"))));
+}
+
 } // namespace
 
 class TestIcons : public QObject
@@ -84,6 +102,30 @@ private Q_SLOTS:
             const int visible = inkOf(pixmap).visiblePixels;
             QVERIFY2(visible > size && visible < size * size, qPrintable(QString::number(visible)));
         }
+    }
+
+    // A desktop's own theme wins over the bundled drawing; hicolor, which Qt
+    // names when the desktop names none, is not asked.
+    void themeSymbolsWinOnlyInARealTheme_data()
+    {
+        QTest::addColumn<QString>("theme");
+        QTest::addColumn<bool>("themeIconWins");
+        QTest::newRow("the desktop's theme") << QStringLiteral("tolvi-test-red") << true;
+        QTest::newRow("the fallback theme hicolor") << QStringLiteral("hicolor") << false;
+    }
+    void themeSymbolsWinOnlyInARealTheme()
+    {
+        QFETCH(QString, theme);
+        QFETCH(bool, themeIconWins);
+        QTemporaryDir themes;
+        QVERIFY(themes.isValid());
+        writeRedTheme(themes.path(), theme);
+        QIcon::setThemeSearchPaths({ themes.path() });
+        QIcon::setThemeName(theme);
+        const QColor ink = inkOf(Icons::symbol("document-new").pixmap(QSize(16, 16))).colour;
+        QIcon::setThemeSearchPaths({});
+        QIcon::setThemeName(QStringLiteral("tolvi-test-no-theme"));
+        QCOMPARE(ink.rgb() == QColor(Qt::red).rgb(), themeIconWins);
     }
 
     void unknownNameGivesNullIcon()

@@ -7,10 +7,16 @@
 #include <QUrl>
 
 AppModel::AppModel(AppNotifications &notifications, OpenRouterClient &client, QObject *parent)
+    : AppModel(notifications, KeychainStore::load(), client, parent)
+{
+}
+
+AppModel::AppModel(
+    AppNotifications &notifications, std::optional<QString> storedKey, OpenRouterClient &client, QObject *parent)
     : QObject(parent)
     , m_client(client)
+    , m_key(std::move(storedKey))
 {
-    m_key = KeychainStore::load();
     m_ranker = std::make_unique<ModelRanker>(m_client);
     m_store = std::make_unique<ChatStore>();
     m_isSignedIn = m_key.has_value();

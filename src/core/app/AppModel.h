@@ -52,6 +52,10 @@ public:
     // refreshes the models (the cache may serve).
     explicit AppModel(AppNotifications &notifications, OpenRouterClient &client = OpenRouterClient::shared(),
         QObject *parent = nullptr);
+    // The same with the key already read from the Secret Service (nothing
+    // when none is stored), as StoredKeyRead hands it over.
+    AppModel(AppNotifications &notifications, std::optional<QString> storedKey,
+        OpenRouterClient &client = OpenRouterClient::shared(), QObject *parent = nullptr);
     ~AppModel() override;
 
     bool isSignedIn() const { return m_isSignedIn; }

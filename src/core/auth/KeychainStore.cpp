@@ -69,9 +69,9 @@ std::optional<QByteArray> encodeKey(const QString &key)
 
 } // namespace
 
-std::optional<QString> load()
+std::optional<QString> load(GCancellable *cancellable)
 {
-    SecretCallDeadline deadline(callLimit);
+    SecretCallDeadline deadline(callLimit, cancellable);
     GError *error = nullptr;
     SecretValue *value = secret_password_lookup_binary_sync(
         schema(), deadline.cancellable(), &error, "service", serviceName, "account", accountName, nullptr);

@@ -2,10 +2,22 @@
 
 #include <gio/gio.h>
 
-SecretCallDeadline::SecretCallDeadline(std::chrono::milliseconds limit)
+namespace {
+
+void cancelInner(GCancellable *, gpointer inner)
+{
+    g_cancellable_cancel(G_CANCELLABLE(inner));
+}
+
+} // namespace
+
+SecretCallDeadline::SecretCallDeadline(std::chrono::milliseconds limit, GCancellable *outer)
     : m_cancellable(g_cancellable_new())
+    , m_outer(outer ? G_CANCELLABLE(g_object_ref(outer)) : nullptr)
     , m_watcher([this, limit] { watch(limit); })
 {
+    if (m_outer)
+        m_outerHandler = g_cancellable_connect(m_outer, G_CALLBACK(cancelInner), m_cancellable, nullptr);
 }
 
 SecretCallDeadline::~SecretCallDeadline()
@@ -16,6 +28,10 @@ SecretCallDeadline::~SecretCallDeadline()
     }
     m_wake.notify_one();
     m_watcher.join();
+    if (m_outer) {
+        g_cancellable_disconnect(m_outer, m_outerHandler);
+        g_object_unref(m_outer);
+    }
     g_object_unref(m_cancellable);
 }
 

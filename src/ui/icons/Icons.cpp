@@ -51,6 +51,12 @@ QIcon bundledSymbol(const char *themeName)
 
 QIcon symbol(const char *themeName)
 {
+    // hicolor is where Qt looks when the desktop names no theme: it holds
+    // applications' icons, not symbols, and reading its index alone costs
+    // several milliseconds of start-up.
+    const QString theme = QIcon::themeName();
+    if (theme.isEmpty() || theme == QLatin1String("hicolor"))
+        return bundledSymbol(themeName);
     return QIcon::fromTheme(QString::fromLatin1(themeName), bundledSymbol(themeName));
 }
 

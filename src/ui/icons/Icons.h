@@ -5,8 +5,8 @@
 
 // Tolvi's icons. Symbols come from the desktop's icon theme by their
 // freedesktop names (document-new, edit-copy, go-up, …); where the theme has
-// none, or there is no theme at all as on a minimal desktop, a bundled
-// drawing stands in. Bundled symbols take the palette's text colour, so they
+// none, or there is no theme at all as on a minimal desktop (Qt then names
+// the fallback theme hicolor), a bundled drawing stands in. Bundled symbols take the palette's text colour, so they
 // stay visible on dark palettes.
 namespace Icons {
 

@@ -1,0 +1,13 @@
+#include "shell/StartupWarmUp.h"
+
+#include "icons/Icons.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
+
+void warmUpFontsAndIcons()
+{
+    // Measuring a line loads the font database and the default font's engine.
+    QFontMetrics(QGuiApplication::font()).height();
+    Icons::symbol("document-new");
+}
