@@ -108,14 +108,30 @@ QSize ModelMenu::sizeHint() const
         + QSize(style()->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, this), 0);
 }
 
-// Drawn as a pull-down button, with its arrow.
+// Drawn as a pull-down button: the label, then a down arrow centred beside
+// it (the style's own menu mark sits in the bottom corner, under the text).
 void ModelMenu::paintEvent(QPaintEvent *)
 {
     QStylePainter painter(this);
     QStyleOptionToolButton option;
     initStyleOption(&option);
-    option.features |= QStyleOptionToolButton::HasMenu;
-    painter.drawComplexControl(QStyle::CC_ToolButton, option);
+    const int arrow = style()->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, this);
+    const int frame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
+
+    QStyleOptionToolButton panel = option;
+    panel.text.clear();
+    panel.icon = QIcon();
+    painter.drawComplexControl(QStyle::CC_ToolButton, panel);
+
+    QStyleOptionToolButton label = option;
+    label.rect = option.rect.adjusted(frame, frame, -frame - arrow, -frame);
+    painter.drawControl(QStyle::CE_ToolButtonLabel, label);
+
+    QStyleOption mark = option;
+    const int side = qMin(arrow, option.rect.height()) * 2 / 3;
+    mark.rect = QRect(option.rect.right() - frame - arrow + (arrow - side) / 2,
+        option.rect.center().y() - side / 2, side, side);
+    painter.drawPrimitive(QStyle::PE_IndicatorArrowDown, mark);
 }
 
 void ModelMenu::updateLabel()
