@@ -254,6 +254,35 @@ private Q_SLOTS:
         QCOMPARE(h.vm->status(), ChatViewModel::failing);
     }
 
+    // The key and the conversation never follow a redirect: every model
+    // "fails", the other origin hears nothing, and no answer is kept.
+    void redirectIsNeverFollowed_data()
+    {
+        QTest::addColumn<int>("status");
+        for (const int status : { 301, 302, 307, 308 })
+            QTest::newRow(qPrintable(QString::number(status))) << status;
+    }
+    void redirectIsNeverFollowed()
+    {
+        QFETCH(int, status);
+        fake::FakeService elsewhere;
+        QVERIFY(elsewhere.start());
+        elsewhere.onAnyChat(fake::Reply::stream(alpha.id, { "Not from the service" }));
+        Harness h;
+        h.useModels({ alpha, beta });
+        h.fake.onAnyChat(fake::Reply::redirect(status, elsewhere.apiBase().toUtf8() + "/chat/completions"));
+        h.say(QStringLiteral("hello"));
+        QVERIFY(h.waitIdle());
+        QVERIFY(elsewhere.requests().isEmpty());
+        QCOMPARE(h.vm->status(), ChatViewModel::failing);
+        QVERIFY(h.vm->issue());
+        QVERIFY(h.vm->issue()->details.contains(QString::number(status)));
+        h.store->drain();
+        const std::optional<Chat> stored = h.stored(h.vm->chat().id);
+        QVERIFY(stored);
+        QCOMPARE(stored->messages.size(), 1);
+    }
+
     void rejectedKeySignsOut()
     {
         Harness h;

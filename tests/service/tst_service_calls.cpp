@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QJsonDocument>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace harness;
@@ -62,6 +63,8 @@ private Q_SLOTS:
     void oneShotInactivityIsTimeout();
     void badOrigin();
     void cancelEveryKindOfCall();
+    void redirectsAreNeverFollowed_data();
+    void redirectsAreNeverFollowed();
 
 private:
     fake::FakeService *m_fake = nullptr;
@@ -70,6 +73,8 @@ private:
 
 void ServiceCallsTest::init()
 {
+    // A call must never read a reply that Qt has closed after aborting it.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("^QIODevice::")));
     m_fake = new fake::FakeService;
     QVERIFY(m_fake->start());
     m_client = new OpenRouterClient(m_fake->origin());
@@ -292,6 +297,34 @@ void ServiceCallsTest::cancelEveryKindOfCall()
     QCOMPARE(probe->results.first().error(), ORError::cancelled());
     QTRY_COMPARE(m_fake->clientCloses(), 4);
     QTRY_VERIFY(m_client->findChildren<ServiceCall *>().isEmpty());
+}
+
+// Every request carries the key: an answer that points elsewhere fails the
+// call as the status it is, and the other origin hears nothing.
+void ServiceCallsTest::redirectsAreNeverFollowed_data()
+{
+    QTest::addColumn<int>("status");
+    for (const int status : { 301, 302, 307, 308 })
+        QTest::newRow(qPrintable(QString::number(status))) << status;
+}
+
+void ServiceCallsTest::redirectsAreNeverFollowed()
+{
+    QFETCH(int, status);
+    fake::FakeService elsewhere;
+    QVERIFY(elsewhere.start());
+    m_fake->setResponder([&](const fake::Request &request) -> std::optional<Reply> {
+        return Reply::redirect(status, elsewhere.origin().toUtf8() + request.path);
+    });
+    const ORError expected = ORError::badRequest(status, "<html><body>Moved</body></html>");
+
+    auto chat = stream(*m_client);
+    QVERIFY(testsupport::waitFor([&] { return !chat->outcomes.isEmpty(); }));
+    QCOMPARE(chat->outcomes.first().error(), expected);
+    QCOMPARE(waitForResult<KeyCheckOutcome>(m_client->validateKey(key)).error(), expected);
+    QCOMPARE(waitForResult<ModelsOutcome>(m_client->fetchModels(key)).error(), expected);
+    QCOMPARE(m_fake->requests().size(), 3);
+    QVERIFY(elsewhere.requests().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(ServiceCallsTest)

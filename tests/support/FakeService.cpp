@@ -22,8 +22,14 @@ QByteArray reasonOf(int status)
         return "OK";
     case 204:
         return "No Content";
+    case 301:
+        return "Moved Permanently";
     case 302:
         return "Found";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
     case 400:
         return "Bad Request";
     case 401:

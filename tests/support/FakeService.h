@@ -86,6 +86,9 @@ struct Reply {
 
     static Reply json(int status, const QJsonValue &value);
     static Reply text(int status, const QByteArray &body, const QByteArray &contentType = "text/plain");
+    // A redirect (301, 302, 307, 308) to location, with a small HTML body as
+    // servers send.
+    static Reply redirect(int status, const QByteArray &location);
     // {"error":{"code":status,"message":...,"metadata":{...}},"user_id":"user_..."}
     // with an optional Retry-After header.
     static Reply error(int status, const QString &message, const std::optional<QByteArray> &retryAfter = {},

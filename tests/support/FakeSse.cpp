@@ -208,6 +208,13 @@ Reply Reply::text(int status, const QByteArray &body, const QByteArray &contentT
     return reply;
 }
 
+Reply Reply::redirect(int status, const QByteArray &location)
+{
+    Reply reply = text(status, "<html><body>Moved</body></html>", "text/html");
+    reply.headers.append({ "Location", location });
+    return reply;
+}
+
 Reply Reply::error(int status, const QString &message, const std::optional<QByteArray> &retryAfter,
     const QJsonObject &metadata)
 {

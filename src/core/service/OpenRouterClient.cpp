@@ -57,6 +57,11 @@ OpenRouterClient::OpenRouterClient(const QString &webOrigin, QObject *parent)
     : QObject(parent)
     , m_webOrigin(webOrigin)
 {
+    // Every request carries the key (or, for the key exchange, a sign-in
+    // code and its verifier). Qt would follow a redirect to any origin and
+    // send all of that along; here a redirect is an answer like any other
+    // status and fails the call.
+    m_network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
 OpenRouterClient::~OpenRouterClient()
