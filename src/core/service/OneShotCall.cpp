@@ -34,11 +34,11 @@ void OneShotCall::onReplyFinished()
         finish(failed ? ReplyTools::transportFailure(*m_reply, isCancelled())
                       : ORError::other(QStringLiteral("Unexpected response.")));
     } else if (!ReplyTools::isSuccess(*status)) {
-        finish(ReplyTools::httpFailure(*m_reply, *status, m_reply->readAll()));
+        finish(ReplyTools::httpFailure(*m_reply, *status, ReplyTools::readRest(*m_reply)));
     } else if (m_reply->error() != QNetworkReply::NoError) {
         finish(ReplyTools::transportFailure(*m_reply, isCancelled()));
     } else {
-        finish(m_reply->readAll());
+        finish(ReplyTools::readRest(*m_reply));
     }
 }
 

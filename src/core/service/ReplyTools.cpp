@@ -24,6 +24,13 @@ ORError httpFailure(const QNetworkReply &reply, int status, const QByteArray &bo
     return ORError::fromHTTP(status, ORError::parseBody(body), retryAfter(reply));
 }
 
+QByteArray readRest(QNetworkReply &reply, qsizetype limit)
+{
+    if (!reply.isOpen())
+        return {};
+    return limit < 0 ? reply.readAll() : reply.read(limit);
+}
+
 ORError transportFailure(const QNetworkReply &reply, bool abortedByUs)
 {
     return ORError::wrap(reply.error(), reply.errorString(), abortedByUs);

@@ -24,6 +24,10 @@ std::optional<double> retryAfter(const QNetworkReply &reply);
 // body.
 ORError httpFailure(const QNetworkReply &reply, int status, const QByteArray &body);
 
+// What is still buffered in the reply; nothing once Qt has closed it (it
+// does so when it aborts a transfer itself, as on its inactivity time-out).
+QByteArray readRest(QNetworkReply &reply, qsizetype limit = -1);
+
 // A failed transfer that produced no usable response, folded.
 ORError transportFailure(const QNetworkReply &reply, bool abortedByUs);
 

@@ -110,14 +110,14 @@ void StreamChatCall::readErrorBody(int status)
 {
     const qsizetype room = errorBodyLimit + 1 - m_errorBody.size();
     if (room > 0)
-        m_errorBody += m_reply->read(room);
+        m_errorBody += ReplyTools::readRest(*m_reply, room);
     if (m_errorBody.size() > errorBodyLimit)
         finish(ReplyTools::httpFailure(*m_reply, status, m_errorBody));
 }
 
 void StreamChatCall::readEvents()
 {
-    m_lines.feed(m_reply->readAll());
+    m_lines.feed(ReplyTools::readRest(*m_reply));
     // onToken may cancel the call or even delete it; stop at once then.
     QPointer<StreamChatCall> alive(this);
     while (alive && canDeliver()) {
