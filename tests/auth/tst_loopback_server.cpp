@@ -7,6 +7,7 @@
 #include <QNetworkReply>
 #include <QRandomGenerator>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 using authtest::RawExchange;
@@ -24,9 +25,13 @@ struct Harness {
     QList<LoopbackServer::CallbackOutcome> outcomes;
     quint16 port = 0;
 
-    bool start(int requestLineTimeoutMs = 5000)
+    // signedIn: the outcome the browser is told, given up front; nothing
+    // holds callbacks until the test gives it.
+    bool start(int requestLineTimeoutMs = 5000, std::optional<bool> signedIn = true)
     {
         server.setRequestLineTimeoutMs(requestLineTimeoutMs);
+        if (signedIn)
+            server.answerCallbacks(*signedIn);
         port = server.start().port;
         return port != 0;
     }
@@ -76,6 +81,8 @@ private Q_SLOTS:
     void exactResponses();
     void signInNotCompletedPage_data();
     void signInNotCompletedPage();
+    void callbackWaitsForTheOutcome_data();
+    void callbackWaitsForTheOutcome();
     void foreignRequestsKeepWaiting_data();
     void foreignRequestsKeepWaiting();
     void callbackBeforeWaitIsKept();
@@ -163,6 +170,51 @@ void LoopbackServerTest::signInNotCompletedPage()
     QVERIFY(answer.contains("Content-Length: " + QByteArray::number(body(answer).size()) + "\r\n"));
     QVERIFY(h.waitForOutcome());
     QCOMPARE(h.outcomes.first().value(), expected);
+}
+
+// A callback with a code is held until the sign-in's outcome is known; the
+// browser then hears the truth, also when nobody tells the server.
+void LoopbackServerTest::callbackWaitsForTheOutcome_data()
+{
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<QByteArray>("heading");
+    QTest::newRow("signed in") << "signed in" << QByteArray("You are signed in");
+    QTest::newRow("not signed in") << "not signed in" << QByteArray("Sign-in was not completed");
+    QTest::newRow("hold limit passes") << "hold limit" << QByteArray("Sign-in was not completed");
+    QTest::newRow("server goes away") << "server gone" << QByteArray("Sign-in was not completed");
+}
+
+void LoopbackServerTest::callbackWaitsForTheOutcome()
+{
+    QFETCH(QString, ending);
+    QFETCH(QByteArray, heading);
+    auto server = std::make_unique<LoopbackServer>();
+    server->setCallbackHoldMs(ending == "hold limit" ? 100 : 60000);
+    const quint16 port = server->start().port;
+    QVERIFY(port != 0);
+    bool called = false;
+    server->waitForCallback([&](const LoopbackServer::CallbackOutcome &) { called = true; });
+
+    QTcpSocket browser;
+    browser.connectToHost(v4, port);
+    browser.write("GET /callback?code=c HTTP/1.1\r\n\r\n");
+    QVERIFY(testsupport::waitFor([&] { return called; }));
+    QCOMPARE(browser.bytesAvailable(), 0);
+    QCOMPARE(browser.state(), QAbstractSocket::ConnectedState);
+
+    if (ending == "signed in")
+        server->answerCallbacks(true);
+    else if (ending == "not signed in")
+        server->answerCallbacks(false);
+    else if (ending == "server gone")
+        server.reset();
+    QByteArray answer;
+    QVERIFY(testsupport::waitFor([&] {
+        answer += browser.readAll();
+        return browser.state() == QAbstractSocket::UnconnectedState;
+    }));
+    QCOMPARE(statusLine(answer), QByteArray("HTTP/1.1 200 OK"));
+    QVERIFY2(answer.contains("<h1>" + heading + "</h1>"), answer.constData());
 }
 
 void LoopbackServerTest::foreignRequestsKeepWaiting_data()

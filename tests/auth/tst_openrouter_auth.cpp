@@ -76,6 +76,8 @@ private Q_SLOTS:
     void callbackChecks_data();
     void callbackChecks();
     void deniedThroughService();
+    void browserHearsTheOutcome_data();
+    void browserHearsTheOutcome();
     void exchangeAnswers_data();
     void exchangeAnswers();
     void exchangeUnreachable();
@@ -245,6 +247,58 @@ void OpenRouterAuthTest::deniedThroughService()
     QVERIFY(page.contains("<h1>Sign-in was not completed</h1>"));
     QVERIFY(!page.contains("You are signed in"));
     QVERIFY(m_fake.requests("/api/v1/auth/keys").isEmpty());
+}
+
+// The browser is told "You are signed in" only once a key came back, and
+// the key exchange never follows a redirect to another origin.
+void OpenRouterAuthTest::browserHearsTheOutcome_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("redirect"); // the exchange answers with this redirect; 0: it does not
+    QTest::addColumn<QByteArray>("heading");
+    const QByteArray notCompleted = "Sign-in was not completed";
+    QTest::newRow("key received") << "code=good&state={state}" << 0 << QByteArray("You are signed in");
+    QTest::newRow("state mismatch") << "code=good&state=not-ours" << 0 << notCompleted;
+    QTest::newRow("exchange refused") << "code=bad" << 0 << notCompleted;
+    QTest::newRow("exchange redirected") << "code=good" << 307 << notCompleted;
+}
+
+void OpenRouterAuthTest::browserHearsTheOutcome()
+{
+    QFETCH(QString, query);
+    QFETCH(int, redirect);
+    QFETCH(QByteArray, heading);
+    const bool signedIn = heading == "You are signed in";
+    fake::FakeService elsewhere;
+    QVERIFY(elsewhere.start());
+    m_fake.setExchange(QStringLiteral("good"), QStringLiteral("sk-or-v1-good"));
+    if (redirect) {
+        m_fake.enqueue("POST", "/api/v1/auth/keys",
+            fake::Reply::redirect(redirect, elsewhere.apiBase().toUtf8() + "/auth/keys"));
+    } else if (signedIn) {
+        fake::Reply held = fake::Reply::json(200, QJsonObject{ { "key", "sk-or-v1-good" } });
+        held.holdHead = true;
+        m_fake.enqueue("POST", "/api/v1/auth/keys", held);
+    }
+    m_browser->act = FakeBrowser::Act::callBack;
+    m_browser->callbackQuery = query;
+    OpenRouterAuth auth(*m_client);
+    connect(&auth, &OpenRouterAuth::finished, this, [this](const SignInOutcome &o) { m_outcomes.append(o); });
+    QSignalSpy heldSteps(&m_fake, &fake::FakeService::stepHeld);
+    auth.signIn();
+    if (signedIn) {
+        // The browser waits while the code is being exchanged.
+        QVERIFY(testsupport::waitFor([&] { return heldSteps.size() == 1; }));
+        QVERIFY(m_browser->pageReply && !m_browser->pageReply->isFinished());
+        QVERIFY(m_fake.release());
+    }
+    QVERIFY(testsupport::waitFor([&] { return m_browser->pageReply && m_browser->pageReply->isFinished(); }));
+    QCOMPARE(m_browser->pageReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    const QByteArray page = m_browser->pageReply->readAll();
+    QVERIFY2(page.contains("<h1>" + heading + "</h1>"), page.constData());
+    QVERIFY(testsupport::waitFor([this] { return !m_outcomes.isEmpty(); }));
+    QCOMPARE(m_outcomes.first().ok(), signedIn);
+    QVERIFY(elsewhere.requests().isEmpty());
 }
 
 void OpenRouterAuthTest::exchangeAnswers_data()

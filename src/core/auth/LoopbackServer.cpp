@@ -17,7 +17,18 @@ LoopbackServer::LoopbackServer(QObject *parent)
 {
 }
 
-LoopbackServer::~LoopbackServer() = default;
+LoopbackServer::~LoopbackServer()
+{
+    // The sign-in is over: a browser still waiting is told it did not go
+    // through, and answers still on their way outlive the server, so that
+    // the page reaches the browser instead of a reset connection.
+    const auto connections = findChildren<LoopbackConnection *>(Qt::FindDirectChildrenOnly);
+    for (LoopbackConnection *connection : connections) {
+        connection->answerCallback(false);
+        if (!connection->isDone())
+            connection->setParent(nullptr);
+    }
+}
 
 LoopbackServer::Started LoopbackServer::start()
 {
@@ -70,12 +81,28 @@ QTcpServer *LoopbackServer::makeListener()
 void LoopbackServer::acceptConnections(QTcpServer *listener)
 {
     while (QTcpSocket *socket = listener->nextPendingConnection()) {
-        auto *connection = new LoopbackConnection(socket, m_requestLineTimeoutMs, this);
-        connect(connection, &LoopbackConnection::callbackReceived, this, [this](const Query &query) {
-            finish(query);
-            stopListening();
-        });
+        auto *connection = new LoopbackConnection(socket, m_requestLineTimeoutMs, m_callbackHoldMs, this);
+        connect(connection, &LoopbackConnection::callbackReceived, this,
+            [this, connection](const Query &query) { onCallback(connection, query); });
     }
+}
+
+void LoopbackServer::onCallback(LoopbackConnection *connection, const Query &query)
+{
+    finish(query);
+    stopListening();
+    if (m_signedIn)
+        connection->answerCallback(*m_signedIn);
+}
+
+void LoopbackServer::answerCallbacks(bool signedIn)
+{
+    if (m_signedIn)
+        return;
+    m_signedIn = signedIn;
+    const auto connections = findChildren<LoopbackConnection *>(Qt::FindDirectChildrenOnly);
+    for (LoopbackConnection *connection : connections)
+        connection->answerCallback(signedIn);
 }
 
 void LoopbackServer::waitForCallback(std::function<void(const CallbackOutcome &)> callback)

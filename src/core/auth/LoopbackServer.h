@@ -7,6 +7,7 @@
 #include <QObject>
 #include <functional>
 
+class LoopbackConnection;
 class QTcpServer;
 
 // A one-shot HTTP listener for the browser's redirect at the end of the
@@ -15,6 +16,11 @@ class QTcpServer;
 // request for "/callback" (or fail()) decides the outcome; the listener then
 // stops, while connections already accepted are still answered. Other
 // requests get a 404 answer and change nothing.
+//
+// The browser is told "You are signed in" only once the owner says so with
+// answerCallbacks(true): a callback carrying a code is held open until then
+// (at most the hold limit). A callback without a usable code is told at once
+// that the sign-in was not completed.
 class LoopbackServer : public QObject
 {
     Q_OBJECT
@@ -42,6 +48,10 @@ public:
     // listening. Safe to call any number of times.
     void fail(const ORError &error);
 
+    // Answers every held callback, and every later one, with the page for
+    // this outcome of the sign-in. The first call counts.
+    void answerCallbacks(bool signedIn);
+
     bool isListening() const;
     quint16 port() const { return m_port; }
     // The listening sockets, for inspection.
@@ -52,11 +62,15 @@ public:
     // How long a client may take to send its request line (5 s); tests
     // shorten it.
     void setRequestLineTimeoutMs(int ms) { m_requestLineTimeoutMs = ms; }
+    // How long a callback waits for answerCallbacks() before it is told that
+    // the sign-in did not go through (25 s).
+    void setCallbackHoldMs(int ms) { m_callbackHoldMs = ms; }
 
 private:
     bool listenOnBoth(QString *error);
     QTcpServer *makeListener();
     void acceptConnections(QTcpServer *listener);
+    void onCallback(LoopbackConnection *connection, const Query &query);
     void finish(const CallbackOutcome &outcome);
     void deliver();
     void stopListening();
@@ -64,6 +78,8 @@ private:
     QList<QTcpServer *> m_listeners;
     quint16 m_port = 0;
     int m_requestLineTimeoutMs = 5000;
+    int m_callbackHoldMs = 25000;
+    std::optional<bool> m_signedIn; // the browser's answer, once known
     std::function<void(const CallbackOutcome &)> m_waiter;
     std::optional<CallbackOutcome> m_pending;
     bool m_finished = false;

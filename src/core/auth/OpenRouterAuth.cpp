@@ -13,6 +13,7 @@ namespace {
 
 constexpr int verifierLength = 64;
 constexpr int stateLength = 24;
+constexpr int callbackHoldSlackMs = 5000;
 
 QString queryValue(const QString &value)
 {
@@ -67,6 +68,9 @@ void OpenRouterAuth::signIn()
     m_state = PKCE::randomString(stateLength);
 
     m_server = new LoopbackServer(this);
+    // The browser waits for the page while the code is exchanged; a little
+    // longer than the exchange may take, so that it hears the real outcome.
+    m_server->setCallbackHoldMs(m_exchangeTimeoutMs + callbackHoldSlackMs);
     const LoopbackServer::Started started = m_server->start();
     if (!started.ok()) {
         finish(ORError::other(QStringLiteral("Couldn't start the local sign-in listener: ") + started.error));
@@ -160,8 +164,10 @@ void OpenRouterAuth::finish(const SignInOutcome &outcome)
         return;
     m_finished = true;
     m_timeout.stop();
-    if (m_server)
+    if (m_server) {
+        m_server->answerCallbacks(outcome.ok());
         m_server->fail(ORError::cancelled()); // only closes the port once decided
+    }
     if (QNetworkReply *reply = m_reply) {
         m_reply = nullptr;
         reply->disconnect(this);
