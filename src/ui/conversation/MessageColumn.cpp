@@ -124,6 +124,9 @@ void MessageColumn::syncIssue()
         m_issueView = new IssueView(
             *issue, QStringLiteral("Try again"), [this] { retry(); }, this);
         m_layout->insertWidget(m_layout->indexOf(m_thinking) + 1, m_issueView);
+        // Shown now, with the state that asks for it, rather than when the
+        // layout gets round to it on a later turn of the event loop.
+        m_issueView->setVisible(true);
         return;
     }
     if (m_issueView) {

@@ -46,12 +46,15 @@ void MarkdownView::showBlock(qsizetype index, const MDBlock &block)
         QWidget *replaced = m_widgets[index];
         m_widgets[index] = createBlockWidget(block, this);
         delete m_column->replaceWidget(replaced, m_widgets[index]); // the old item is ours to free
+        m_widgets[index]->setVisible(true);
         replaced->hide();
         replaced->deleteLater();
         return;
     }
     QWidget *widget = createBlockWidget(block, this);
     m_column->insertWidget(int(index), widget);
+    // Shown with the text that brought it, not a turn of the event loop later.
+    widget->setVisible(true);
     m_widgets.append(widget);
 }
 
