@@ -1,3 +1,4 @@
+#include "FolderAudit.h"
 #include "StoreFiles.h"
 #include "store/ChatStore.h"
 #include "util/DateCodec.h"
@@ -9,7 +10,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <atomic>
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 using namespace storefiles;
 
@@ -84,6 +87,12 @@ QList<Chat> seedStoredChats(int count, int year)
     return chats;
 }
 
+bool setModified(const QString &path, const QDateTime &time)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime);
+}
+
 QList<QUuid> idsOf(const QList<ChatSummary> &summaries)
 {
     QList<QUuid> ids;
@@ -103,6 +112,70 @@ ChatMessage reply(const QString &text)
     return ChatMessage{ QUuid::createUuid(), QStringLiteral("assistant"), text, {}, QStringLiteral("Model A"),
         std::nullopt };
 }
+
+// Something that makes a write fail, also for root (mode bits do not stop
+// root's writes).
+class Obstacle
+{
+public:
+    enum Kind { DirectoryAtChatPath, FileAtChatsFolder, ChatOverSizeLimit, IndexOverSizeLimit };
+    // Chat files stay below it, an index of 200 chats does not.
+    static constexpr rlim_t sizeLimit = 8 * 1024;
+
+    Obstacle(Kind kind, const QUuid &chat)
+        : m_kind(kind)
+        , m_chatPath(chatFilePath(chat))
+    {
+        switch (kind) {
+        case DirectoryAtChatPath:
+            QDir().mkpath(m_chatPath);
+            break;
+        case FileAtChatsFolder:
+            QDir().rename(chatsDir(), aside());
+            QFile(chatsDir()).open(QIODevice::WriteOnly);
+            break;
+        case ChatOverSizeLimit:
+        case IndexOverSizeLimit:
+            // A write beyond the limit then fails with EFBIG instead of
+            // ending the process.
+            std::signal(SIGXFSZ, SIG_IGN);
+            getrlimit(RLIMIT_FSIZE, &m_saved);
+            rlimit limited = m_saved;
+            limited.rlim_cur = sizeLimit;
+            setrlimit(RLIMIT_FSIZE, &limited);
+            break;
+        }
+    }
+    ~Obstacle() { lift(); }
+
+    void lift()
+    {
+        if (m_lifted)
+            return;
+        m_lifted = true;
+        switch (m_kind) {
+        case DirectoryAtChatPath:
+            QDir().rmdir(m_chatPath);
+            break;
+        case FileAtChatsFolder:
+            QFile::remove(chatsDir());
+            QDir().rename(aside(), chatsDir());
+            break;
+        case ChatOverSizeLimit:
+        case IndexOverSizeLimit:
+            setrlimit(RLIMIT_FSIZE, &m_saved);
+            break;
+        }
+    }
+
+private:
+    static QString aside() { return chatsDir() + QStringLiteral(".aside"); }
+
+    Kind m_kind;
+    QString m_chatPath;
+    rlimit m_saved{};
+    bool m_lifted = false;
+};
 
 } // namespace
 
@@ -256,27 +329,159 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(chatFilePath(seeded[0].id)));
     }
 
-    void aValidIndexHidesUnlistedChats()
+    // Four chats (1 and 2 share a date); the index lists some of them, and
+    // each chat's file was written before the index, after it (with a new
+    // title), or not at all, and may be damaged.
+    void aStartListsWhatTheFilesHold_data()
     {
-        const Chat listed = chatWithText(QStringLiteral("listed"), day(2020));
-        const Chat unlisted = chatWithText(QStringLiteral("unlisted"), day(2024));
-        QVERIFY(writeChatFile(listed) && writeChatFile(unlisted));
-        QVERIFY(writeIndex({ listed.summary() }));
-        ChatStore store;
-        QCOMPARE(idsOf(store.summaries()), QList<QUuid>{ listed.id });
-        store.drain();
-        QCOMPARE(readIndex(), QList<ChatSummary>{ listed.summary() });
+        QTest::addColumn<QList<int>>("listed");
+        QTest::addColumn<QList<int>>("olderFiles");
+        QTest::addColumn<QList<int>>("newerFiles");
+        QTest::addColumn<QList<int>>("damaged");
+        QTest::addColumn<QList<int>>("shown");
+        QTest::newRow("out of order, shown newest first")
+            << QList{ 0, 2, 1, 3 } << QList{ 0, 1, 2, 3 } << QList<int>() << QList<int>()
+            << QList{ 3, 2, 1, 0 };
+        QTest::newRow("an entry without a file is dropped")
+            << QList{ 0, 1 } << QList{ 0 } << QList<int>() << QList<int>() << QList{ 0 };
+        QTest::newRow("an unlisted file older than the index stays hidden")
+            << QList{ 0 } << QList{ 0, 1 } << QList<int>() << QList<int>() << QList{ 0 };
+        QTest::newRow("an unlisted file newer than the index is listed")
+            << QList{ 0 } << QList{ 0 } << QList{ 3 } << QList<int>() << QList{ 3, 0 };
+        QTest::newRow("a listed file newer than the index gives its title")
+            << QList{ 0, 1 } << QList{ 0 } << QList{ 1 } << QList<int>() << QList{ 1, 0 };
+        QTest::newRow("a listed file that does not decode is dropped")
+            << QList{ 0, 1 } << QList{ 0, 1 } << QList<int>() << QList{ 1 } << QList{ 0 };
+        QTest::newRow("a newer file that does not decode is dropped")
+            << QList{ 0, 1 } << QList{ 0 } << QList{ 1, 3 } << QList{ 1, 3 } << QList{ 0 };
     }
 
-    void indexEntriesAreShownNewestFirst()
+    void aStartListsWhatTheFilesHold()
     {
-        const ChatSummary a{ QUuid::createUuid(), QStringLiteral("a"), day(2020) };
-        const ChatSummary b{ QUuid::createUuid(), QStringLiteral("b"), day(2023) };
-        const ChatSummary c{ QUuid::createUuid(), QStringLiteral("c"), day(2021) };
-        const ChatSummary tiedWithC{ QUuid::createUuid(), QStringLiteral("d"), day(2021) };
-        QVERIFY(writeIndex({ a, c, b, tiedWithC }));
+        QFETCH(QList<int>, listed);
+        QFETCH(QList<int>, olderFiles);
+        QFETCH(QList<int>, newerFiles);
+        QFETCH(QList<int>, damaged);
+        QFETCH(QList<int>, shown);
+        const QDateTime indexTime = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        QList<Chat> chats;
+        for (const int year : { 2020, 2021, 2021, 2023 }) {
+            chats.append(chatWithText(QStringLiteral("listed %1").arg(chats.size()), day(year)));
+            chats.last().title = QStringLiteral("listed %1").arg(chats.size() - 1);
+        }
+        QList<ChatSummary> index;
+        for (const int i : listed)
+            index.append(chats[i].summary());
+        QVERIFY(writeIndex(index));
+        QVERIFY(setModified(chatsDir() + "/index.json", indexTime));
+        const auto writeFile = [&](int i, const QDateTime &time) {
+            const QString path = chatFilePath(chats[i].id);
+            QVERIFY(damaged.contains(i) ? writeBytes(path, "{\"id\":") : writeChatFile(chats[i]));
+            QVERIFY(setModified(path, time));
+        };
+        for (const int i : olderFiles)
+            writeFile(i, indexTime.addSecs(-600));
+        for (const int i : newerFiles) {
+            chats[i].title = QStringLiteral("written %1").arg(i);
+            writeFile(i, indexTime.addSecs(600));
+        }
+        // What interrupted atomic writes leave, and a file that is not ours.
+        QVERIFY(writeBytes(chatsDir() + "/index.json.aB3xYz", "["));
+        QVERIFY(writeBytes(chatFilePath(chats[0].id) + ".Qw12er", "{"));
+        QVERIFY(writeBytes(chatsDir() + "/notes.json.Qw12er", "{"));
+
+        QList<ChatSummary> expected;
+        for (const int i : shown)
+            expected.append(chats[i].summary());
+        {
+            ChatStore store;
+            QSignalSpy changed(&store, &ChatStore::summariesChanged);
+            const QList<ChatSummary> first = store.summaries();
+            store.drain();
+            QCOMPARE(store.summaries(), expected);
+            QCOMPARE(changed.isEmpty(), first == expected);
+        }
+        QCOMPARE(readIndex(), expected);
+        QCOMPARE(QDir(chatsDir()).entryList({ "*.??????" }, QDir::Files), QStringList{ "notes.json.Qw12er" });
+        for (const int i : damaged)
+            QCOMPARE(readBytes(chatFilePath(chats[i].id)), QByteArray("{\"id\":")); // nothing is lost
+        ChatStore restarted;
+        QCOMPARE(restarted.summaries(), expected);
+    }
+
+    void aFailedSaveKeepsTheChatAndTriesAgain_data()
+    {
+        QTest::addColumn<int>("obstacle");
+        QTest::addColumn<bool>("retriedByTheNextSave");
+        QTest::newRow("a directory where the chat file goes") << int(Obstacle::DirectoryAtChatPath) << false;
+        QTest::newRow("a file where the chats folder goes") << int(Obstacle::FileAtChatsFolder) << true;
+        QTest::newRow("a chat beyond the file size limit") << int(Obstacle::ChatOverSizeLimit) << false;
+        QTest::newRow("an index beyond the file size limit") << int(Obstacle::IndexOverSizeLimit) << true;
+    }
+
+    void aFailedSaveKeepsTheChatAndTriesAgain()
+    {
+        QFETCH(int, obstacle);
+        QFETCH(bool, retriedByTheNextSave);
+        const QList<Chat> seeded = seedStoredChats(ChatStore::maxChats, 2015);
         ChatStore store;
-        QCOMPARE(store.summaries(), (QList<ChatSummary>{ b, c, tiedWithC, a }));
+        store.drain();
+        const QByteArray indexBefore = readBytes(store.indexPath());
+        QVERIFY(indexBefore.size() > qsizetype(Obstacle::sizeLimit));
+        Chat chat
+            = chatWithText(obstacle == Obstacle::ChatOverSizeLimit ? QString(2 * Obstacle::sizeLimit, u'x')
+                                                                   : QStringLiteral("hello"));
+        QSignalSpy failures(&store, &ChatStore::saveFailuresChanged);
+
+        Obstacle block(Obstacle::Kind(obstacle), chat.id);
+        store.save(chat); // pushes the oldest chat out
+        store.drain();
+        block.lift();
+        QVERIFY(!store.saveFailure(chat.id).value_or(QString()).isEmpty());
+        QCOMPARE(failures.count(), 1);
+        // Kept in memory, listed and loadable, while the disk is as before:
+        // the old index whole, the evicted chat still there, no temporary.
+        QCOMPARE(store.summaries().first().id, chat.id);
+        QCOMPARE(store.load(chat.id)->messages, chat.messages);
+        QCOMPARE(readBytes(store.indexPath()), indexBefore);
+        QVERIFY(readChatFile(seeded[0].id));
+        const FolderAudit audit = FolderAudit::of(chatsDir());
+        QCOMPARE(audit.leftovers, QStringList());
+        QCOMPARE(audit.undecodable, QStringList());
+
+        if (retriedByTheNextSave)
+            store.save(chatWithText(QStringLiteral("next")));
+        else
+            store.retryFailedSaves();
+        store.drain();
+        QCOMPARE(store.saveFailure(chat.id), std::nullopt);
+        QCOMPARE(failures.count(), 2);
+        QCOMPARE(readChatFile(chat.id)->messages, chat.messages);
+        QCOMPARE(readIndex(), store.summaries());
+        QVERIFY(!QFile::exists(chatFilePath(seeded[0].id)));
+    }
+
+    // A deletion that waits for a good index write spares a chat that was
+    // saved again meanwhile, and no index lists the chat without a file.
+    void aWaitingDeletionSparesAChatSavedAgain()
+    {
+        const QList<Chat> seeded = seedStoredChats(ChatStore::maxChats, 2015);
+        ChatStore store;
+        const Chat blocked = chatWithText(QStringLiteral("blocked"));
+        Obstacle block(Obstacle::DirectoryAtChatPath, blocked.id);
+        store.save(blocked); // pushes seed 0 out; its deletion waits
+        store.save(seeded[0]); // back again, pushing seed 1 out
+        store.drain();
+        QVERIFY(store.saveFailure(blocked.id));
+        QCOMPARE(FolderAudit::of(chatsDir()).listedWithoutFile, QList<QUuid>());
+        QVERIFY(readChatFile(seeded[0].id));
+        QVERIFY(!QFile::exists(chatFilePath(seeded[1].id)));
+
+        block.lift();
+        store.retryFailedSaves();
+        store.drain();
+        QCOMPARE(readIndex(), store.summaries());
+        QVERIFY(readChatFile(seeded[0].id));
     }
 
     void removeDeletesTheFileAndRewritesTheIndex_data()
@@ -307,10 +512,14 @@ private Q_SLOTS:
         QVERIFY(!store.load(gone.id));
         store.drain();
         QVERIFY(!QFile::exists(chatFilePath(gone.id)));
+        // The index first: a crash in between leaves an unlisted file, never
+        // a listed chat without one.
         const auto ops = log->snapshot();
-        QCOMPARE(ops.size(), 2);
-        QCOMPARE(ops[0].op, ChatStore::FileOp::Remove);
+        QCOMPARE(ops.size(), 3);
+        QCOMPARE(ops[1].op, ChatStore::FileOp::Commit);
         QCOMPARE(ops[1].fileName, QStringLiteral("index.json"));
+        QCOMPARE(ops[2].op, ChatStore::FileOp::Remove);
+        QCOMPARE(ops[2].fileName, QFileInfo(chatFilePath(gone.id)).fileName());
         QCOMPARE(readIndex(), QList<ChatSummary>{ store.summaries() });
     }
 
@@ -399,7 +608,7 @@ private Q_SLOTS:
         store.drain();
 
         const auto ops = log->snapshot();
-        QCOMPARE(ops.size(), 5);
+        QCOMPARE(ops.size(), 8);
         for (const auto &entry : ops) {
             QCOMPARE(entry.threadName, QStringLiteral("tolvi.store.io"));
             QVERIFY(!entry.onMainThread);

@@ -1,12 +1,12 @@
 #include "store/ChatStore.h"
 
-#include "store/IndexRecovery.h"
+#include "store/StoreLayout.h"
+#include "store/StoreLoad.h"
 #include "store/StoreWriter.h"
 #include "store/SummaryOrder.h"
 #include "util/AppPaths.h"
 
 #include <QDir>
-#include <QFile>
 
 namespace {
 
@@ -32,61 +32,66 @@ ChatStore::ChatStore(QObject *parent)
 }
 
 ChatStore::ChatStore(const QString &dir, QObject *parent)
+    : ChatStore(dir, FileObserver(), parent)
+{
+}
+
+ChatStore::ChatStore(const QString &dir, FileObserver observer, QObject *parent)
     : QObject(parent)
     , m_dir(dir)
 {
     QDir().mkpath(m_dir);
-    startWriter();
+    startWriter(std::move(observer));
     loadIndex();
 }
 
 ChatStore::~ChatStore()
 {
+    // Whoever listens may already be half gone.
+    const QSignalBlocker quiet(this);
     drain();
     m_thread.quit();
     m_thread.wait();
 }
 
-void ChatStore::startWriter()
+void ChatStore::startWriter(FileObserver observer)
 {
     m_thread.setObjectName(QStringLiteral("tolvi.store.io"));
-    m_writer = new StoreWriter;
+    m_writer = new StoreWriter(m_dir);
+    m_writer->setObserver(std::move(observer));
     m_writer->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_writer, &QObject::deleteLater);
-    connect(m_writer, &StoreWriter::taskDone, this, &ChatStore::forgetWrittenUpTo);
+    connect(m_writer, &StoreWriter::outcomesReady, this, &ChatStore::takeOutcomes);
     m_thread.start(QThread::LowPriority);
 }
 
 QString ChatStore::indexPath() const
 {
-    return m_dir + QStringLiteral("/index.json");
+    return StoreLayout::indexPath(m_dir);
 }
 
 QString ChatStore::chatPath(const QUuid &id) const
 {
-    return m_dir + u'/' + RecordCodec::uuidText(id) + QStringLiteral(".json");
+    return StoreLayout::chatPath(m_dir, id);
 }
 
+// Start-up reads only the folder's listing and the index (and the rare chat
+// files written after it); reading every listed chat back is the writer's
+// first task, and any that does not decode is dropped when it reports.
 void ChatStore::loadIndex()
 {
-    QFile file(indexPath());
-    std::optional<QList<ChatSummary>> listed;
-    if (file.open(QIODevice::ReadOnly))
-        listed = RecordCodec::decodeSummaries(file.readAll());
-    if (listed) {
-        SummaryOrder::sortNewestFirst(*listed);
-        SummaryOrder::dropRepeatedIds(*listed);
-        m_summaries = std::move(*listed);
-        return;
-    }
-    // Without a usable index the chat files themselves are the record of
-    // what the user has; list them again rather than hide them for good.
-    QList<ChatSummary> rebuilt = IndexRecovery::summariesFromChatFiles(m_dir, maxChats);
-    if (rebuilt.isEmpty())
-        return;
-    m_summaries = rebuilt;
-    enqueue([index = indexPath(), rebuilt](
-                StoreWriter &writer) { writer.writeFile(index, RecordCodec::encodeSummaries(rebuilt)); });
+    StoreLoad::Result loaded = StoreLoad::read(m_dir, maxChats);
+    m_summaries = std::move(loaded.summaries);
+    StoreTask task;
+    task.leftovers = std::move(loaded.leftovers);
+    task.check = std::move(loaded.unread);
+    if (loaded.indexStale)
+        task.index = m_summaries;
+    QMetaObject::invokeMethod(
+        m_writer, [writer = m_writer, latest = loaded.latest] { writer->stampAfter(latest); },
+        Qt::QueuedConnection);
+    if (!task.isEmpty())
+        enqueue(std::move(task));
 }
 
 void ChatStore::save(const Chat &chat)
@@ -105,35 +110,31 @@ void ChatStore::save(const Chat &chat)
     const QList<QUuid> evicted = evictBeyondCap(summaries, stored.id);
     m_summaries = std::move(summaries);
 
-    QStringList evictedPaths;
-    for (const QUuid &id : evicted)
-        evictedPaths.append(chatPath(id));
-    const quint64 task = enqueue([chat = stored, path = chatPath(stored.id), index = indexPath(),
-                                     snapshot = m_summaries, evictedPaths](StoreWriter &writer) {
-        writer.writeFile(path, chat.encode());
-        writer.writeFile(index, RecordCodec::encodeSummaries(snapshot));
-        for (const QString &evictedPath : evictedPaths)
-            writer.removeFile(evictedPath);
-    });
-    m_pending.insert(stored.id, Pending{ stored, task });
-    for (const QUuid &id : evicted)
-        m_pending.insert(id, Pending{ std::nullopt, task });
+    StoreTask task;
+    task.chats = QList<Chat>{ stored } + retries(stored.id);
+    task.index = m_summaries;
+    task.deletions = evicted;
+    enqueue(std::move(task));
+    const bool failuresChanged = forgetUnsaved(evicted);
     // Last, so that anyone reacting to the change already loads the new state.
     Q_EMIT summariesChanged();
+    if (failuresChanged)
+        Q_EMIT saveFailuresChanged();
 }
 
 void ChatStore::remove(const QUuid &id)
 {
     const bool listed
         = m_summaries.removeIf([&id](const ChatSummary &summary) { return summary.id == id; }) > 0;
-    const quint64 task
-        = enqueue([path = chatPath(id), index = indexPath(), snapshot = m_summaries](StoreWriter &writer) {
-              writer.removeFile(path);
-              writer.writeFile(index, RecordCodec::encodeSummaries(snapshot));
-          });
-    m_pending.insert(id, Pending{ std::nullopt, task });
+    StoreTask task;
+    task.index = m_summaries;
+    task.deletions = { id };
+    enqueue(std::move(task));
+    const bool failuresChanged = forgetUnsaved({ id });
     if (listed)
         Q_EMIT summariesChanged();
+    if (failuresChanged)
+        Q_EMIT saveFailuresChanged();
 }
 
 std::optional<Chat> ChatStore::load(const QUuid &id) const
@@ -141,22 +142,61 @@ std::optional<Chat> ChatStore::load(const QUuid &id) const
     const auto pending = m_pending.constFind(id);
     if (pending != m_pending.cend())
         return pending->chat;
-    QFile file(chatPath(id));
-    if (!file.open(QIODevice::ReadOnly))
+    const auto unsaved = m_unsaved.constFind(id);
+    if (unsaved != m_unsaved.cend())
+        return unsaved->chat;
+    return StoreLayout::readChat(m_dir, id);
+}
+
+std::optional<QString> ChatStore::saveFailure(const QUuid &id) const
+{
+    const auto unsaved = m_unsaved.constFind(id);
+    if (unsaved == m_unsaved.cend())
         return std::nullopt;
-    auto chat = Chat::decode(file.readAll());
-    if (!chat || chat->id != id)
-        return std::nullopt;
-    return chat;
+    return unsaved->reason;
+}
+
+void ChatStore::retryFailedSaves()
+{
+    StoreTask task;
+    task.chats = retries(QUuid());
+    if (task.chats.isEmpty())
+        return;
+    task.index = m_summaries;
+    enqueue(std::move(task));
+}
+
+// The kept copies of failed chats, unless a newer state of one is already on
+// its way.
+QList<Chat> ChatStore::retries(const QUuid &except) const
+{
+    QList<Chat> chats;
+    for (auto unsaved = m_unsaved.cbegin(); unsaved != m_unsaved.cend(); ++unsaved) {
+        if (unsaved.key() != except && !m_pending.contains(unsaved.key()))
+            chats.append(unsaved->chat);
+    }
+    return chats;
+}
+
+bool ChatStore::forgetUnsaved(const QList<QUuid> &ids)
+{
+    bool changed = false;
+    for (const QUuid &id : ids)
+        changed = m_unsaved.remove(id) || changed;
+    return changed;
 }
 
 void ChatStore::drain()
 {
     // The queue is serial, so once an empty task has run, so has every task
-    // queued before it.
-    QMetaObject::invokeMethod(
-        m_writer, [] {}, Qt::BlockingQueuedConnection);
-    forgetWrittenUpTo(m_lastTask);
+    // queued before it. Taking in the outcomes may queue more.
+    quint64 queued = 0;
+    while (queued != m_lastTask) {
+        queued = m_lastTask;
+        QMetaObject::invokeMethod(
+            m_writer, [] {}, Qt::BlockingQueuedConnection);
+        takeOutcomes();
+    }
 }
 
 void ChatStore::setFileObserver(FileObserver observer)
@@ -166,16 +206,14 @@ void ChatStore::setFileObserver(FileObserver observer)
         Qt::QueuedConnection);
 }
 
-quint64 ChatStore::enqueue(std::function<void(StoreWriter &)> task)
+quint64 ChatStore::enqueue(StoreTask task)
 {
-    const quint64 id = ++m_lastTask;
+    task.number = ++m_lastTask;
+    for (const Chat &chat : std::as_const(task.chats))
+        m_pending.insert(chat.id, Pending{ chat, task.number });
+    for (const QUuid &id : std::as_const(task.deletions))
+        m_pending.insert(id, Pending{ std::nullopt, task.number });
     QMetaObject::invokeMethod(
-        m_writer, [writer = m_writer, id, task = std::move(task)] { writer->run(id, task); },
-        Qt::QueuedConnection);
-    return id;
-}
-
-void ChatStore::forgetWrittenUpTo(quint64 task)
-{
-    m_pending.removeIf([task](const auto &entry) { return entry.value().task <= task; });
+        m_writer, [writer = m_writer, task = std::move(task)] { writer->run(task); }, Qt::QueuedConnection);
+    return m_lastTask;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/ChatRecords.h"
+#include "store/StoreTask.h"
 
 #include <QHash>
 #include <QObject>
@@ -14,6 +15,10 @@ class StoreWriter;
 // Every file write and delete runs on one worker thread, "tolvi.store.io", in
 // the order of the calls; the main thread only copies values and queues work.
 // At most 200 chats are kept.
+//
+// A chat whose file could not be written stays in memory (listed, and
+// loadable) with the reason, until a later write of it lands; every later
+// save, and retryFailedSaves(), tries it again.
 class ChatStore : public QObject
 {
     Q_OBJECT
@@ -22,13 +27,17 @@ class ChatStore : public QObject
 public:
     static constexpr int maxChats = 200;
 
-    enum class FileOp { Write, Remove };
+    // Commit: the bytes are in the temporary, which is not yet moved into place.
+    enum class FileOp { Write, Commit, Remove };
     using FileObserver = std::function<void(FileOp op, const QString &path)>;
 
     // Loads the index from dir (default: AppPaths::dir() + "/chats"). When the
     // index is missing or damaged, the list is rebuilt from the chat files.
     explicit ChatStore(QObject *parent = nullptr);
     explicit ChatStore(const QString &dir, QObject *parent = nullptr);
+    // Test seam: observer runs on the writer thread before each file operation,
+    // from the start-up's own on.
+    ChatStore(const QString &dir, FileObserver observer, QObject *parent = nullptr);
     ~ChatStore() override; // drains the writer
 
     const QList<ChatSummary> &summaries() const { return m_summaries; }
@@ -42,19 +51,26 @@ public:
     // Forgets the chat and deletes its file.
     void remove(const QUuid &id);
     // The newest saved version of a chat: the one still waiting in the write
-    // queue if there is one, else the file's. Nothing when neither decodes, or
-    // when the chat was removed.
+    // queue or kept after a failed write, else the file's. Nothing when
+    // neither decodes, or when the chat was removed.
     std::optional<Chat> load(const QUuid &id) const;
 
-    // Blocks until every queued write has run. For shutdown and tests.
+    // Why the last write of that chat failed, when it has not landed since.
+    std::optional<QString> saveFailure(const QUuid &id) const;
+    // Writes every chat whose last write failed again.
+    void retryFailedSaves();
+
+    // Blocks until every queued task has run, and takes in what came of them.
+    // For shutdown and tests.
     void drain();
 
     // Test seam: from the next queued task on, observer runs on the writer
-    // thread just before each file write or delete.
+    // thread before each file operation.
     void setFileObserver(FileObserver observer);
 
 Q_SIGNALS:
     void summariesChanged();
+    void saveFailuresChanged();
 
 private:
     // A chat whose newest state is still in the queue: the copy being
@@ -64,14 +80,21 @@ private:
         quint64 task = 0;
     };
 
-    void startWriter();
+    void startWriter(FileObserver observer);
     void loadIndex();
-    quint64 enqueue(std::function<void(StoreWriter &)> task);
+    quint64 enqueue(StoreTask task);
+    QList<Chat> retries(const QUuid &except) const;
+    bool forgetUnsaved(const QList<QUuid> &ids);
+    void takeOutcomes();
+    bool apply(const StoreOutcome &outcome);
+    bool keepUnsaved(quint64 task, const UnsavedChat &unsaved);
+    void dropUnreadable(const QList<QUuid> &ids);
     void forgetWrittenUpTo(quint64 task);
 
     QString m_dir;
     QList<ChatSummary> m_summaries;
     QHash<QUuid, Pending> m_pending;
+    QHash<QUuid, UnsavedChat> m_unsaved;
     quint64 m_lastTask = 0;
     QThread m_thread;
     StoreWriter *m_writer = nullptr;

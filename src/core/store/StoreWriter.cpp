@@ -1,28 +1,136 @@
 #include "store/StoreWriter.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include "store/AtomicFile.h"
+#include "store/StoreLayout.h"
+#include "store/StoreLog.h"
 
-void StoreWriter::run(quint64 id, const Task &task)
+#include <QFile>
+#include <QFileInfo>
+
+StoreWriter::StoreWriter(const QString &dir)
+    : m_dir(dir)
 {
-    task(*this);
-    Q_EMIT taskDone(id);
 }
 
-void StoreWriter::writeFile(const QString &path, const QByteArray &bytes)
+void StoreWriter::stampAfter(const QDateTime &time)
 {
-    if (m_observer)
-        m_observer(ChatStore::FileOp::Write, path);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(bytes);
-    file.commit();
+    if (time.isValid() && (!m_lastStamp.isValid() || time > m_lastStamp))
+        m_lastStamp = time;
+}
+
+void StoreWriter::run(const StoreTask &task)
+{
+    StoreOutcome outcome;
+    outcome.task = task.number;
+    for (const QString &path : task.leftovers)
+        removeFile(path);
+    outcome.unreadable = unreadable(task.check);
+    writeChats(task.chats, outcome);
+
+    bool indexWritten = false;
+    if (task.index && outcome.failed.isEmpty()) {
+        if (const auto failure = writeIndex(*task.index)) {
+            qCWarning(lcStore) << "writing index.json failed:" << *failure;
+            // The chats are on disk, but not yet in a list that shows them.
+            for (const QUuid &id : std::as_const(outcome.written)) {
+                const auto chat = std::find_if(task.chats.cbegin(), task.chats.cend(),
+                    [&id](const Chat &candidate) { return candidate.id == id; });
+                outcome.failed.append(UnsavedChat{ *chat, *failure });
+            }
+            outcome.written.clear();
+        } else {
+            indexWritten = true;
+        }
+    }
+    for (const QUuid &id : task.deletions)
+        m_deferred.insert(id);
+    if (indexWritten) {
+        deleteChats(m_deferred.values());
+        m_deferred.clear();
+    }
+
+    {
+        QMutexLocker lock(&m_mailboxLock);
+        m_mailbox.append(outcome);
+    }
+    Q_EMIT outcomesReady();
+}
+
+QList<StoreOutcome> StoreWriter::takeOutcomes()
+{
+    QMutexLocker lock(&m_mailboxLock);
+    return std::exchange(m_mailbox, {});
+}
+
+void StoreWriter::writeChats(const QList<Chat> &chats, StoreOutcome &outcome)
+{
+    for (const Chat &chat : chats) {
+        const QString path = StoreLayout::chatPath(m_dir, chat.id);
+        if (const auto failure = writeFile(path, chat.encode())) {
+            qCWarning(lcStore) << "writing" << QFileInfo(path).fileName() << "failed:" << *failure;
+            outcome.failed.append(UnsavedChat{ chat, *failure });
+            continue;
+        }
+        // Written again, so listed again: no longer to be deleted.
+        m_deferred.remove(chat.id);
+        outcome.written.append(chat.id);
+    }
+}
+
+std::optional<QString> StoreWriter::writeIndex(QList<ChatSummary> summaries)
+{
+    summaries.removeIf([this](const ChatSummary &summary) {
+        return !QFileInfo(StoreLayout::chatPath(m_dir, summary.id)).isFile();
+    });
+    for (const ChatSummary &summary : std::as_const(summaries))
+        m_deferred.remove(summary.id);
+    return writeFile(StoreLayout::indexPath(m_dir), RecordCodec::encodeSummaries(summaries));
+}
+
+void StoreWriter::deleteChats(const QList<QUuid> &ids)
+{
+    for (const QUuid &id : ids)
+        removeFile(StoreLayout::chatPath(m_dir, id));
+}
+
+QList<QUuid> StoreWriter::unreadable(const QList<QUuid> &ids) const
+{
+    QList<QUuid> bad;
+    for (const QUuid &id : ids) {
+        if (!StoreLayout::readChat(m_dir, id))
+            bad.append(id);
+    }
+    return bad;
+}
+
+std::optional<QString> StoreWriter::writeFile(const QString &path, const QByteArray &bytes)
+{
+    notify(ChatStore::FileOp::Write, path);
+    return AtomicFile::write(
+        path, bytes, nextStamp(), [this, &path] { notify(ChatStore::FileOp::Commit, path); });
 }
 
 void StoreWriter::removeFile(const QString &path)
 {
+    notify(ChatStore::FileOp::Remove, path);
+    if (!QFile::remove(path) && QFileInfo::exists(path))
+        qCWarning(lcStore) << "removing" << QFileInfo(path).fileName() << "failed";
+}
+
+// Every file gets a later modification time than the one before, also
+// within one tick of the file system's clock, so that start-up can tell a
+// chat file written after the index from one written before it.
+QDateTime StoreWriter::nextStamp()
+{
+    QDateTime stamp = QDateTime::currentDateTimeUtc();
+    if (m_lastStamp.isValid() && stamp <= m_lastStamp)
+        stamp = m_lastStamp.addMSecs(1);
+    m_lastStamp = stamp;
+    return stamp;
+}
+
+void StoreWriter::notify(ChatStore::FileOp op, const QString &path) const
+{
     if (m_observer)
-        m_observer(ChatStore::FileOp::Remove, path);
-    QFile::remove(path);
+        m_observer(op, path);
 }

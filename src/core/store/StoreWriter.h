@@ -1,30 +1,56 @@
 #pragma once
 
 #include "store/ChatStore.h"
+#include "store/StoreTask.h"
 
+#include <QDateTime>
+#include <QMutex>
 #include <QObject>
-#include <functional>
+#include <QSet>
 
-// Lives on the store's worker thread and performs its file work there. Each
-// queued task ends with taskDone, so the store knows which writes have landed.
+// Lives on the store's worker thread and performs its file work there, one
+// task at a time. What came of each task waits in a mailbox that the store
+// empties on the main thread (outcomesReady says there is something).
+//
+// The index never lists a chat without a complete file: a task whose chat
+// write fails does not write the index, entries whose file is missing are
+// left out of it, and a chat file is deleted only after an index that no
+// longer lists it has been written.
 class StoreWriter : public QObject
 {
     Q_OBJECT
 
 public:
-    using Task = std::function<void(StoreWriter &)>;
+    explicit StoreWriter(const QString &dir);
 
-    void run(quint64 id, const Task &task);
     void setObserver(ChatStore::FileObserver observer) { m_observer = std::move(observer); }
+    // Files written from now on are stamped later than `time`.
+    void stampAfter(const QDateTime &time);
 
-    // Atomic replacement through a temporary beside the target; a failure
-    // leaves the previous file in place.
-    void writeFile(const QString &path, const QByteArray &bytes);
-    void removeFile(const QString &path);
+    void run(const StoreTask &task);
+
+    // Any thread.
+    QList<StoreOutcome> takeOutcomes();
 
 Q_SIGNALS:
-    void taskDone(quint64 id);
+    void outcomesReady();
 
 private:
+    void writeChats(const QList<Chat> &chats, StoreOutcome &outcome);
+    std::optional<QString> writeIndex(QList<ChatSummary> summaries);
+    void deleteChats(const QList<QUuid> &ids);
+    QList<QUuid> unreadable(const QList<QUuid> &ids) const;
+    std::optional<QString> writeFile(const QString &path, const QByteArray &bytes);
+    void removeFile(const QString &path);
+    QDateTime nextStamp();
+    void notify(ChatStore::FileOp op, const QString &path) const;
+
+    const QString m_dir;
     ChatStore::FileObserver m_observer;
+    QDateTime m_lastStamp;
+    // Deletions that wait for an index write that lands.
+    QSet<QUuid> m_deferred;
+
+    QMutex m_mailboxLock;
+    QList<StoreOutcome> m_mailbox;
 };

@@ -1,0 +1,3 @@
+#include "store/StoreLog.h"
+
+Q_LOGGING_CATEGORY(lcStore, "tolvi.store")
