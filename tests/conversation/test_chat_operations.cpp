@@ -136,6 +136,41 @@ private Q_SLOTS:
         QCOMPARE(h.lastMessage().text, QStringLiteral("Partial"));
     }
 
+    // A save that fails is shown apart from the answer's issue, keeps the
+    // chat across a switch, and goes once a save lands.
+    void aFailedSaveHasAnIssueOfItsOwn()
+    {
+        Harness h;
+        const QUuid other = answeredChat(h, QStringLiteral("other chat"));
+        const QUuid blocked = h.vm->chat().id;
+        QVERIFY(QDir().mkpath(h.store->chatPath(blocked)));
+        QSignalSpy changed(h.vm.get(), &ChatViewModel::saveIssueChanged);
+        h.say(QStringLiteral("hello"));
+        QVERIFY(h.waitIdle());
+        h.store->drain();
+        QVERIFY(h.vm->saveIssue());
+        QCOMPARE(h.vm->saveIssue()->message, QStringLiteral("Couldn't save this chat."));
+        QVERIFY(!h.vm->saveIssue()->details.isEmpty());
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(h.vm->issue(), std::nullopt);
+        QCOMPARE(h.vm->status(), ChatViewModel::ready);
+
+        h.vm->select(other);
+        QCOMPARE(h.vm->saveIssue(), std::nullopt);
+        h.vm->select(blocked);
+        QCOMPARE(h.vm->chat().messages.size(), 2);
+        QVERIFY(h.vm->saveIssue());
+
+        QVERIFY(QDir().rmdir(h.store->chatPath(blocked)));
+        const qsizetype requests = h.fake.chatRequests().size();
+        h.vm->retrySave();
+        h.store->drain();
+        QCOMPARE(h.vm->saveIssue(), std::nullopt);
+        QCOMPARE(h.fake.chatRequests().size(), requests); // the answer is not asked for again
+        QCOMPARE(h.store->summaries().first().id, blocked);
+        QCOMPARE(h.store->load(blocked)->messages, h.vm->chat().messages);
+    }
+
     void renameTrimsAndLeavesTheOpenChatAlone()
     {
         Harness h;

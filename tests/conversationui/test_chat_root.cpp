@@ -6,11 +6,15 @@
 #include "RootScene.h"
 #include "TestSupport.h"
 #include "conversation/ConversationView.h"
+#include "conversation/MessageColumn.h"
 #include "modelmenu/ModelMenu.h"
 #include "settings/SettingsView.h"
 #include "sidebar/ChatListModel.h"
 #include "sidebar/SidebarView.h"
+#include "signin/IssueView.h"
 
+#include <QDir>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
@@ -118,6 +122,27 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return s.root->sidebar()->model()->rowCount() == 1; }));
         QCOMPARE(s.root->sidebar()->model()->index(0).data().toString(), QStringLiteral("Hello window"));
         QCOMPARE(s.root->modelMenu()->label(), QStringLiteral("Auto (fastest free)"));
+    }
+
+    void aFailedSaveShowsItsOwnIssue()
+    {
+        RootScene s(models);
+        const QString blocked = s.app->store().chatPath(s.vm().chat().id);
+        QVERIFY(QDir().mkpath(blocked));
+        s.vm().setDraft(QStringLiteral("Hello window"));
+        s.vm().send();
+        QVERIFY(s.waitIdle());
+        MessageColumn *column = s.root->conversation()->column();
+        QVERIFY(waitFor([&] { return column->saveIssueView() != nullptr; }));
+        IssueView *box = column->saveIssueView();
+        QCOMPARE(box->messageLabel()->text(), QStringLiteral("Couldn't save this chat."));
+        QVERIFY(box->isVisibleTo(column));
+        QCOMPARE(column->issueView(), nullptr);
+
+        QVERIFY(QDir().rmdir(blocked));
+        box->retryButton()->click();
+        QVERIFY(waitFor([&] { return column->saveIssueView() == nullptr; }));
+        QCOMPARE(s.root->conversation()->rows().size(), 2);
     }
 };
 

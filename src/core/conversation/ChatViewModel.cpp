@@ -16,6 +16,10 @@ ChatViewModel::ChatViewModel(ChatStore &store, ModelRanker &ranker, OpenRouterCl
     // per interval.
     m_flushTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_flushTimer, &QTimer::timeout, this, &ChatViewModel::fireScheduledFlush);
+    connect(&m_store, &ChatStore::saveFailuresChanged, this, [this] {
+        const Batch batch(*this);
+        syncSaveIssue();
+    });
 }
 
 // The running stream, if any, is cancelled by the generation's destructor;
@@ -157,5 +161,6 @@ void ChatViewModel::publish()
         announce(imageNoticeField, &ChatViewModel::imageNoticeChanged);
         announce(focusField, &ChatViewModel::focusTokenChanged);
         announce(modelNameField, &ChatViewModel::currentModelNameChanged);
+        announce(saveIssueField, &ChatViewModel::saveIssueChanged);
     }
 }

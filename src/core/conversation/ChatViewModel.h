@@ -40,6 +40,7 @@ class ChatViewModel : public QObject
     Q_PROPERTY(std::optional<ImageNotice> imageNotice READ imageNotice NOTIFY imageNoticeChanged)
     Q_PROPERTY(int focusToken READ focusToken NOTIFY focusTokenChanged)
     Q_PROPERTY(std::optional<QString> currentModelName READ currentModelName NOTIFY currentModelNameChanged)
+    Q_PROPERTY(std::optional<AppIssue> saveIssue READ saveIssue NOTIFY saveIssueChanged)
 
 public:
     enum Status {
@@ -79,6 +80,9 @@ public:
     const std::optional<ImageNotice> &imageNotice() const { return m_imageNotice; }
     int focusToken() const { return m_focusToken; }
     const std::optional<QString> &currentModelName() const { return m_currentModelName; }
+    // The open chat's last save did not land (and has not since); apart
+    // from the generation's issue, with a retry of its own.
+    const std::optional<AppIssue> &saveIssue() const { return m_saveIssue; }
 
     // Sends the draft and the attachments as a user message and starts a
     // generation. Does nothing while a reply streams or when there is nothing
@@ -94,6 +98,8 @@ public:
     // Forgets the problem of the last generation (the issue's retry does
     // this before it starts a new generation).
     void clearIssue();
+    // Writes the chats whose saves failed again; the answer is left alone.
+    void retrySave();
 
     // The history to send to model, oldest first, leaving out `excluding`.
     QList<APIMessage> apiMessages(const ORModel &model, const QUuid &excluding) const;
@@ -156,6 +162,7 @@ Q_SIGNALS:
     void imageNoticeChanged();
     void focusTokenChanged();
     void currentModelNameChanged();
+    void saveIssueChanged();
 
 private:
     friend class ChangeBatch<ChatViewModel>;
@@ -172,6 +179,7 @@ private:
         imageNoticeField = 1u << 7,
         focusField = 1u << 8,
         modelNameField = 1u << 9,
+        saveIssueField = 1u << 10,
     };
 
     // Generation steps.
@@ -200,6 +208,8 @@ private:
     void setAttachments(const QStringList &attachments);
     void setDraftSilently(const QString &draft);
     void setCurrentModelName(const std::optional<QString> &name);
+    // Follows the store's record of failed saves for the open chat.
+    void syncSaveIssue();
     void publish();
 
     ChatStore &m_store;
@@ -216,6 +226,7 @@ private:
     std::optional<ImageNotice> m_imageNotice;
     int m_focusToken = 0;
     std::optional<QString> m_currentModelName;
+    std::optional<AppIssue> m_saveIssue;
 
     std::unique_ptr<Generation> m_task;
     quint64 m_genID = 0;

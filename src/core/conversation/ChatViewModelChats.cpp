@@ -11,6 +11,7 @@ void ChatViewModel::resetOpenChat(const Chat &chat)
     setIssue(std::nullopt);
     setImageNotice(std::nullopt);
     setStatus(ready);
+    syncSaveIssue();
 }
 
 void ChatViewModel::newChat()

@@ -7,6 +7,7 @@
 #include "signin/IssueView.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -73,6 +74,8 @@ MessageColumn::MessageColumn(ChatViewModel &vm, QWidget *parent)
     syncMessages();
     syncThinking();
     syncIssue();
+    syncSaveIssue();
+    connect(&vm, &ChatViewModel::saveIssueChanged, this, &MessageColumn::syncSaveIssue);
 }
 
 void MessageColumn::replaceList()
@@ -129,12 +132,37 @@ void MessageColumn::syncIssue()
         m_issueView->setVisible(true);
         return;
     }
-    if (m_issueView) {
-        m_layout->removeWidget(m_issueView);
-        m_issueView->hide();
-        m_issueView->deleteLater(); // its own button may have caused this
-        m_issueView = nullptr;
+    takeAway(m_issueView);
+}
+
+void MessageColumn::syncSaveIssue()
+{
+    const std::optional<AppIssue> &issue = m_vm.saveIssue();
+    if (issue && m_saveIssueView) {
+        m_saveIssueView->setIssue(*issue);
+        return;
     }
+    if (issue) {
+        m_saveIssueView = new IssueView(
+            *issue, QStringLiteral("Try again"), [this] { m_vm.retrySave(); }, this);
+        m_saveIssueView->setAccessibleName(QStringLiteral("Save problem"));
+        m_saveIssueView->retryButton()->setAccessibleName(QStringLiteral("Try saving again"));
+        // Below the reply's issue, if there is one: the last thing in the column.
+        m_layout->insertWidget(m_layout->count() - 1, m_saveIssueView);
+        m_saveIssueView->setVisible(true);
+        return;
+    }
+    takeAway(m_saveIssueView);
+}
+
+void MessageColumn::takeAway(IssueView *&box)
+{
+    if (!box)
+        return;
+    m_layout->removeWidget(box);
+    box->hide();
+    box->deleteLater(); // its own button may have caused this
+    box = nullptr;
 }
 
 void MessageColumn::retry()

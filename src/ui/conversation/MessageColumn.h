@@ -13,8 +13,9 @@ class ThinkingIndicator;
 
 // The content of the conversation's scroll area, top to bottom: the empty
 // state (no visible message and no reply running), the rows of the open
-// chat, the thinking indicator, and the issue of the last reply with its
-// "Try again". It follows the controller's published state.
+// chat, the thinking indicator, the issue of the last reply with its
+// "Try again", and, when the chat could not be saved, that problem with a
+// "Try again" that saves again. It follows the controller's published state.
 class MessageColumn : public QWidget
 {
     Q_OBJECT
@@ -25,10 +26,12 @@ public:
     QWidget *emptyState() const { return m_emptyState; }
     ThinkingIndicator *thinking() const { return m_thinking; }
     IssueView *issueView() const { return m_issueView; }
+    IssueView *saveIssueView() const { return m_saveIssueView; }
 
     void syncMessages();
     void syncThinking();
     void syncIssue();
+    void syncSaveIssue();
 
 Q_SIGNALS:
     // A new chat was opened: its rows are in a new list.
@@ -37,6 +40,7 @@ Q_SIGNALS:
 private:
     void replaceList();
     void retry();
+    void takeAway(IssueView *&box);
     void updateEmptyState(qsizetype visibleCount);
 
     ChatViewModel &m_vm;
@@ -46,4 +50,5 @@ private:
     QUuid m_listChat;
     ThinkingIndicator *m_thinking;
     IssueView *m_issueView = nullptr;
+    IssueView *m_saveIssueView = nullptr;
 };
