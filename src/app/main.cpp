@@ -1,6 +1,6 @@
 #include "app/AppModel.h"
 #include "app/AppNotifications.h"
-#include "auth/StoredKeyRead.h"
+#include "auth/Keyring.h"
 #include "icons/Icons.h"
 #include "instance/SingleInstance.h"
 #include "shell/AfterFirstPaint.h"
@@ -14,24 +14,26 @@
 
 int main(int argc, char **argv)
 {
-    // First of all: the keyring's answer is the slowest step of the start.
-    StoredKeyRead keyRead;
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tolvi"));
     QApplication::setApplicationName(QStringLiteral("Tolvi"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tolvi"));
 
-    // A second start shows the running Tolvi and steps aside.
+    // A second start shows the running Tolvi and steps aside, before it
+    // could open the keyring's unlock prompt.
     SingleInstance instance;
-    if (!instance.tryBecomePrimary()) {
-        keyRead.cancel();
+    if (!instance.tryBecomePrimary())
         return 0;
-    }
     QuitOnSignals quitOnSignals;
+
+    // The keyring's answer is the slowest step of the start; it comes while
+    // the fonts warm up. The keyring outlives every object that uses it.
+    Keyring keyring;
+    KeyReadCall *storedKeyRead = keyring.read();
     warmUpFontsAndIcons();
 
     AppNotifications notifications;
-    auto model = std::make_unique<AppModel>(notifications, keyRead.take());
+    auto model = std::make_unique<AppModel>(notifications, keyring, storedKeyRead);
     auto window = std::make_unique<MainWindow>(*model);
     auto shell = std::make_unique<AppShell>(*window, notifications);
     QObject::connect(&instance, &SingleInstance::showRequested, shell.get(), &AppShell::showFromMenu);

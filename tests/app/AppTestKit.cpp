@@ -1,6 +1,8 @@
 #include "AppTestKit.h"
 
 #include "TestSupport.h"
+#include "auth/KeychainStore.h"
+#include "auth/Keyring.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -39,6 +41,18 @@ QString secretToolLookup()
     if (!tool.waitForFinished(-1))
         return QString();
     return QString::fromUtf8(tool.readAllStandardOutput());
+}
+
+void catchUp(Keyring &keyring)
+{
+    bool answered = false;
+    QObject::connect(keyring.read(), &KeyReadCall::finished, [&answered] { answered = true; });
+    QVERIFY(testsupport::waitFor([&answered] { return answered; }));
+}
+
+bool waitForStoredKey(const std::optional<QString> &key)
+{
+    return testsupport::waitFor([&key] { return KeychainStore::load() == key; });
 }
 
 QStringList filesContaining(const QString &dir, const QByteArray &needle)

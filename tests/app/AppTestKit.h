@@ -9,6 +9,9 @@
 #include <QPointer>
 #include <QStringList>
 #include <QUrl>
+#include <optional>
+
+class Keyring;
 
 namespace apptest {
 
@@ -39,6 +42,14 @@ private:
 
 // The key as "secret-tool lookup" prints it (empty when there is none).
 QString secretToolLookup();
+
+// Waits until every call queued on keyring so far has run: calls run in
+// order, so a read queued now answers after them.
+void catchUp(Keyring &keyring);
+
+// Waits until the Secret Service holds key (nothing: no key), as work still
+// queued on some keyring lands.
+bool waitForStoredKey(const std::optional<QString> &key);
 
 // Relative paths of the files under dir (recursively) whose bytes contain
 // needle.

@@ -1,6 +1,7 @@
 // The application model against real parts: the Secret Service of a private
 // D-Bus session (see tests/auth/with-keyring), the fake service over real
 // sockets, and the real ranker, store and controller.
+#include "../auth/KeyringGate.h"
 #include "AppTestKit.h"
 #include "FakeFixtures.h"
 #include "FakeService.h"
@@ -8,6 +9,7 @@
 #include "app/AppModel.h"
 #include "app/AppNotifications.h"
 #include "auth/KeychainStore.h"
+#include "auth/Keyring.h"
 #include "ranker/RankerCache.h"
 #include "util/AppPaths.h"
 
@@ -51,11 +53,14 @@ private Q_SLOTS:
 
     void startUpWithStoredKey();
     void startUpWithoutKey();
+    void startUpWhileTheKeyringIsBusy_data();
+    void startUpWhileTheKeyringIsBusy();
     void pastedKeyIsTrimmed();
     void blankPastedKeyChangesNothing();
     void pastedKeyFails_data();
     void pastedKeyFails();
     void cancelDuringKeyCheck();
+    void cancelWhileTheKeyIsSaved();
     void browserSignIn_data();
     void browserSignIn();
     void cancelDuringBrowserWait();
@@ -126,6 +131,7 @@ std::unique_ptr<AppModel> AppModelTest::revokedModel()
     m_fake.on("GET", "/api/v1/models", fake::replies::unauthorized());
     auto model = makeModel();
     testsupport::waitFor([&] { return model->notice().has_value(); });
+    apptest::waitForStoredKey(std::nullopt);
     m_fake.reset();
     m_fake.clearRequests();
     return model;
@@ -204,6 +210,46 @@ void AppModelTest::startUpWithoutKey()
     QVERIFY(!model->ranker().isRefreshing());
     settle();
     QCOMPARE(m_fake.requests().size(), 1); // only our own round trip
+}
+
+void AppModelTest::startUpWhileTheKeyringIsBusy_data()
+{
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("a key is found") << true << false;
+    QTest::newRow("no key is found") << false << false;
+    QTest::newRow("cancelled") << true << true;
+}
+
+// As when the read waits for the person at the keyring's unlock prompt.
+void AppModelTest::startUpWhileTheKeyringIsBusy()
+{
+    QFETCH(bool, stored);
+    QFETCH(bool, cancel);
+    if (stored)
+        QVERIFY(KeychainStore::save(keyA));
+    Keyring keyring;
+    KeyringGate gate(keyring);
+    gate.close();
+    auto model = std::make_unique<AppModel>(m_notifications, keyring, keyring.read(), *m_client);
+    QVERIFY(!model->isSignedIn());
+    QCOMPARE(model->signInState(), SignInState::makeWorking(SignInState::Wait::keyring));
+    QSignalSpy signedIn(model.get(), &AppModel::isSignedInChanged);
+    if (cancel) {
+        model->cancelSignIn();
+        QCOMPARE(model->signInState(), SignInState::makeIdle());
+    }
+
+    gate.open();
+    apptest::catchUp(keyring);
+    const bool adopted = stored && !cancel;
+    QCOMPARE(model->isSignedIn(), adopted);
+    QCOMPARE(signedIn.size(), adopted ? 1 : 0);
+    QCOMPARE(model->signInState(), SignInState::makeIdle());
+    // With a key, the models are refreshed as at any start.
+    QVERIFY(testsupport::waitFor([&] { return !model->ranker().isRefreshing(); }));
+    settle();
+    QCOMPARE(modelsCalls(keyA), adopted ? 1 : 0);
 }
 
 // ---- a pasted key ------------------------------------------------------------------
@@ -321,6 +367,31 @@ void AppModelTest::cancelDuringKeyCheck()
     QCOMPARE(KeychainStore::load(), std::nullopt);
 }
 
+// The keyring takes its time (its unlock prompt is up, say): Cancel returns
+// at once, and the key does not stay stored.
+void AppModelTest::cancelWhileTheKeyIsSaved()
+{
+    m_fake.setValidKeys({ keyB });
+    Keyring keyring;
+    KeyringGate gate(keyring);
+    auto model = std::make_unique<AppModel>(m_notifications, keyring, keyring.read(), *m_client);
+    QVERIFY(waitIdle(*model));
+    gate.close();
+    model->useOwnKey(keyB);
+    QVERIFY(testsupport::waitFor([&] { return gate.isHolding(); }));
+    QCOMPARE(model->signInState(), SignInState::makeWorking(SignInState::Wait::keyring));
+
+    model->cancelSignIn();
+    QCOMPARE(model->signInState(), SignInState::makeIdle());
+    gate.open();
+    apptest::catchUp(keyring);
+    QCOMPARE(model->signInState(), SignInState::makeIdle());
+    QVERIFY(!model->isSignedIn());
+    QCOMPARE(KeychainStore::load(), std::nullopt);
+    settle();
+    QCOMPARE(modelsCalls(keyB), 0);
+}
+
 // ---- the browser sign-in -------------------------------------------------------------
 
 void AppModelTest::browserSignIn_data()
@@ -416,7 +487,7 @@ void AppModelTest::rejectedDuringChatSignsOut()
 
     QCOMPARE(model->notice(), AppModel::revokedNotice);
     QCOMPARE(model->signInState(), SignInState::makeIdle());
-    QCOMPARE(KeychainStore::load(), std::nullopt);
+    QVERIFY(apptest::waitForStoredKey(std::nullopt)); // the removal is queued
     QVERIFY(!chat.isStreaming());
     QVERIFY(chat.chat().messages.isEmpty()); // reset to a fresh chat
     QCOMPARE(chat.issue(), std::nullopt);
@@ -455,7 +526,7 @@ void AppModelTest::signOutForgetsTheKey()
     QVERIFY(!model->showKeyField());
     QVERIFY(model->showSettings());
     QCOMPARE(model->notice(), std::nullopt);
-    QCOMPARE(KeychainStore::load(), std::nullopt);
+    QVERIFY(apptest::waitForStoredKey(std::nullopt)); // the removal is queued
     QCOMPARE(apptest::secretToolLookup(), QString());
     QVERIFY(chat.chat().messages.isEmpty());
     QCOMPARE(chat.currentModelName(), std::nullopt);

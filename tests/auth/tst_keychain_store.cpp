@@ -1,12 +1,14 @@
-// The key store against a real gnome-keyring in a private D-Bus session
-// (started by with-keyring).
+// The key store and the keyring's worker thread against a real
+// gnome-keyring in a private D-Bus session (started by with-keyring).
+#include "KeyringGate.h"
 #include "auth/KeychainStore.h"
-#include "auth/SecretCallDeadline.h"
-#include "auth/StoredKeyRead.h"
+#include "auth/Keyring.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QTest>
 #include <libsecret/secret.h>
+#include <thread>
 
 namespace {
 
@@ -71,6 +73,32 @@ ToolResult secretTool(const QStringList &command)
     return { tool.exitCode(), tool.readAllStandardOutput() };
 }
 
+const QString oldKey = QStringLiteral("sk-or-v1-old");
+const QString newKey = QStringLiteral("sk-or-v1-new");
+
+// What a read through the keyring finds, once it has answered.
+std::optional<QString> readThrough(Keyring &keyring)
+{
+    std::optional<std::optional<QString>> found;
+    QObject::connect(
+        keyring.read(), &KeyReadCall::finished, [&found](const std::optional<QString> &key) { found = key; });
+    if (!QTest::qWaitFor([&] { return found.has_value(); }, 60000))
+        return QStringLiteral("(no answer)");
+    return *found;
+}
+
+// Connects a counter to the call's finished signal, whatever its kind.
+void countDeliveries(KeyringCall *call, int &count)
+{
+    const auto counter = [&count] { ++count; };
+    if (auto *read = qobject_cast<KeyReadCall *>(call))
+        QObject::connect(read, &KeyReadCall::finished, counter);
+    else if (auto *save = qobject_cast<KeySaveCall *>(call))
+        QObject::connect(save, &KeySaveCall::finished, counter);
+    else if (auto *removal = qobject_cast<KeyRemoveCall *>(call))
+        QObject::connect(removal, &KeyRemoveCall::finished, counter);
+}
+
 } // namespace
 
 class KeychainStoreTest : public QObject
@@ -87,8 +115,10 @@ private Q_SLOTS:
     void unusableItemFindsNothing_data();
     void unusableItemFindsNothing();
     void unencodableKeyLeavesStoreUntouched();
-    void readOnItsOwnThreadThenTheMainThreadGoesOn();
-    void cancellingTheOuterCancellableEndsTheCall();
+    void keyringRunsCallsInOrderOffTheMainThread();
+    void waitForFinishedDeliversAtOnce();
+    void abandonedCallIsSilent_data();
+    void abandonedCallIsSilent();
 };
 
 void KeychainStoreTest::loadWithoutItemFindsNothing()
@@ -167,40 +197,119 @@ void KeychainStoreTest::unencodableKeyLeavesStoreUntouched()
     QCOMPARE(KeychainStore::load(), std::optional<QString>(QStringLiteral("sk-or-v1-kept")));
 }
 
-
-void KeychainStoreTest::readOnItsOwnThreadThenTheMainThreadGoesOn()
+void KeychainStoreTest::keyringRunsCallsInOrderOffTheMainThread()
 {
-    QVERIFY(KeychainStore::save(QStringLiteral("sk-or-v1-at-start")));
-    {
-        StoredKeyRead read;
-        QCOMPARE(read.take(), std::optional<QString>(QStringLiteral("sk-or-v1-at-start")));
-        QCOMPARE(read.take(), std::nullopt);
-    }
-    // The session the thread opened serves the main thread's calls.
-    QVERIFY(KeychainStore::save(QStringLiteral("sk-or-v1-later")));
-    QCOMPARE(KeychainStore::load(), std::optional<QString>(QStringLiteral("sk-or-v1-later")));
-    KeychainStore::remove();
+    Keyring keyring;
+    std::mutex mutex;
+    QList<std::thread::id> threads;
+    keyring.setBeforeEachCall([&] {
+        const std::lock_guard lock(mutex);
+        threads.append(std::this_thread::get_id());
+    });
+    QStringList answers;
+    const auto note = [&answers](const char *what) {
+        return [&answers, what](bool ok) { answers.append(QLatin1String(what) + (ok ? " true" : " false")); };
+    };
+    const auto noteKey
+        = [&answers](const std::optional<QString> &key) { answers.append("read " + key.value_or("-")); };
+    // All queued at once; each sees what the one before it did.
+    connect(keyring.save(oldKey), &KeySaveCall::finished, this, note("save"));
+    connect(keyring.read(), &KeyReadCall::finished, this, noteKey);
+    connect(keyring.save(newKey), &KeySaveCall::finished, this, note("save"));
+    connect(keyring.read(), &KeyReadCall::finished, this, noteKey);
+    connect(keyring.remove(), &KeyRemoveCall::finished, this, note("remove"));
+    connect(keyring.remove(), &KeyRemoveCall::finished, this, note("remove"));
+    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 6, 60000);
+    QCOMPARE(answers,
+        QStringList(
+            { "save true", "read " + oldKey, "save true", "read " + newKey, "remove true", "remove true" }));
     QCOMPARE(storedItemCount(), 0);
 
-    // Never taken: the read is waited for when it goes.
-    StoredKeyRead untaken;
+    const std::lock_guard lock(mutex);
+    QCOMPARE(threads.size(), 6);
+    QCOMPARE(threads.count(threads.first()), 6);
+    QVERIFY(threads.first() != std::this_thread::get_id());
 }
 
-void KeychainStoreTest::cancellingTheOuterCancellableEndsTheCall()
+void KeychainStoreTest::waitForFinishedDeliversAtOnce()
 {
-    GCancellable *outer = g_cancellable_new();
-    {
-        const SecretCallDeadline deadline(std::chrono::hours(1), outer);
-        QVERIFY(!g_cancellable_is_cancelled(deadline.cancellable()));
-        g_cancellable_cancel(outer);
-        QVERIFY(g_cancellable_is_cancelled(deadline.cancellable()));
-    }
-    {
-        // Cancelled before the call began.
-        const SecretCallDeadline deadline(std::chrono::hours(1), outer);
-        QVERIFY(g_cancellable_is_cancelled(deadline.cancellable()));
-    }
-    g_object_unref(outer);
+    QVERIFY(KeychainStore::save(oldKey));
+    Keyring keyring;
+    KeyringGate gate(keyring);
+    gate.close();
+    KeyReadCall *read = keyring.read();
+    QList<std::optional<QString>> delivered;
+    connect(read, &KeyReadCall::finished, this,
+        [&](const std::optional<QString> &key) { delivered.append(key); });
+    QTRY_VERIFY(gate.isHolding());
+    QVERIFY(!read->waitForFinished(std::chrono::milliseconds(50)));
+    QVERIFY(delivered.isEmpty());
+
+    gate.open();
+    QVERIFY(read->waitForFinished(std::chrono::seconds(60)));
+    QCOMPARE(delivered, QList<std::optional<QString>>{ oldKey });
+    // Nothing comes a second time from the event loop.
+    QCOMPARE(readThrough(keyring), oldKey);
+    QCOMPARE(delivered.size(), 1);
 }
+
+void KeychainStoreTest::abandonedCallIsSilent_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("abandoned");
+    QTest::addColumn<QString>("keptKey"); // empty: none
+    QTest::newRow("read, running") << "read"
+                                   << "running" << oldKey;
+    QTest::newRow("save, queued: never runs") << "save"
+                                              << "queued" << oldKey;
+    QTest::newRow("save, running: cut short and undone") << "save"
+                                                         << "running" << QString();
+    QTest::newRow("save, stored: undone") << "save"
+                                          << "stored" << QString();
+    QTest::newRow("removal, running: runs all the same") << "remove"
+                                                         << "running" << QString();
+}
+
+void KeychainStoreTest::abandonedCallIsSilent()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, abandoned);
+    QFETCH(QString, keptKey);
+    QVERIFY(KeychainStore::save(oldKey));
+    Keyring keyring;
+    KeyringGate gate(keyring);
+    int deliveries = 0;
+    const auto start = [&]() -> KeyringCall * {
+        KeyringCall *call = kind == "read" ? static_cast<KeyringCall *>(keyring.read())
+            : kind == "save"               ? static_cast<KeyringCall *>(keyring.save(newKey))
+                                           : static_cast<KeyringCall *>(keyring.remove());
+        countDeliveries(call, deliveries);
+        return call;
+    };
+
+    if (abandoned == "stored") {
+        KeyringCall *call = start();
+        // No event loop runs meanwhile: the answer waits, undelivered.
+        const QDeadlineTimer limit(60000);
+        while (KeychainStore::load() != newKey && !limit.hasExpired()) { }
+        QCOMPARE(KeychainStore::load(), newKey);
+        call->abandon();
+    } else {
+        gate.close();
+        if (abandoned == "queued")
+            keyring.read();
+        KeyringCall *call = start();
+        QTRY_VERIFY(gate.isHolding());
+        call->abandon();
+        gate.open();
+    }
+    // Calls run in order: what was abandoned has run (or been dropped) by
+    // the time the next read answers.
+    const std::optional<QString> kept = keptKey.isEmpty() ? std::nullopt : std::optional<QString>(keptKey);
+    QCOMPARE(readThrough(keyring), kept);
+    QCOMPARE(deliveries, 0);
+    QCOMPARE(storedItemCount(), kept ? 1 : 0);
+}
+
 QTEST_GUILESS_MAIN(KeychainStoreTest)
 #include "tst_keychain_store.moc"

@@ -2,8 +2,9 @@
 // with no display for a prompt, a bus address where nothing listens, and a
 // bus socket that accepts but never answers (see with-keyring). Every call
 // must come back, with no key and no success.
+#include "KeyringGate.h"
 #include "auth/KeychainStore.h"
-#include "auth/StoredKeyRead.h"
+#include "auth/Keyring.h"
 
 #include <QLocalServer>
 #include <QTest>
@@ -16,10 +17,10 @@ private Q_SLOTS:
     void initTestCase();
     void loadFindsNothing();
     void saveFails();
-    void removeReturns();
+    void removeFails();
     void loadAfterFailedSaveFindsNothing();
-    void readOnItsOwnThreadFindsNothing();
-    void cancelledReadFindsNothing();
+    void keyringAnswersEveryCall();
+    void abandonedReadIsCutShort();
 
 private:
     QLocalServer m_muteBus;
@@ -48,10 +49,11 @@ void KeychainUnavailableTest::saveFails()
     QVERIFY(!KeychainStore::save(QStringLiteral("sk-or-v1-new")));
 }
 
-void KeychainUnavailableTest::removeReturns()
+void KeychainUnavailableTest::removeFails()
 {
-    KeychainStore::remove();
-    KeychainStore::remove();
+    // Nothing can say that no key is left.
+    QVERIFY(!KeychainStore::remove());
+    QVERIFY(!KeychainStore::remove());
 }
 
 void KeychainUnavailableTest::loadAfterFailedSaveFindsNothing()
@@ -60,19 +62,39 @@ void KeychainUnavailableTest::loadAfterFailedSaveFindsNothing()
     QCOMPARE(KeychainStore::load(), std::nullopt);
 }
 
-void KeychainUnavailableTest::readOnItsOwnThreadFindsNothing()
+void KeychainUnavailableTest::keyringAnswersEveryCall()
 {
-    StoredKeyRead read;
-    QCOMPARE(read.take(), std::nullopt);
+    Keyring keyring;
+    QStringList answers;
+    connect(keyring.read(), &KeyReadCall::finished, this,
+        [&](const std::optional<QString> &key) { answers.append(key.value_or(QStringLiteral("no key"))); });
+    connect(keyring.save(QStringLiteral("sk-or-v1-new")), &KeySaveCall::finished, this,
+        [&](bool stored) { answers.append(stored ? "stored" : "not stored"); });
+    connect(keyring.remove(), &KeyRemoveCall::finished, this,
+        [&](bool removed) { answers.append(removed ? "removed" : "not removed"); });
+    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 3, 120000);
+    QCOMPARE(answers, QStringList({ "no key", "not stored", "not removed" }));
 }
 
-// On the bus that never answers the read would wait out its limit; a process
-// that turns out not to be needed ends it at once.
-void KeychainUnavailableTest::cancelledReadFindsNothing()
+// On the bus that never answers, a read given an hour would hold up every
+// later call; abandoning it ends it at once (no prompt can be showing).
+void KeychainUnavailableTest::abandonedReadIsCutShort()
 {
-    StoredKeyRead read;
-    read.cancel();
-    QCOMPARE(read.take(), std::nullopt);
+    Keyring keyring;
+    const KeyringGate gate(keyring);
+    keyring.setCallLimit(std::chrono::hours(1));
+    // Where the service refuses at once, the read may be over already.
+    QPointer<KeyReadCall> stuck = keyring.read();
+    QTRY_COMPARE(gate.calls(), 1);
+    abandonCall(stuck);
+
+    keyring.setCallLimit(KeychainStore::callLimit);
+    bool answered = false;
+    connect(keyring.read(), &KeyReadCall::finished, this, [&](const std::optional<QString> &key) {
+        QCOMPARE(key, std::nullopt);
+        answered = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(answered, 120000);
 }
 
 QTEST_GUILESS_MAIN(KeychainUnavailableTest)

@@ -2,12 +2,14 @@
 // model talking to the fake service, with no Secret Service at all (see
 // tests/auth/with-keyring, mode "refused"): the user stays signed out, and a
 // key the service accepts still fails, at the keyring.
+#include "../auth/KeyringGate.h"
 #include "FakeFixtures.h"
 #include "FakeService.h"
 #include "ShellTestKit.h"
 #include "TestSupport.h"
 #include "app/AppModel.h"
 #include "app/AppNotifications.h"
+#include "auth/Keyring.h"
 #include "signin/IssueView.h"
 #include "signin/SignInView.h"
 #include "signin/WrappingText.h"
@@ -17,6 +19,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -69,6 +72,8 @@ private:
     fake::FakeService m_fake;
     std::unique_ptr<OpenRouterClient> m_client;
     AppNotifications m_notifications;
+    std::unique_ptr<Keyring> m_keyring;
+    std::unique_ptr<KeyringGate> m_keyringGate;
     std::unique_ptr<AppModel> m_model;
     std::unique_ptr<SignInView> m_view;
     shelltest::UrlRecorder m_browser;
@@ -101,6 +106,8 @@ void SignInViewsTest::cleanup()
 {
     m_view.reset();
     m_model.reset();
+    m_keyringGate.reset();
+    m_keyring.reset();
     m_fake.releaseAll();
 }
 
@@ -189,20 +196,35 @@ void SignInViewsTest::blankKeyIsNeverSent()
 
 void SignInViewsTest::workingFaceShowsOnlyProgress_data()
 {
-    QTest::addColumn<bool>("browser");
-    QTest::newRow("browser sign-in") << true;
-    QTest::newRow("pasted key") << false;
+    QTest::addColumn<QString>("attempt");
+    QTest::addColumn<QString>("waiting");
+    const QString browser = QStringLiteral("Waiting for you in the browser…");
+    QTest::newRow("browser sign-in") << "browser" << browser;
+    QTest::newRow("pasted key") << "pasted key" << browser;
+    // Its unlock prompt may be asking the person for their password.
+    QTest::newRow("start-up read of the keyring")
+        << "start-up" << QStringLiteral("Waiting for the system keyring…");
 }
 
 void SignInViewsTest::workingFaceShowsOnlyProgress()
 {
-    QFETCH(bool, browser);
+    QFETCH(QString, attempt);
+    QFETCH(QString, waiting);
+    const bool browser = attempt == "browser";
+    if (attempt == "start-up") {
+        m_model.reset();
+        m_keyring = std::make_unique<Keyring>();
+        m_keyringGate = std::make_unique<KeyringGate>(*m_keyring);
+        m_keyringGate->close();
+        m_model = std::make_unique<AppModel>(m_notifications, *m_keyring, m_keyring->read(), *m_client);
+    }
     showView();
-    openKeyField();
+    if (attempt != "start-up")
+        openKeyField();
     if (browser) {
         QTest::mouseClick(m_view->signInButton(), Qt::LeftButton);
         QVERIFY(testsupport::waitFor([&] { return !m_browser.opened.isEmpty(); }));
-    } else {
+    } else if (attempt == "pasted key") {
         m_fake.setResponder([](const fake::Request &request) -> std::optional<fake::Reply> {
             if (!isKeyCheck(request))
                 return std::nullopt;
@@ -213,6 +235,8 @@ void SignInViewsTest::workingFaceShowsOnlyProgress()
         });
         typeKey(goodKey);
         QTest::keyClick(m_view->keyField(), Qt::Key_Return);
+    } else {
+        QVERIFY(m_keyringGate->isHolding());
     }
     QCOMPARE(m_model->signInState().phase, SignInState::working);
 
@@ -221,7 +245,8 @@ void SignInViewsTest::workingFaceShowsOnlyProgress()
     QCOMPARE(texts,
         QStringList(
             { QStringLiteral("Cancel"), QStringLiteral("Free AI chat through your OpenRouter account"),
-                QStringLiteral("Tolvi"), QStringLiteral("Waiting for you in the browser…") }));
+                QStringLiteral("Tolvi"), waiting }));
+    QCOMPARE(m_view->workingBlock()->findChild<QProgressBar *>()->accessibleName(), waiting);
     QVERIFY(!m_view->signInButton()->isVisible());
     QVERIFY(!m_view->keyField()->isVisible());
     if (browser)
@@ -231,6 +256,8 @@ void SignInViewsTest::workingFaceShowsOnlyProgress()
     QCOMPARE(m_model->signInState(), SignInState::makeIdle());
     QVERIFY(!m_view->workingBlock()->isVisible());
     QVERIFY(m_view->signInButton()->isVisible());
+    if (attempt == "start-up")
+        return;
     // The field is still open, with what was typed, for another attempt.
     QVERIFY(m_view->keyField()->isVisible());
     QCOMPARE(m_view->keyField()->text(), browser ? QString() : goodKey);

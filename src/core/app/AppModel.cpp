@@ -2,29 +2,36 @@
 
 #include "app/AppNotifications.h"
 #include "auth/KeychainStore.h"
+#include "auth/Keyring.h"
 
 #include <QDesktopServices>
 #include <QUrl>
 
-AppModel::AppModel(AppNotifications &notifications, OpenRouterClient &client, QObject *parent)
-    : AppModel(notifications, KeychainStore::load(), client, parent)
+AppModel::AppModel(AppNotifications &notifications, Keyring &keyring, KeyReadCall *storedKeyRead,
+    OpenRouterClient &client, QObject *parent)
+    : AppModel(notifications, nullptr, &keyring, storedKeyRead, storedKeyWait, client, parent)
 {
 }
 
-AppModel::AppModel(
-    AppNotifications &notifications, std::optional<QString> storedKey, OpenRouterClient &client, QObject *parent)
+AppModel::AppModel(AppNotifications &notifications, OpenRouterClient &client, QObject *parent)
+    : AppModel(notifications, std::make_unique<Keyring>(), nullptr, nullptr, 2 * KeychainStore::callLimit,
+        client, parent)
+{
+}
+
+AppModel::AppModel(AppNotifications &notifications, std::unique_ptr<Keyring> ownKeyring, Keyring *keyring,
+    KeyReadCall *storedKeyRead, std::chrono::milliseconds wait, OpenRouterClient &client, QObject *parent)
     : QObject(parent)
     , m_client(client)
-    , m_key(std::move(storedKey))
+    , m_ownKeyring(std::move(ownKeyring))
+    , m_keyring(keyring ? *keyring : *m_ownKeyring)
 {
     m_ranker = std::make_unique<ModelRanker>(m_client);
     m_store = std::make_unique<ChatStore>();
-    m_isSignedIn = m_key.has_value();
     m_chat = std::make_unique<ChatViewModel>(*m_store, *m_ranker, m_client);
     connectController();
     subscribe(notifications);
-    if (m_key)
-        refreshModels(false);
+    awaitStoredKey(storedKeyRead ? storedKeyRead : m_keyring.read(), wait);
 }
 
 AppModel::~AppModel()
@@ -35,6 +42,30 @@ AppModel::~AppModel()
     if (m_keyCheck)
         m_keyCheck->cancel();
     delete m_auth.data();
+    abandonCall(m_storedKeyRead);
+    abandonCall(m_keySave);
+    abandonCall(m_keyRemoval);
+}
+
+void AppModel::awaitStoredKey(KeyReadCall *read, std::chrono::milliseconds wait)
+{
+    m_storedKeyRead = read;
+    connect(read, &KeyReadCall::finished, this, &AppModel::onStoredKeyRead);
+    if (!read->waitForFinished(wait))
+        setSignInState(SignInState::makeWorking(SignInState::Wait::keyring));
+}
+
+void AppModel::onStoredKeyRead(const std::optional<QString> &key)
+{
+    m_storedKeyRead = nullptr;
+    {
+        const Batch batch(*this);
+        m_key = key;
+        setSignedIn(key.has_value());
+        setSignInState(SignInState::makeIdle());
+    }
+    if (m_key)
+        refreshModels(false);
 }
 
 void AppModel::connectController()
@@ -128,13 +159,26 @@ void AppModel::publish()
 void AppModel::signOut()
 {
     const Batch batch(*this);
-    KeychainStore::remove();
+    // Only the last sign-out's removal reports.
+    abandonCall(m_keyRemoval);
+    m_keyRemoval = m_keyring.remove();
+    connect(m_keyRemoval, &KeyRemoveCall::finished, this, &AppModel::onKeyRemoved);
     m_key.reset();
     setSignedIn(false);
     setSignInState(SignInState::makeIdle());
     setShowKeyField(false);
     m_chat->reset();
     m_ranker->reset();
+}
+
+void AppModel::onKeyRemoved(bool removed)
+{
+    m_keyRemoval = nullptr;
+    if (removed)
+        return;
+    // Said beside the reason for the sign-out, if there is one.
+    const Batch batch(*this);
+    setNotice(m_notice ? *m_notice + QLatin1Char(' ') + keyringKeptKey : keyringKeptKey);
 }
 
 void AppModel::refreshModels(bool force)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "auth/KeyringCall.h"
 #include "auth/OpenRouterAuth.h"
 #include "conversation/ChatViewModel.h"
 #include "ranker/ModelRanker.h"
@@ -9,16 +10,19 @@
 
 #include <QObject>
 #include <QPointer>
+#include <chrono>
 #include <memory>
 #include <optional>
 
 class AppNotifications;
 class KeyCheckCall;
+class Keyring;
 
 // The application's root state: whether the user is signed in, the progress
 // of a sign-in, and the long-lived objects (ranker, store, conversation
 // controller). Holds the API key in memory; the key itself lives in the
-// Secret Service. Main thread only.
+// Secret Service, reached through the Keyring, whose answers come later.
+// Main thread only.
 class AppModel : public QObject
 {
     Q_OBJECT
@@ -31,11 +35,16 @@ class AppModel : public QObject
 public:
     struct SignInState {
         enum Phase { idle, working, failed };
+        // What a working state waits for: the browser sign-in or the check
+        // of a pasted key, or the system keyring, which may be waiting for
+        // the person at its unlock prompt.
+        enum class Wait { signIn, keyring };
         Phase phase = idle;
         std::optional<AppIssue> issue; // only when failed
+        Wait wait = Wait::signIn; // only when working
 
         static SignInState makeIdle() { return { idle, std::nullopt }; }
-        static SignInState makeWorking() { return { working, std::nullopt }; }
+        static SignInState makeWorking(Wait wait = Wait::signIn) { return { working, std::nullopt, wait }; }
         static SignInState makeFailed(const AppIssue &issue) { return { failed, issue }; }
         bool operator==(const SignInState &) const = default;
     };
@@ -46,16 +55,27 @@ public:
         = QStringLiteral("OpenRouter says that key isn't valid. Check it and try again.");
     static inline const QString keyringRefused
         = QStringLiteral("Couldn't save your key to the system keyring.");
+    static inline const QString keyringKeptKey
+        = QStringLiteral("Couldn't remove your key from the system keyring.");
 
-    // The start-up sequence: loads the key, builds the ranker, the store and
-    // the controller, subscribes to the notifications and, with a key,
-    // refreshes the models (the cache may serve).
+    // How long the start-up sequence waits for the stored key: the usual
+    // read (some 20 ms) is in by then, so the first frame shows the right
+    // view; a read waiting for an unlock prompt is not, and the window
+    // shows the sign-in screen's working face until it answers.
+    static constexpr std::chrono::milliseconds storedKeyWait{ 250 };
+
+    // The start-up sequence: builds the ranker, the store and the
+    // controller, subscribes to the notifications, and takes the stored
+    // key from storedKeyRead (begun by the caller on keyring), waiting for
+    // it at most storedKeyWait; with a key, refreshes the models (the cache
+    // may serve). Saves and removals go through keyring, which must outlive
+    // the model.
+    AppModel(AppNotifications &notifications, Keyring &keyring, KeyReadCall *storedKeyRead,
+        OpenRouterClient &client = OpenRouterClient::shared(), QObject *parent = nullptr);
+    // For tests and tools: the same with a keyring of its own, and the
+    // stored key read before the constructor returns.
     explicit AppModel(AppNotifications &notifications, OpenRouterClient &client = OpenRouterClient::shared(),
         QObject *parent = nullptr);
-    // The same with the key already read from the Secret Service (nothing
-    // when none is stored), as StoredKeyRead hands it over.
-    AppModel(AppNotifications &notifications, std::optional<QString> storedKey,
-        OpenRouterClient &client = OpenRouterClient::shared(), QObject *parent = nullptr);
     ~AppModel() override;
 
     bool isSignedIn() const { return m_isSignedIn; }
@@ -99,19 +119,29 @@ private:
         showSettingsField = 1u << 4,
     };
 
+    AppModel(AppNotifications &notifications, std::unique_ptr<Keyring> ownKeyring, Keyring *keyring,
+        KeyReadCall *storedKeyRead, std::chrono::milliseconds wait, OpenRouterClient &client,
+        QObject *parent);
+
     // Start-up steps.
     void connectController();
     void subscribe(AppNotifications &notifications);
+    void awaitStoredKey(KeyReadCall *read, std::chrono::milliseconds wait);
+    void onStoredKeyRead(const std::optional<QString> &key);
 
     // Sign-in steps (AppModelSignIn.cpp).
     void onBrowserSignInFinished(OpenRouterAuth *auth, const SignInOutcome &outcome);
     void onKeyChecked(KeyCheckCall *call, const QString &key, const KeyCheckOutcome &outcome);
-    // Stores and adopts a new key; the error when the keyring refused it.
-    std::optional<ORError> complete(const QString &key);
-    void adoptOrFail(const QString &key, bool pastedKey);
+    // A new key in two steps: the keyring stores it, then the model adopts
+    // it; a key the keyring refused is not adopted.
+    void storeKey(const QString &key, bool pastedKey);
+    void onKeySaved(const QString &key, bool pastedKey, bool stored);
+    void adopt(const QString &key);
     void attemptFailed(const ORError &error, bool pastedKey);
-    // Forgets the running sign-in or key check, cancelling it.
+    // Forgets the running sign-in, key check, key save or start-up read,
+    // cancelling or abandoning it.
     void dropSignInTask();
+    void onKeyRemoved(bool removed);
 
     // Revocation: only a rejection of the key still in use signs out.
     bool isKeyInUse(const QString &key) const { return m_key && *m_key == key; }
@@ -125,6 +155,8 @@ private:
     void publish();
 
     OpenRouterClient &m_client;
+    std::unique_ptr<Keyring> m_ownKeyring; // only when none was given
+    Keyring &m_keyring;
     std::unique_ptr<ModelRanker> m_ranker;
     std::unique_ptr<ChatStore> m_store;
     std::unique_ptr<ChatViewModel> m_chat;
@@ -140,9 +172,15 @@ private:
     bool m_showSettings = false;
     int m_signInTimeoutMs = 180000;
 
-    // The running sign-in task: a browser attempt or a key check, never both.
+    // The running sign-in task: the start-up read of the stored key, a
+    // browser attempt or a key check, and then the save of the key; one at
+    // a time.
+    QPointer<KeyReadCall> m_storedKeyRead;
     QPointer<OpenRouterAuth> m_auth;
     QPointer<KeyCheckCall> m_keyCheck;
+    QPointer<KeySaveCall> m_keySave;
+    // The removal of the last sign-out, until it has answered.
+    QPointer<KeyRemoveCall> m_keyRemoval;
 
     unsigned m_dirty = 0;
     int m_batchDepth = 0;

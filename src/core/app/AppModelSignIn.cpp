@@ -1,8 +1,8 @@
 // The two ways of signing in: the browser with PKCE, and a pasted key that
-// the service confirms. Either ends in complete(key).
+// the service confirms. Either ends in storing the key, then adopting it.
 
 #include "app/AppModel.h"
-#include "auth/KeychainStore.h"
+#include "auth/Keyring.h"
 
 void AppModel::startOAuth()
 {
@@ -25,7 +25,7 @@ void AppModel::onBrowserSignInFinished(OpenRouterAuth *auth, const SignInOutcome
         return;
     m_auth = nullptr;
     if (outcome.ok())
-        adoptOrFail(outcome.value(), false);
+        storeKey(outcome.value(), false);
     else
         attemptFailed(outcome.error(), false);
 }
@@ -51,7 +51,7 @@ void AppModel::onKeyChecked(KeyCheckCall *call, const QString &key, const KeyChe
         return;
     m_keyCheck = nullptr;
     if (outcome.ok())
-        adoptOrFail(key, true);
+        storeKey(key, true);
     else
         attemptFailed(outcome.error(), true);
 }
@@ -78,18 +78,32 @@ void AppModel::dropSignInTask()
         call->disconnect(this);
         call->cancel();
     }
+    // Silenced, not stopped: the keyring may be waiting for the person at
+    // its unlock prompt. A save that lands all the same is removed again.
+    abandonCall(m_storedKeyRead);
+    abandonCall(m_keySave);
 }
 
-void AppModel::adoptOrFail(const QString &key, bool pastedKey)
+void AppModel::storeKey(const QString &key, bool pastedKey)
 {
-    if (const std::optional<ORError> refused = complete(key))
-        attemptFailed(*refused, pastedKey);
+    const Batch batch(*this);
+    setSignInState(SignInState::makeWorking(SignInState::Wait::keyring));
+    m_keySave = m_keyring.save(key);
+    connect(m_keySave, &KeySaveCall::finished, this,
+        [this, key, pastedKey](bool stored) { onKeySaved(key, pastedKey, stored); });
 }
 
-std::optional<ORError> AppModel::complete(const QString &key)
+void AppModel::onKeySaved(const QString &key, bool pastedKey, bool stored)
 {
-    if (!KeychainStore::save(key))
-        return ORError::other(keyringRefused);
+    m_keySave = nullptr;
+    if (stored)
+        adopt(key);
+    else
+        attemptFailed(ORError::other(keyringRefused), pastedKey);
+}
+
+void AppModel::adopt(const QString &key)
+{
     {
         const Batch batch(*this);
         m_key = key;
@@ -100,7 +114,6 @@ std::optional<ORError> AppModel::complete(const QString &key)
     }
     // Announced first, so the chat window is there when the ranker starts.
     refreshModels(true);
-    return std::nullopt;
 }
 
 void AppModel::attemptFailed(const ORError &error, bool pastedKey)

@@ -1,6 +1,8 @@
 #include "auth/KeychainStore.h"
 
-#include "auth/SecretCallDeadline.h"
+#include "auth/KeyringLog.h"
+#include "auth/SecretCallGuard.h"
+#include "auth/SecretConnection.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -13,9 +15,6 @@ namespace {
 constexpr const char *serviceName = "com.tolvi.mac.openrouter";
 constexpr const char *accountName = "api-key";
 constexpr const char *itemLabel = "Tolvi: OpenRouter API key";
-
-// A whole operation (a save is a delete and a store) gets this long.
-constexpr std::chrono::milliseconds callLimit{ 5000 };
 
 const SecretSchema *schema()
 {
@@ -39,13 +38,53 @@ const SecretSchema *schema()
     return &keySchema;
 }
 
-void clearItems(GCancellable *cancellable)
+// One operation's use of the connection, with the item's attributes. A
+// failure reported through fail() drops the connection at the end.
+class Operation
 {
-    GError *error = nullptr;
-    secret_password_clear_sync(
-        schema(), cancellable, &error, "service", serviceName, "account", accountName, nullptr);
-    g_clear_error(&error);
-}
+public:
+    Operation(SecretConnection &connection, SecretCallGuard &guard, const char *name)
+        : m_connection(connection)
+        , m_guard(guard)
+        , m_name(name)
+        , m_service(connection.attach(guard))
+        , m_attributes(
+              secret_attributes_build(schema(), "service", serviceName, "account", accountName, nullptr))
+    {
+    }
+    ~Operation()
+    {
+        g_hash_table_unref(m_attributes);
+        m_connection.release(m_failed);
+    }
+    Operation(const Operation &) = delete;
+    Operation &operator=(const Operation &) = delete;
+
+    SecretService *service() const { return m_service; }
+    GHashTable *attributes() const { return m_attributes; }
+    GCancellable *cancellable() const { return m_guard.cancellable(); }
+
+    // Logs and clears error (when there is one); false when there was.
+    bool check(GError *&error)
+    {
+        if (!error)
+            return true;
+        m_failed = true;
+        qCWarning(lcKeyring).nospace()
+            << m_name << " failed" << (m_guard.wasCancelled() ? " (cut short)" : "") << ": "
+            << error->message;
+        g_clear_error(&error);
+        return false;
+    }
+
+private:
+    SecretConnection &m_connection;
+    SecretCallGuard &m_guard;
+    const char *m_name;
+    SecretService *m_service;
+    GHashTable *m_attributes;
+    bool m_failed = false;
+};
 
 std::optional<QString> decodeKey(const char *bytes, gsize length)
 {
@@ -67,15 +106,39 @@ std::optional<QByteArray> encodeKey(const QString &key)
     return bytes;
 }
 
+// Unlocks the items (which may prompt) and deletes them. libsecret's own
+// clear passes over locked items in silence; this says when one is left.
+bool removeItems(Operation &operation)
+{
+    GError *error = nullptr;
+    GList *items = secret_service_search_sync(operation.service(), schema(), operation.attributes(),
+        SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), operation.cancellable(), &error);
+    bool removed = operation.check(error);
+    for (GList *node = items; removed && node; node = node->next) {
+        auto *item = static_cast<SecretItem *>(node->data);
+        if (secret_item_get_locked(item)) {
+            qCWarning(lcKeyring) << "the key's keyring stayed locked; the key stays";
+            removed = false;
+            break;
+        }
+        secret_item_delete_sync(item, operation.cancellable(), &error);
+        removed = operation.check(error);
+    }
+    g_list_free_full(items, g_object_unref);
+    return removed;
+}
+
 } // namespace
 
-std::optional<QString> load(GCancellable *cancellable)
+std::optional<QString> load(SecretConnection &connection, SecretCallGuard &guard)
 {
-    SecretCallDeadline deadline(callLimit, cancellable);
+    Operation operation(connection, guard, "reading the key");
+    if (!operation.service())
+        return std::nullopt;
     GError *error = nullptr;
-    SecretValue *value = secret_password_lookup_binary_sync(
-        schema(), deadline.cancellable(), &error, "service", serviceName, "account", accountName, nullptr);
-    g_clear_error(&error);
+    SecretValue *value = secret_service_lookup_sync(
+        operation.service(), schema(), operation.attributes(), operation.cancellable(), &error);
+    operation.check(error);
     if (!value)
         return std::nullopt;
     gsize length = 0;
@@ -85,28 +148,48 @@ std::optional<QString> load(GCancellable *cancellable)
     return key;
 }
 
-bool save(const QString &key)
+bool save(const QString &key, SecretConnection &connection, SecretCallGuard &guard)
 {
     const std::optional<QByteArray> bytes = encodeKey(key);
     if (!bytes)
         return false;
-
-    SecretCallDeadline deadline(callLimit);
-    clearItems(deadline.cancellable());
+    Operation operation(connection, guard, "saving the key");
+    if (!operation.service() || !removeItems(operation))
+        return false;
 
     SecretValue *value = secret_value_new(bytes->constData(), bytes->size(), "text/plain");
     GError *error = nullptr;
-    const gboolean stored = secret_password_store_binary_sync(schema(), SECRET_COLLECTION_DEFAULT, itemLabel,
-        value, deadline.cancellable(), &error, "service", serviceName, "account", accountName, nullptr);
+    const gboolean stored = secret_service_store_sync(operation.service(), schema(), operation.attributes(),
+        SECRET_COLLECTION_DEFAULT, itemLabel, value, operation.cancellable(), &error);
     secret_value_unref(value);
-    g_clear_error(&error);
-    return stored;
+    return operation.check(error) && stored;
 }
 
-void remove()
+bool remove(SecretConnection &connection, SecretCallGuard &guard)
 {
-    SecretCallDeadline deadline(callLimit);
-    clearItems(deadline.cancellable());
+    Operation operation(connection, guard, "removing the key");
+    return operation.service() && removeItems(operation);
+}
+
+std::optional<QString> load()
+{
+    SecretConnection connection;
+    SecretCallGuard guard(callLimit);
+    return load(connection, guard);
+}
+
+bool save(const QString &key)
+{
+    SecretConnection connection;
+    SecretCallGuard guard(callLimit);
+    return save(key, connection, guard);
+}
+
+bool remove()
+{
+    SecretConnection connection;
+    SecretCallGuard guard(callLimit);
+    return remove(connection, guard);
 }
 
 } // namespace KeychainStore

@@ -1,28 +1,38 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <optional>
 
-typedef struct _GCancellable GCancellable;
+class SecretCallGuard;
+class SecretConnection;
 
 // The API key in the desktop's Secret Service: one item with the attributes
 // service = "com.tolvi.mac.openrouter" and account = "api-key" in the default
-// collection. The calls are synchronous and block the calling thread; each one
-// gives up after a few seconds, so that a bus that never answers cannot hang
-// the application. Failures are reported only as an absent key or false.
+// collection. The calls are synchronous: the application makes them only on
+// the keyring's worker thread (see Keyring). A locked keyring is unlocked on
+// the way, which may show the desktop's unlock prompt and wait for the
+// person. Failures are reported only as an absent key or false.
 namespace KeychainStore {
 
-// The stored key, byte for byte; nothing when there is no item, it is locked
-// or refused, empty, not UTF-8, or the Secret Service does not answer.
-// Cancelling `cancellable` from another thread ends the read with nothing
-// and dismisses an unlock prompt it opened.
-std::optional<QString> load(GCancellable *cancellable = nullptr);
+// How long a call may take while no unlock prompt is showing.
+inline constexpr std::chrono::milliseconds callLimit{ 5000 };
 
-// Replaces any stored key with key. True exactly when the new item was stored.
-// A failed store leaves no item at all.
+// The stored key, byte for byte; nothing when there is no item, it stays
+// locked, is empty or not UTF-8, or the Secret Service does not answer.
+std::optional<QString> load(SecretConnection &connection, SecretCallGuard &guard);
+
+// Replaces any stored key with key. True exactly when the new item was
+// stored. A failed store leaves no item at all, except when the earlier one
+// could not be removed (its keyring stayed locked): then that one stays.
+bool save(const QString &key, SecretConnection &connection, SecretCallGuard &guard);
+
+// Removes the item if there is one. True when none is left.
+bool remove(SecretConnection &connection, SecretCallGuard &guard);
+
+// The same, each over a connection of its own with the usual limit.
+std::optional<QString> load();
 bool save(const QString &key);
-
-// Removes the item if there is one.
-void remove();
+bool remove();
 
 } // namespace KeychainStore

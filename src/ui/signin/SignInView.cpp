@@ -22,6 +22,14 @@ constexpr int columnWidth = 420;
 constexpr int keyFieldWidth = 260;
 constexpr int progressWidth = 180;
 
+QString waitingText(AppModel::SignInState::Wait wait)
+{
+    // The keyring may be showing its unlock prompt: the person is asked
+    // there, not in the browser.
+    return wait == AppModel::SignInState::Wait::keyring ? QStringLiteral("Waiting for the system keyring…")
+                                                        : QStringLiteral("Waiting for you in the browser…");
+}
+
 QLabel *makeLabel(const QString &text, const QFont &font, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
@@ -119,11 +127,9 @@ QWidget *SignInView::makeWorkingBlock()
     m_progress->setTextVisible(false);
     m_progress->setFixedWidth(progressWidth);
     m_progress->setMaximumHeight(8);
-    m_progress->setAccessibleName(QStringLiteral("Waiting for you in the browser…"));
     column->addWidget(m_progress, 0, Qt::AlignHCenter);
 
-    m_waiting
-        = makeLabel(QStringLiteral("Waiting for you in the browser…"), ViewStyle::body(font()), m_working);
+    m_waiting = makeLabel(QString(), ViewStyle::body(font()), m_working);
     column->addWidget(m_waiting, 0, Qt::AlignHCenter);
 
     m_cancel = new QPushButton(QStringLiteral("Cancel"), m_working);
@@ -227,6 +233,8 @@ void SignInView::followState()
     const bool failed = state.phase == AppModel::SignInState::failed && state.issue;
     if (failed)
         m_issue->setIssue(*state.issue);
+    m_waiting->setText(waitingText(state.wait));
+    m_progress->setAccessibleName(m_waiting->text());
     m_issue->setVisible(failed);
     m_working->setVisible(working);
     m_idle->setVisible(!working);

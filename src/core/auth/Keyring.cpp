@@ -1,0 +1,81 @@
+#include "auth/Keyring.h"
+
+#include "auth/KeychainStore.h"
+#include "auth/KeyringQueue.h"
+
+Keyring::Keyring(QObject *parent)
+    : QObject(parent)
+{
+    // The notification runs on the worker thread under the queue's lock,
+    // which close() takes before this object goes: the posted call never
+    // outlives it, and Qt drops what is still posted to a deleted object.
+    m_queue = KeyringQueue::start([this](quint64 id) {
+        QMetaObject::invokeMethod(
+            this, [this, id] { deliver(id); }, Qt::QueuedConnection);
+    });
+}
+
+Keyring::~Keyring()
+{
+    const QHash<quint64, QPointer<KeyringCall>> calls = std::exchange(m_calls, {});
+    for (const QPointer<KeyringCall> &call : calls) {
+        if (call)
+            call->abandon();
+    }
+    // Long enough for a save and the removal that undoes it.
+    m_queue->close(2 * KeychainStore::callLimit);
+}
+
+KeyReadCall *Keyring::read()
+{
+    return track<KeyReadCall>(m_queue->push(KeyringQueue::Kind::read));
+}
+
+KeySaveCall *Keyring::save(const QString &key)
+{
+    return track<KeySaveCall>(m_queue->push(KeyringQueue::Kind::save, key));
+}
+
+KeyRemoveCall *Keyring::remove()
+{
+    return track<KeyRemoveCall>(m_queue->push(KeyringQueue::Kind::remove));
+}
+
+template <typename Call> Call *Keyring::track(quint64 id)
+{
+    auto *call = new Call(*this, id);
+    m_calls.insert(id, call);
+    return call;
+}
+
+void Keyring::deliver(quint64 id)
+{
+    const std::optional<KeyringOutcome> outcome = m_queue->take(id);
+    const QPointer<KeyringCall> call = m_calls.take(id);
+    if (outcome && call)
+        call->deliver(*outcome);
+}
+
+bool Keyring::deliverWithin(quint64 id, std::chrono::milliseconds limit)
+{
+    if (!m_queue->waitFor(id, limit))
+        return false;
+    deliver(id);
+    return true;
+}
+
+void Keyring::forget(quint64 id)
+{
+    m_calls.remove(id);
+    m_queue->abandon(id);
+}
+
+void Keyring::setCallLimit(std::chrono::milliseconds limit)
+{
+    m_queue->setCallLimit(limit);
+}
+
+void Keyring::setBeforeEachCall(std::function<void()> hook)
+{
+    m_queue->setBeforeEachCall(std::move(hook));
+}

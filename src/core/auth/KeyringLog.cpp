@@ -1,0 +1,3 @@
+#include "auth/KeyringLog.h"
+
+Q_LOGGING_CATEGORY(lcKeyring, "tolvi.keyring")
