@@ -26,29 +26,20 @@ void StoreWriter::run(const StoreTask &task)
         removeFile(path);
     outcome.unreadable = unreadable(task.check);
     writeChats(task.chats, outcome);
-
-    bool indexWritten = false;
-    if (task.index && outcome.failed.isEmpty()) {
-        if (const auto failure = writeIndex(*task.index)) {
-            qCWarning(lcStore) << "writing index.json failed:" << *failure;
-            // The chats are on disk, but not yet in a list that shows them.
-            for (const QUuid &id : std::as_const(outcome.written)) {
-                const auto chat = std::find_if(task.chats.cbegin(), task.chats.cend(),
-                    [&id](const Chat &candidate) { return candidate.id == id; });
-                outcome.failed.append(UnsavedChat{ *chat, *failure });
-            }
-            outcome.written.clear();
-        } else {
-            indexWritten = true;
-        }
-    }
+    // A chat that did not land is not listed, nor does it push others out.
+    const bool indexWritten
+        = task.index && outcome.failed.isEmpty() && writeIndex(*task.index, task.chats, outcome);
     for (const QUuid &id : task.deletions)
         m_deferred.insert(id);
     if (indexWritten) {
         deleteChats(m_deferred.values());
         m_deferred.clear();
     }
+    post(outcome);
+}
 
+void StoreWriter::post(const StoreOutcome &outcome)
+{
     {
         QMutexLocker lock(&m_mailboxLock);
         m_mailbox.append(outcome);
@@ -77,14 +68,23 @@ void StoreWriter::writeChats(const QList<Chat> &chats, StoreOutcome &outcome)
     }
 }
 
-std::optional<QString> StoreWriter::writeIndex(QList<ChatSummary> summaries)
+bool StoreWriter::writeIndex(QList<ChatSummary> summaries, const QList<Chat> &written, StoreOutcome &outcome)
 {
     summaries.removeIf([this](const ChatSummary &summary) {
         return !QFileInfo(StoreLayout::chatPath(m_dir, summary.id)).isFile();
     });
     for (const ChatSummary &summary : std::as_const(summaries))
         m_deferred.remove(summary.id);
-    return writeFile(StoreLayout::indexPath(m_dir), RecordCodec::encodeSummaries(summaries));
+    const auto failure = writeFile(StoreLayout::indexPath(m_dir), RecordCodec::encodeSummaries(summaries));
+    if (!failure)
+        return true;
+    qCWarning(lcStore) << "writing index.json failed:" << *failure;
+    // The chats are on disk but in no list yet: not saved, so written again
+    // with the next save.
+    outcome.written.clear();
+    for (const Chat &chat : written)
+        outcome.failed.append(UnsavedChat{ chat, *failure });
+    return false;
 }
 
 void StoreWriter::deleteChats(const QList<QUuid> &ids)

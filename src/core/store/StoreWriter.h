@@ -37,9 +37,12 @@ Q_SIGNALS:
 
 private:
     void writeChats(const QList<Chat> &chats, StoreOutcome &outcome);
-    std::optional<QString> writeIndex(QList<ChatSummary> summaries);
+    // Leaves out entries without a chat file. On failure the written chats
+    // count as failed too.
+    bool writeIndex(QList<ChatSummary> summaries, const QList<Chat> &written, StoreOutcome &outcome);
     void deleteChats(const QList<QUuid> &ids);
     QList<QUuid> unreadable(const QList<QUuid> &ids) const;
+    void post(const StoreOutcome &outcome);
     std::optional<QString> writeFile(const QString &path, const QByteArray &bytes);
     void removeFile(const QString &path);
     QDateTime nextStamp();
