@@ -200,25 +200,30 @@ void ServiceCallsTest::probeOfDoneOnlyStreamGivesTheDeadline()
 void ServiceCallsTest::probeFailuresAreValues_data()
 {
     QTest::addColumn<Reply>("reply");
+    QTest::addColumn<double>("deadline");
     QTest::addColumn<ORError>("expected");
 
+    // Only the held reply may meet the short deadline; the answers of the
+    // other rows must never race it.
     fake::StreamOptions holdFirst;
     holdFirst.holdAt = { 0 };
-    QTest::newRow("first event too late") << Reply::stream(model, { "x" }, holdFirst) << ORError::timeout();
-    QTest::newRow("daily limit") << fake::replies::dailyLimit()
+    QTest::newRow("first event too late")
+        << Reply::stream(model, { "x" }, holdFirst) << 0.05 << ORError::timeout();
+    QTest::newRow("daily limit") << fake::replies::dailyLimit() << 600.0
                                  << ORError::rateLimited(
                                         "Rate limit exceeded: free-models-per-day. Add 10 credits to "
                                         "unlock 1000 free model requests per day",
                                         std::nullopt, true);
-    QTest::newRow("gone") << fake::replies::noEndpoints(model)
+    QTest::newRow("gone") << fake::replies::noEndpoints(model) << 600.0
                           << ORError::modelUnavailable("No endpoints found for " + model + ".");
 }
 
 void ServiceCallsTest::probeFailuresAreValues()
 {
     QFETCH(Reply, reply);
+    QFETCH(double, deadline);
     QFETCH(ORError, expected);
-    m_client->setProbeDeadline(0.05);
+    m_client->setProbeDeadline(deadline);
     m_fake->onAnyChat(reply);
     const ProbeOutcome outcome = waitForResult<ProbeOutcome>(m_client->probe(key, model));
     QCOMPARE(outcome.error(), expected);
