@@ -479,9 +479,12 @@ class Test:
 
     # -- running ---------------------------------------------------------------
 
+    def steps(self):
+        return [self.step1_sign_in, self.step2_message, self.step3_fallback,
+                self.step4_window_and_instances, self.step5_shortcut_taken, self.step6_quit_and_restart]
+
     def run(self):
-        steps = [self.step1_sign_in, self.step2_message, self.step3_fallback,
-                 self.step4_window_and_instances, self.step5_shortcut_taken, self.step6_quit_and_restart]
+        steps = self.steps()
         self.log("output folder: %s" % self.output)
         try:
             self.set_up()
@@ -523,6 +526,21 @@ class Test:
 START = time.monotonic()
 
 
+def drive(test, missing):
+    """Runs the steps of test, or skips (77) when tools are missing; its exit status."""
+    if missing:
+        print("e2e: missing tools: %s" % ", ".join(missing), flush=True)
+        return 1 if os.environ.get("CI") == "true" else 77
+    # A stop from outside (ctest's time limit, Ctrl+C) still ends every service.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("e2e: stopped from outside"))
+    try:
+        status = test.run()
+    finally:
+        test.tear_down()
+    print("e2e: %s" % ("all %d steps passed" % len(test.steps()) if status == 0 else "FAILED"), flush=True)
+    return status
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tolvi", required=True)
@@ -530,20 +548,8 @@ def main():
     parser.add_argument("--xgrab", required=True)
     parser.add_argument("--output", required=True)
     args = parser.parse_args()
-
     missing = missing_tools()
-    if missing:
-        print("e2e: missing tools: %s" % ", ".join(missing), flush=True)
-        return 1 if os.environ.get("CI") == "true" else 77
-    test = Test(args)
-    # A stop from outside (ctest's time limit, Ctrl+C) still ends every service.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit("e2e: stopped from outside"))
-    try:
-        status = test.run()
-    finally:
-        test.tear_down()
-    print("e2e: %s" % ("all six steps passed" if status == 0 else "FAILED"), flush=True)
-    return status
+    return drive(Test(args) if not missing else None, missing)
 
 
 if __name__ == "__main__":

@@ -1,3 +1,3 @@
 #include "auth/KeyringLog.h"
 
-Q_LOGGING_CATEGORY(lcKeyring, "tolvi.keyring")
+Q_LOGGING_CATEGORY(lcKeyring, "tolvi.keyring", QtWarningMsg)

@@ -1,0 +1,144 @@
+// The keyring's calls on a locked login keyring with a display, where
+// gnome-keyring asks the person through gcr-prompter (see with-keyring, mode
+// "prompt"). The test plays the person with xdotool.
+#include "auth/KeychainStore.h"
+#include "auth/Keyring.h"
+
+#include <QProcess>
+#include <QTest>
+#include <gio/gio.h>
+
+namespace {
+
+const QString storedKey = QStringLiteral("sk-or-v1-stored-before");
+
+QString xdotool(const QStringList &arguments)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("xdotool"), arguments);
+    tool.waitForFinished(60000);
+    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
+
+bool promptShows()
+{
+    return !xdotool({ "search", "--onlyvisible", "--name", "^Unlock" }).isEmpty();
+}
+
+// Asks the Secret Service directly; neither call opens a prompt.
+GVariant *secretService(const char *method, GVariant *arguments, const char *answer)
+{
+    GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    GVariant *reply = bus ? g_dbus_connection_call_sync(bus, "org.freedesktop.secrets",
+                          "/org/freedesktop/secrets", "org.freedesktop.Secret.Service", method, arguments,
+                          G_VARIANT_TYPE(answer), G_DBUS_CALL_FLAGS_NONE, 60000, nullptr, nullptr)
+                          : nullptr;
+    g_clear_object(&bus);
+    return reply;
+}
+
+bool lockLogin()
+{
+    const char *login[] = { "/org/freedesktop/secrets/collection/login", nullptr };
+    GVariant *reply = secretService("Lock", g_variant_new("(^ao)", login), "(aoo)");
+    if (reply)
+        g_variant_unref(reply);
+    return reply;
+}
+
+// Items holding the key, locked or not.
+int keyItems()
+{
+    GVariantBuilder attributes;
+    g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
+    g_variant_builder_add(&attributes, "{ss}", "service", "com.tolvi.mac.openrouter");
+    g_variant_builder_add(&attributes, "{ss}", "account", "api-key");
+    GVariant *reply = secretService("SearchItems", g_variant_new("(a{ss})", &attributes), "(aoao)");
+    if (!reply)
+        return -1;
+    GVariant *unlocked = g_variant_get_child_value(reply, 0);
+    GVariant *locked = g_variant_get_child_value(reply, 1);
+    const int count = int(g_variant_n_children(unlocked) + g_variant_n_children(locked));
+    g_variant_unref(unlocked);
+    g_variant_unref(locked);
+    g_variant_unref(reply);
+    return count;
+}
+
+} // namespace
+
+class KeychainPromptTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void callWaitsForThePerson_data();
+    void callWaitsForThePerson();
+};
+
+void KeychainPromptTest::initTestCase()
+{
+    QVERIFY2(qEnvironmentVariableIsSet("DISPLAY") && qEnvironmentVariableIsSet("TOLVI_TEST_KEYRING_PASSWORD"),
+        "run with TOLVI_KEYRING_MODE=prompt");
+}
+
+void KeychainPromptTest::callWaitsForThePerson_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("unlock");
+    QTest::addColumn<int>("limitMs"); // 0: the usual
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("itemsAfter");
+    // Answered after ten times its limit: the limit waits with the prompt.
+    QTest::newRow("read, unlocked late") << "read" << true << 1000 << storedKey << 1;
+    QTest::newRow("read, dismissed") << "read" << false << 0 << QString() << 1;
+    QTest::newRow("save, unlocked") << "save" << true << 0 << "stored" << 1;
+    QTest::newRow("save, dismissed") << "save" << false << 0 << "not stored" << 1;
+    QTest::newRow("removal, dismissed: the key stays") << "remove" << false << 0 << "kept" << 1;
+    QTest::newRow("removal, unlocked") << "remove" << true << 0 << "removed" << 0;
+}
+
+void KeychainPromptTest::callWaitsForThePerson()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, unlock);
+    QFETCH(int, limitMs);
+    QFETCH(QString, answer);
+    QFETCH(int, itemsAfter);
+    QVERIFY(lockLogin());
+    Keyring keyring;
+    if (limitMs > 0)
+        keyring.setCallLimit(std::chrono::milliseconds(limitMs));
+    std::optional<QString> answered;
+    if (kind == "read") {
+        connect(keyring.read(), &KeyReadCall::finished, this,
+            [&](const std::optional<QString> &key) { answered = key.value_or(QString()); });
+    } else if (kind == "save") {
+        connect(keyring.save(storedKey), &KeySaveCall::finished, this,
+            [&](bool stored) { answered = stored ? "stored" : "not stored"; });
+    } else {
+        connect(keyring.remove(), &KeyRemoveCall::finished, this,
+            [&](bool removed) { answered = removed ? "removed" : "kept"; });
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(promptShows(), 60000);
+    if (limitMs > 0)
+        QTest::qWait(10 * limitMs);
+    QVERIFY(!answered);
+
+    // The prompter takes the keyboard.
+    if (unlock) {
+        xdotool({ "type", "--delay", "15", qEnvironmentVariable("TOLVI_TEST_KEYRING_PASSWORD") });
+        xdotool({ "key", "Return" });
+    } else {
+        xdotool({ "key", "Escape" });
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(answered.has_value(), 60000);
+    QCOMPARE(*answered, answer);
+    QTRY_VERIFY_WITH_TIMEOUT(!promptShows(), 60000);
+
+    QCOMPARE(keyItems(), itemsAfter);
+}
+
+QTEST_GUILESS_MAIN(KeychainPromptTest)
+#include "tst_keychain_prompt.moc"
