@@ -20,7 +20,6 @@ class KeyringCall : public QObject
     Q_OBJECT
 public:
     void abandon();
-    bool isOver() const { return m_over; }
 
     // Blocks the calling thread until the outcome is in, for at most limit.
     // When it is, `finished` is emitted before this returns true.
