@@ -66,10 +66,10 @@ public:
 
     // The start-up sequence: builds the ranker, the store and the
     // controller, subscribes to the notifications, and takes the stored
-    // key from storedKeyRead (begun by the caller on keyring), waiting for
-    // it at most storedKeyWait; with a key, refreshes the models (the cache
-    // may serve). Saves and removals go through keyring, which must outlive
-    // the model.
+    // key from storedKeyRead (begun by the caller on keyring, with no event
+    // loop run since, which could have delivered it), waiting for it at most
+    // storedKeyWait; with a key, refreshes the models (the cache may serve).
+    // Saves and removals go through keyring, which must outlive the model.
     AppModel(AppNotifications &notifications, Keyring &keyring, KeyReadCall *storedKeyRead,
         OpenRouterClient &client = OpenRouterClient::shared(), QObject *parent = nullptr);
     // For tests and tools: the same with a keyring of its own, and the
