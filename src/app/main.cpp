@@ -10,10 +10,14 @@
 #include "shell/StartupWarmUp.h"
 
 #include <QApplication>
+#include <csignal>
 #include <memory>
 
 int main(int argc, char **argv)
 {
+    // Over a file size limit a write then fails instead of ending Tolvi, so
+    // the store can say that a chat was not saved and keep it.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tolvi"));
     QApplication::setApplicationName(QStringLiteral("Tolvi"));
