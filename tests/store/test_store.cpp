@@ -461,6 +461,32 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(chatFilePath(seeded[0].id)));
     }
 
+    // "Try again" writes the chat again even while a newer save of it is on
+    // its way: that save may fail as the first one did.
+    void aRetryDoesNotLeanOnASaveStillOnItsWay()
+    {
+        ChatStore store;
+        Chat chat = chatWithText(QStringLiteral("first"));
+        Obstacle block(Obstacle::DirectoryAtChatPath, chat.id);
+        store.save(chat);
+        store.drain();
+        QVERIFY(store.saveFailure(chat.id));
+
+        auto log = watch(store, true);
+        chat.messages.append(chat.messages.first());
+        store.save(chat); // on its way, and bound to fail
+        log->waitUntilHeld();
+        store.retryFailedSaves();
+        log->gate.release(); // the newer save fails
+        QVERIFY(log->entered.tryAcquire(1, 30000)); // the retry's write comes next
+        QCOMPARE(log->snapshot().last().fileName, QFileInfo(chatFilePath(chat.id)).fileName());
+        block.lift();
+        log->release();
+        store.drain();
+        QCOMPARE(store.saveFailure(chat.id), std::nullopt);
+        QCOMPARE(readChatFile(chat.id)->messages.size(), 2);
+    }
+
     // A deletion that waits for a good index write spares a chat that was
     // saved again meanwhile, and no index lists the chat without a file.
     void aWaitingDeletionSparesAChatSavedAgain()

@@ -158,8 +158,17 @@ std::optional<QString> ChatStore::saveFailure(const QUuid &id) const
 
 void ChatStore::retryFailedSaves()
 {
+    // Asked for by the person: every failed chat is written again after this
+    // call, in its newest state. A newer save still on its way may fail just
+    // as the kept one did, so it is no reason to wait.
     StoreTask task;
-    task.chats = retries(QUuid());
+    for (auto unsaved = m_unsaved.cbegin(); unsaved != m_unsaved.cend(); ++unsaved) {
+        const auto pending = m_pending.constFind(unsaved.key());
+        if (pending == m_pending.cend())
+            task.chats.append(unsaved->chat);
+        else if (pending->chat)
+            task.chats.append(*pending->chat);
+    }
     if (task.chats.isEmpty())
         return;
     task.index = m_summaries;
