@@ -232,6 +232,8 @@ private Q_SLOTS:
     void escapesMnemonics()
     {
         QCOMPARE(ModelMenu::escapeMnemonics("A & B && C"), QStringLiteral("A && B &&&& C"));
+        QCOMPARE(
+            ModelMenu::escapeMnemonics("Evil\tCtrl+Q\n<b>x</b>"), QStringLiteral("Evil Ctrl+Q <b>x</b>"));
     }
 };
 

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 
 using namespace uikit;
 using testsupport::waitFor;
@@ -113,10 +114,16 @@ private Q_SLOTS:
     void rowsAreNewestFirstAndPlainText()
     {
         Scene s;
+        const QString hostile = QStringLiteral("<h1>Big</h1><img src=\"/some/local/file.png\">  a & b");
         s.h.storeChat(storedChat(QStringLiteral("Older")));
-        s.h.storeChat(storedChat(QStringLiteral("<b>Newer</b> & more")));
-        QVERIFY(s.waitTitles({ QStringLiteral("<b>Newer</b> & more"), QStringLiteral("Older") }));
+        s.h.storeChat(storedChat(hostile));
+        QVERIFY(s.waitTitles({ hostile, QStringLiteral("Older") }));
         QCOMPARE(s.sidebar.list()->textElideMode(), Qt::ElideRight);
+        // The tooltip shows the title as written: no heading, no image.
+        QTextDocument tooltip;
+        tooltip.setHtml(s.sidebar.model()->index(0).data(Qt::ToolTipRole).toString());
+        QCOMPARE(tooltip.toPlainText(), hostile);
+        QCOMPARE(s.sidebar.model()->index(0).data(Qt::AccessibleTextRole).toString(), hostile);
     }
 
     void selectionFollowsTheOpenChat()

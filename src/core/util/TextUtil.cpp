@@ -61,4 +61,10 @@ std::optional<QString> decodeUtf8(const QByteArray &bytes)
     return decoded;
 }
 
+QString plainToolTip(const QString &text)
+{
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped()
+        + QStringLiteral("</p>");
+}
+
 } // namespace TextUtil

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 
 // Text helpers that count what a person sees as one character (a grapheme
@@ -19,5 +18,12 @@ bool isValidUtf8(const QByteArray &bytes);
 
 // Decodes bytes as UTF-8, or nothing when they are not well-formed.
 std::optional<QString> decodeUtf8(const QByteArray &bytes);
+
+// Text from a person, a model or the service made fit for a tooltip, which
+// Qt would otherwise render as HTML whenever the text looks like it (and
+// load any image it names): escaped, and wrapped so that it is always read
+// as markup and shows exactly as given, its spaces and line breaks kept and
+// long lines wrapped.
+QString plainToolTip(const QString &text);
 
 } // namespace TextUtil

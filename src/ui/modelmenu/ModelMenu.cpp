@@ -91,6 +91,12 @@ QString ModelMenu::displayName(const QString &modelId, const ModelRanker &ranker
 
 QString ModelMenu::escapeMnemonics(QString text)
 {
+    // A tab would start the column of the item's shortcut, a line break a
+    // second line in a one-line item.
+    for (QChar &c : text) {
+        if (c == u'\t' || c == u'\n' || c == u'\r')
+            c = u' ';
+    }
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 

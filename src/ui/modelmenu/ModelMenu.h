@@ -36,7 +36,8 @@ public:
     // The display name of a pinned model identifier: the ranker's name for
     // it, else its last non-empty "/" piece without ":free".
     static QString displayName(const QString &modelId, const ModelRanker &ranker);
-    // Qt reads "&" in a menu or button text as a mnemonic.
+    // A name from the service as one line of menu or button text: Qt reads
+    // "&" there as a mnemonic, and a tab as the start of a shortcut.
     static QString escapeMnemonics(QString text);
 
 protected:

@@ -1,6 +1,7 @@
 #include "sidebar/ChatListModel.h"
 
 #include "store/ChatStore.h"
+#include "util/TextUtil.h"
 
 #include <QSet>
 
@@ -24,9 +25,10 @@ QVariant ChatListModel::data(const QModelIndex &index, int role) const
     const ChatSummary &summary = m_rows.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
     case Qt::AccessibleTextRole:
         return summary.title;
+    case Qt::ToolTipRole:
+        return TextUtil::plainToolTip(summary.title);
     case IdRole:
         return summary.id;
     default:
