@@ -2,7 +2,6 @@
 
 #include "conversation/ChatViewModel.h"
 #include "icons/Icons.h"
-#include "markdown/MarkdownStyle.h"
 #include "sidebar/ChatListModel.h"
 #include "sidebar/RenameChatDialog.h"
 #include "store/ChatStore.h"
@@ -23,9 +22,9 @@ QLabel *makeEmptyLabel(QWidget *parent)
     QFont callout = label->font();
     callout.setPixelSize(12);
     label->setFont(callout);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, MarkdownStyle::secondary(palette));
-    label->setPalette(palette);
+    // A role rather than a colour taken now, so that it follows the desktop
+    // between light and dark.
+    label->setForegroundRole(QPalette::PlaceholderText);
     // It lies over the list; clicks go to the list below.
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     return label;
