@@ -55,10 +55,6 @@ IssueView::IssueView(
     m_toggle->setArrowType(Qt::RightArrow);
     m_toggle->setFont(ViewStyle::caption(font()));
     m_toggle->setCursor(Qt::PointingHandCursor);
-    // Flat in both states: a disclosure, not a push button.
-    m_toggle->setStyleSheet(QStringLiteral("QToolButton { border: none; border-bottom: 1px solid transparent;"
-                                           " background: transparent; padding: 2px 0px; }"
-                                           "QToolButton:focus { border-bottom-color: palette(highlight); }"));
     connect(m_toggle, &QToolButton::toggled, this, &IssueView::setDetailsShown);
     column->addWidget(m_toggle, 0, Qt::AlignLeft);
     column->addWidget(makeDetails());
@@ -131,6 +127,13 @@ void IssueView::applyColors()
 {
     m_icon->setPixmap(warningSign(iconSize, ViewStyle::orange(this), devicePixelRatioF()));
     ViewStyle::setTextColor(m_details, ViewStyle::secondary(this));
+    // Flat in both states: a disclosure, not a push button. A style sheet
+    // takes its colours when it is set, so it is set again with each
+    // palette, in that palette's colours.
+    m_toggle->setStyleSheet(QStringLiteral("QToolButton { border: none; border-bottom: 1px solid transparent;"
+                                           " background: transparent; padding: 2px 0px; color: %1; }"
+                                           "QToolButton:focus { border-bottom-color: %2; }")
+                                .arg(ViewStyle::primary(this).name(), ViewStyle::accent(this).name()));
 }
 
 void IssueView::changeEvent(QEvent *event)

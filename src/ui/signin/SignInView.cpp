@@ -4,6 +4,7 @@
 #include "icons/Icons.h"
 #include "signin/IssueView.h"
 #include "signin/ViewStyle.h"
+#include "style/Contrast.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -195,8 +196,10 @@ void SignInView::styleSignInButton()
 {
     // The prominent look: filled with the accent colour, rounded, padded
     // 28 at the sides and 6 above and below the label.
-    const QColor accent = ViewStyle::accent(this);
     const QColor text = palette().color(QPalette::HighlightedText);
+    // Many palettes pair their accent with a text colour that is hard to
+    // read on it; the fill gives way, not the text.
+    const QColor accent = Contrast::readableOn(ViewStyle::accent(this), text);
     m_signIn->setStyleSheet(
         QStringLiteral("QPushButton { background-color: %1; color: %2; border: 2px solid %1;"
                        " border-radius: 8px; padding: 6px 28px; min-height: 20px; }"
@@ -214,7 +217,8 @@ void SignInView::applyColors()
     ViewStyle::setTextColor(m_waiting, ViewStyle::secondary(this));
     ViewStyle::setTextColor(m_notice, ViewStyle::orange(this));
     QPalette link = m_keyLink->palette();
-    link.setColor(QPalette::ButtonText, palette().color(QPalette::Link));
+    link.setColor(QPalette::ButtonText,
+        Contrast::readableOn(palette().color(QPalette::Link), palette().color(QPalette::Window)));
     m_keyLink->setPalette(link);
     styleSignInButton();
 }
