@@ -1,14 +1,21 @@
-// Images into data URLs, and images out of clipboard and drop data.
+// Images into data URLs, images out of clipboard and drop data, and the
+// loader that reads them off the main thread.
 
+#include "conversation/ImageFile.h"
+#include "conversation/ImageLoader.h"
 #include "conversation/ImageTools.h"
 #include "conversation/PasteboardImages.h"
 
 #include <QBuffer>
+#include <QFileInfo>
+#include <QImageReader>
 #include <QMimeData>
 #include <QPainter>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <sys/stat.h>
 
 namespace {
 
@@ -41,6 +48,50 @@ bool near(QRgb pixel, QColor expected, int tolerance = 12)
         && std::abs(qBlue(pixel) - expected.blue()) <= tolerance;
 }
 
+// Red on the left half, blue on the right, in the given pixel format.
+QImage halves(const QSize &size, QImage::Format format)
+{
+    QImage image = filled(size, Qt::blue);
+    QPainter(&image).fillRect(QRect(0, 0, size.width() / 2, size.height()), Qt::red);
+    if (format == QImage::Format_Mono)
+        return image.convertToFormat(format, { qRgb(255, 0, 0), qRgb(0, 0, 255) });
+    return image.convertToFormat(format);
+}
+
+// An Exif block that tags a JPEG as a camera held upright does: turn it 90
+// degrees clockwise to show it (orientation 6).
+const QByteArray turnedClockwise
+    = QByteArray::fromHex("ffe100224578696600004d4d002a00000008000101120003000000010006000000000000");
+
+QString writePicture(const QTemporaryDir &dir, const QString &name, const QImage &image, bool turned)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, QFileInfo(name).suffix().toLatin1().constData(), 90))
+        qFatal("cannot encode %s", qPrintable(name));
+    if (turned)
+        bytes.insert(2, turnedClockwise); // right after the start-of-image marker
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(name));
+    return file.fileName();
+}
+
+// Lowers Qt's limit on what one decoded picture may take, for a scope.
+struct AllocationLimit {
+    explicit AllocationLimit(int megabytes) { QImageReader::setAllocationLimit(megabytes); }
+    ~AllocationLimit() { QImageReader::setAllocationLimit(previous); }
+    const int previous = QImageReader::allocationLimit();
+};
+
+PasteboardImages::Sources filesOf(const QStringList &paths)
+{
+    PasteboardImages::Sources sources;
+    sources.files = paths;
+    return sources;
+}
+
 } // namespace
 
 class ImageToolsTest : public QObject
@@ -51,24 +102,33 @@ private Q_SLOTS:
     void scalesDownNeverUp_data()
     {
         QTest::addColumn<QSize>("source");
+        QTest::addColumn<qreal>("pixelRatio");
         QTest::addColumn<QSize>("expected");
-        QTest::newRow("landscape") << QSize(4000, 3000) << QSize(1280, 960);
-        QTest::newRow("small stays") << QSize(800, 600) << QSize(800, 600);
-        QTest::newRow("thin keeps a pixel") << QSize(5000, 2) << QSize(1280, 1);
-        QTest::newRow("tall thin") << QSize(2, 5000) << QSize(1, 1280);
-        QTest::newRow("exactly the limit") << QSize(1280, 1280) << QSize(1280, 1280);
-        QTest::newRow("truncated") << QSize(1281, 1000) << QSize(1280, 999);
+        QTest::newRow("landscape") << QSize(4000, 3000) << 1.0 << QSize(1280, 960);
+        QTest::newRow("small stays") << QSize(800, 600) << 1.0 << QSize(800, 600);
+        QTest::newRow("thin keeps a pixel") << QSize(5000, 2) << 1.0 << QSize(1280, 1);
+        QTest::newRow("tall thin") << QSize(2, 5000) << 1.0 << QSize(1, 1280);
+        QTest::newRow("exactly the limit") << QSize(1280, 1280) << 1.0 << QSize(1280, 1280);
+        QTest::newRow("truncated") << QSize(1281, 1000) << 1.0 << QSize(1280, 999);
+        // Tagged for a high-density screen ("@2x"): natural pixels count.
+        QTest::newRow("2x, scaled") << QSize(2000, 1000) << 2.0 << QSize(1280, 640);
+        QTest::newRow("2x, kept") << QSize(200, 100) << 2.0 << QSize(200, 100);
     }
     void scalesDownNeverUp()
     {
         QFETCH(QSize, source);
+        QFETCH(qreal, pixelRatio);
         QFETCH(QSize, expected);
-        const std::optional<QString> url = ImageTools::dataURL(filled(source, Qt::darkCyan));
+        QImage image = filled(source, Qt::darkCyan);
+        image.setDevicePixelRatio(pixelRatio);
+        const std::optional<QString> url = ImageTools::dataURL(image);
         QVERIFY(url);
         QVERIFY(url->startsWith(QStringLiteral("data:image/jpeg;base64,")));
         const std::optional<QImage> decoded = ImageTools::decode(*url);
         QVERIFY(decoded);
         QCOMPARE(decoded->size(), expected);
+        // The picture covers the whole canvas, up to its far corner.
+        QVERIFY(near(decoded->pixel(expected.width() - 1, expected.height() - 1), Qt::darkCyan));
     }
 
     void emptyImageGivesNothing()
@@ -109,6 +169,121 @@ private Q_SLOTS:
         QVERIFY(!ImageTools::decode(QStringLiteral("data:image/jpeg;base64,@@@")));
     }
 
+    // Files as cameras and screens make them, read as a drop reads them and
+    // turned into the attachment.
+    void filesBecomeWhatTheyShow_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("pixels"); // QImage::Format of the picture written
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("turned");
+        QTest::addColumn<QSize>("expected");
+        const int rgb = QImage::Format_RGB32;
+        // Decoded whole, the photo would take 24 MB, above the limit the
+        // test sets: only a scaled decode gets it in.
+        QTest::newRow("photo beyond the decode limit")
+            << "photo.jpg" << rgb << QSize(3000, 2000) << false << QSize(1280, 853);
+        QTest::newRow("photo turned by its orientation tag")
+            << "turned.jpg" << rgb << QSize(3000, 2000) << true << QSize(853, 1280);
+        QTest::newRow("small photo turned")
+            << "small.jpg" << rgb << QSize(300, 200) << true << QSize(200, 300);
+        QTest::newRow("@2x screenshot")
+            << "shot@2x.png" << rgb << QSize(2000, 1000) << false << QSize(1280, 640);
+        QTest::newRow("1-bit PNG") << "scan.png" << int(QImage::Format_Mono) << QSize(2000, 1000) << false
+                                   << QSize(1280, 640);
+    }
+    void filesBecomeWhatTheyShow()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, pixels);
+        QFETCH(QSize, size);
+        QFETCH(bool, turned);
+        QFETCH(QSize, expected);
+        QTemporaryDir dir;
+        const QString path = writePicture(dir, name, halves(size, QImage::Format(pixels)), turned);
+        const AllocationLimit limit(12);
+
+        const QList<QImage> images = PasteboardImages::read(filesOf({ path }));
+        QCOMPARE(images.size(), 1);
+        const std::optional<QString> url = ImageTools::dataURL(images.first());
+        QVERIFY(url);
+        const QImage attached = *ImageTools::decode(*url);
+
+        QCOMPARE(attached.size(), expected);
+        // The red half first: on the left, or on top once turned upright.
+        const int w = expected.width();
+        const int h = expected.height();
+        QVERIFY(near(attached.pixel(turned ? QPoint(w / 2, h / 4) : QPoint(w / 4, h / 2)), Qt::red, 40));
+        QVERIFY(
+            near(attached.pixel(turned ? QPoint(w / 2, h * 3 / 4) : QPoint(w * 3 / 4, h / 2)), Qt::blue, 40));
+    }
+
+    void onlyRegularFilesAreRead_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("images");
+        // Opening a pipe would wait for a writer for ever.
+        QTest::newRow("named pipe") << "fifo" << 0;
+        QTest::newRow("link to a picture") << "link" << 1;
+    }
+    void onlyRegularFilesAreRead()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, images);
+        QTemporaryDir dir;
+        const QString picture = dir.filePath(QStringLiteral("picture.png"));
+        QVERIFY(filled(QSize(30, 20), Qt::blue).save(picture));
+        const QString path = dir.filePath(QStringLiteral("other.png"));
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            QVERIFY(QFile::link(picture, path));
+
+        QCOMPARE(PasteboardImages::read(filesOf({ path })).size(), images);
+    }
+
+    void loaderDeliversInTheOrderGivenPastAStalledRead()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("first.png"));
+        QVERIFY(filled(QSize(30, 20), Qt::blue).save(path));
+        PasteboardImages::Sources data;
+        data.image = filled(QSize(7, 5), Qt::green);
+        ImageLoader loader;
+        QSignalSpy loaded(&loader, &ImageLoader::loaded);
+        ImageFile::Stall stall;
+
+        loader.load(filesOf({ path }));
+        loader.load(data); // reads no file: done long before the first
+        QTRY_COMPARE(stall.waiting(), 1);
+        QCOMPARE(loader.pending(), 2);
+        stall.release();
+
+        QTRY_COMPARE(loaded.size(), 2);
+        QCOMPARE(loaded.at(0).at(0).value<QList<QImage>>().first().size(), QSize(30, 20));
+        QCOMPARE(loaded.at(1).at(0).value<QList<QImage>>().first().size(), QSize(7, 5));
+        QCOMPARE(loader.pending(), 0);
+    }
+
+    void loaderGoneBeforeAStalledReadEndsHearsNothing()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("late.png"));
+        QVERIFY(filled(QSize(30, 20), Qt::blue).save(path));
+        ImageFile::Stall stall;
+        int delivered = 0;
+        {
+            ImageLoader loader;
+            connect(&loader, &ImageLoader::loaded, this, [&delivered] { ++delivered; });
+            loader.load(filesOf({ path }));
+            QTRY_COMPARE(stall.waiting(), 1);
+        } // returns while the read is stuck
+        stall.release();
+        QTRY_COMPARE(stall.finished(), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(delivered, 0);
+    }
+
     void fileBeatsImageData()
     {
         QTemporaryDir dir;
@@ -117,7 +292,7 @@ private Q_SLOTS:
         QMimeData data;
         data.setUrls({ QUrl::fromLocalFile(path) });
         data.setImageData(filled(QSize(7, 7), Qt::green));
-        const QList<QImage> images = PasteboardImages::read(data);
+        const QList<QImage> images = PasteboardImages::read(PasteboardImages::ofDrop(data));
         QCOMPARE(images.size(), 1);
         QCOMPARE(images.first().size(), QSize(30, 20));
     }
@@ -133,7 +308,7 @@ private Q_SLOTS:
         QMimeData data;
         data.setUrls({ QUrl::fromLocalFile(text), QUrl(QStringLiteral("https://example.com/remote.png")) });
         data.setImageData(filled(QSize(7, 5), Qt::green));
-        const QList<QImage> images = PasteboardImages::read(data);
+        const QList<QImage> images = PasteboardImages::read(PasteboardImages::ofDrop(data));
         QCOMPARE(images.size(), 1);
         QCOMPARE(images.first().size(), QSize(7, 5));
     }
@@ -147,7 +322,7 @@ private Q_SLOTS:
         QVERIFY(filled(QSize(9, 4), Qt::yellow).save(&buffer, "PNG"));
         QMimeData data;
         data.setData(QStringLiteral("image/png"), png);
-        const QList<QImage> images = PasteboardImages::read(data);
+        const QList<QImage> images = PasteboardImages::read(PasteboardImages::ofDrop(data));
         QCOMPARE(images.size(), 1);
         QCOMPARE(images.first().size(), QSize(9, 4));
     }
@@ -163,7 +338,7 @@ private Q_SLOTS:
         }
         QMimeData data;
         data.setUrls(urls);
-        const QList<QImage> images = PasteboardImages::read(data);
+        const QList<QImage> images = PasteboardImages::read(PasteboardImages::ofDrop(data));
         QCOMPARE(images.size(), 3);
         QCOMPARE(images.at(0).width(), 11);
         QCOMPARE(images.at(2).width(), 33);
@@ -173,7 +348,7 @@ private Q_SLOTS:
     {
         QMimeData data;
         data.setText(QStringLiteral("hello"));
-        QVERIFY(PasteboardImages::read(data).isEmpty());
+        QVERIFY(PasteboardImages::read(PasteboardImages::ofDrop(data)).isEmpty());
     }
 
     void pasteLetsTextWinOverImageData()
@@ -181,11 +356,11 @@ private Q_SLOTS:
         QMimeData both;
         both.setText(QStringLiteral("a caption"));
         both.setImageData(filled(QSize(7, 5), Qt::green));
-        QVERIFY(PasteboardImages::forPaste(both).isEmpty());
+        QVERIFY(PasteboardImages::ofPaste(both).isEmpty());
 
         QMimeData imageOnly;
         imageOnly.setImageData(filled(QSize(7, 5), Qt::green));
-        QCOMPARE(PasteboardImages::forPaste(imageOnly).size(), 1);
+        QCOMPARE(PasteboardImages::read(PasteboardImages::ofPaste(imageOnly)).size(), 1);
 
         // A file manager's copy: the file and its path as text.
         QTemporaryDir dir;
@@ -194,7 +369,7 @@ private Q_SLOTS:
         QMimeData copiedFile;
         copiedFile.setUrls({ QUrl::fromLocalFile(path) });
         copiedFile.setText(path);
-        QCOMPARE(PasteboardImages::forPaste(copiedFile).size(), 1);
+        QCOMPARE(PasteboardImages::read(PasteboardImages::ofPaste(copiedFile)).size(), 1);
     }
 };
 

@@ -2,6 +2,7 @@
 // binding to the controller's draft and focus token.
 
 #include "InputTestKit.h"
+#include "conversation/ImageFile.h"
 #include "input/GrowingTextView.h"
 
 #include <QClipboard>
@@ -13,6 +14,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <sys/stat.h>
 
 using inputkit::BarFixture;
 
@@ -112,37 +114,64 @@ private Q_SLOTS:
         QVERIFY(f.h.vm->attachments().isEmpty());
     }
 
-    void pasteImagesAttachesThemAndInsertsNothing_data()
+    void pasteOfImagesInsertsNothing_data()
     {
-        QTest::addColumn<bool>("asFile");
-        QTest::addColumn<bool>("withPathAsText");
-        QTest::newRow("image file") << true << false;
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("attached");
+        QTest::newRow("image file") << "file" << 1;
         // File managers put the path beside the URL.
-        QTest::newRow("image file with its path as text") << true << true;
-        QTest::newRow("image data") << false << false;
+        QTest::newRow("image file with its path as text") << "file and path" << 1;
+        QTest::newRow("image data") << "data" << 1;
+        // Named as a picture, so taken for one; opening it would wait for a
+        // writer for ever.
+        QTest::newRow("named pipe") << "pipe" << 0;
     }
-    void pasteImagesAttachesThemAndInsertsNothing()
+    void pasteOfImagesInsertsNothing()
     {
-        QFETCH(bool, asFile);
-        QFETCH(bool, withPathAsText);
+        QFETCH(QString, kind);
+        QFETCH(int, attached);
         BarFixture f;
         f.type(QStringLiteral("look"));
         auto *mime = new QMimeData;
-        if (asFile) {
+        if (kind == QLatin1String("data")) {
+            mime->setImageData(inputkit::filled({ 64, 48 }, Qt::blue));
+        } else if (kind == QLatin1String("pipe")) {
+            const QString path = f.files.filePath(QStringLiteral("pipe.png"));
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            mime->setUrls({ QUrl::fromLocalFile(path) });
+        } else {
             const QString path
                 = inputkit::writePng(f.files, QStringLiteral("shot.png"), { 64, 48 }, Qt::blue);
             mime->setUrls({ QUrl::fromLocalFile(path) });
-            if (withPathAsText)
+            if (kind == QLatin1String("file and path"))
                 mime->setText(path);
-        } else {
-            mime->setImageData(inputkit::filled({ 64, 48 }, Qt::blue));
         }
         QGuiApplication::clipboard()->setMimeData(mime);
 
         f.bar->editor()->paste();
 
-        QCOMPARE(f.h.vm->attachments().size(), 1);
+        QTRY_COMPARE(f.bar->pendingDrops(), 0);
+        QCOMPARE(f.h.vm->attachments().size(), attached);
         QCOMPARE(f.bar->editor()->text(), QStringLiteral("look"));
+    }
+
+    // A file on a network mount that stopped answering, played by a stalled
+    // read of a regular file.
+    void pasteOfAStalledFileLeavesTheEditorWorking()
+    {
+        BarFixture f;
+        const QString path = inputkit::writePng(f.files, QStringLiteral("far.png"), { 64, 48 }, Qt::blue);
+        QGuiApplication::clipboard()->setMimeData(inputkit::filesMime({ path }).release());
+        ImageFile::Stall stall;
+
+        f.bar->editor()->paste();
+        QTRY_COMPARE(stall.waiting(), 1);
+        f.type(QStringLiteral("still typing"));
+        QCOMPARE(f.h.vm->draft(), QStringLiteral("still typing"));
+        QVERIFY(f.h.vm->attachments().isEmpty());
+
+        stall.release();
+        QTRY_COMPARE(f.h.vm->attachments().size(), 1);
     }
 
     void pasteOfAFileThatIsNoImageInsertsItsText()

@@ -1,5 +1,7 @@
 #include "conversation/ImageTools.h"
 
+#include "conversation/ImageLog.h"
+
 #include <QBuffer>
 #include <QImageReader>
 #include <QImageWriter>
@@ -18,24 +20,33 @@ QSize targetSize(const QSize &size)
     return { width, height };
 }
 
+// The pixel forms that scale smoothly. A smooth scale of a 1-bit or palette
+// image stays in its palette and loses the colours; with straight alpha it
+// would drag the colour of invisible pixels into the visible edge.
+static QImage scalable(const QImage &image)
+{
+    const QImage::Format format
+        = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    return image.format() == format ? image : image.convertToFormat(format);
+}
+
 QImage flattened(const QImage &image)
 {
     const QSize target = targetSize(image.size());
     if (image.isNull() || !target.isValid())
         return {};
-    // Smooth scaling blends neighbours; with straight alpha that would drag
-    // the colour of invisible pixels into the visible edge.
-    const QImage source
-        = image.hasAlphaChannel() ? image.convertToFormat(QImage::Format_ARGB32_Premultiplied) : image;
+    const QImage source = scalable(image);
     const QImage scaled = source.size() == target
         ? source
         : source.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QImage canvas(target, QImage::Format_RGB32);
-    if (canvas.isNull())
+    if (canvas.isNull() || scaled.isNull())
         return {};
     canvas.fill(Qt::white);
     QPainter painter(&canvas);
-    painter.drawImage(QPoint(0, 0), scaled);
+    // Into the whole canvas: drawn at a point, an image tagged with a device
+    // pixel ratio (a "...@2x.png") would cover only part of it.
+    painter.drawImage(canvas.rect(), scaled);
     painter.end();
     return canvas;
 }
@@ -71,8 +82,10 @@ std::optional<QString> dataURL(const QImage &image)
     if (canvas.isNull())
         return std::nullopt;
     const std::optional<Jpeg> jpeg = encodeJpeg(canvas);
-    if (!jpeg)
+    if (!jpeg) {
+        qCWarning(lcImages) << "the JPEG encoder failed on a picture of" << canvas.size();
         return std::nullopt;
+    }
     return dataURLPrefix + QString::fromLatin1(jpeg->bytes.toBase64());
 }
 
@@ -90,13 +103,34 @@ std::optional<QImage> decode(const QString &dataURL)
     return image;
 }
 
-std::optional<QImage> readFile(const QString &path)
+// Whether reader can shrink the picture while decoding and keep its colours:
+// a JPEG decoder scales in the frequency domain, an opaque PNG is averaged
+// row by row. Palette and transparent pictures would be scaled in their own
+// form (see scalable()), so they are decoded whole and flattened() scales
+// them.
+static bool decodesScaledFaithfully(QImageReader &reader)
 {
-    QImageReader reader(path);
+    if (!reader.supportsOption(QImageIOHandler::ScaledSize))
+        return false;
+    const QImage::Format format = reader.imageFormat();
+    return format == QImage::Format_RGB32 || format == QImage::Format_Grayscale8;
+}
+
+std::optional<QImage> read(QImageReader &reader)
+{
     reader.setAutoTransform(true);
-    QImage image = reader.read();
-    if (image.isNull())
+    // The orientation is applied after decoding, so the size asked for is
+    // that of the stored picture. targetSize() treats both sides alike, so
+    // the upright picture still comes out at its own targetSize().
+    const QSize stored = reader.size();
+    const QSize target = targetSize(stored);
+    if (target.isValid() && target != stored && decodesScaledFaithfully(reader))
+        reader.setScaledSize(target);
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        qCInfo(lcImages) << "not a readable image:" << reader.errorString() << stored;
         return std::nullopt;
+    }
     return image;
 }
 

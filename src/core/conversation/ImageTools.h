@@ -6,6 +6,8 @@
 #include <QString>
 #include <optional>
 
+class QImageReader;
+
 // Turns images into the one form the application keeps, stores and sends:
 // "data:image/jpeg;base64," + Base64 of an RGB JPEG of at most 1280 pixels on
 // its longer side. Stateless; safe on any thread.
@@ -27,7 +29,8 @@ std::optional<QString> dataURL(const QImage &image);
 QSize targetSize(const QSize &size);
 
 // image scaled to targetSize() onto an opaque white RGB canvas, so that
-// transparent parts come out white. Null when image is empty.
+// transparent parts come out white. Pixels are taken at their natural size,
+// whatever device pixel ratio the image carries. Null when image is empty.
 QImage flattened(const QImage &image);
 
 struct Jpeg {
@@ -42,8 +45,11 @@ std::optional<Jpeg> encodeJpeg(const QImage &canvas, qsizetype byteLimit = maxJp
 // The image inside an image data URL (for display), or nothing.
 std::optional<QImage> decode(const QString &dataURL);
 
-// Reads an image file, turned upright by its orientation tag. Nothing when
-// the file is not a readable image.
-std::optional<QImage> readFile(const QString &path);
+// Decodes the picture that reader is set to, turned upright by its
+// orientation tag. Where the decoder can shrink while it decodes without
+// harm to the colours (JPEG, opaque PNG), the picture comes out already at
+// targetSize(), so that a camera's full-size photo is never held in memory.
+// Nothing when it is not a readable image.
+std::optional<QImage> read(QImageReader &reader);
 
 } // namespace ImageTools

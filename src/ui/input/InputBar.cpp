@@ -1,8 +1,9 @@
 #include "input/InputBar.h"
 
 #include "conversation/ChatViewModel.h"
+#include "conversation/ImageLoader.h"
+#include "conversation/PasteboardImages.h"
 #include "input/AttachmentStrip.h"
-#include "input/DropLoader.h"
 #include "input/GrowingTextView.h"
 #include "input/InputStyle.h"
 #include "input/NoticeRow.h"
@@ -30,7 +31,7 @@ InputBar::InputBar(ChatViewModel &vm, QWidget *parent)
           "go-up", QStringLiteral("Send"), SymbolButton::accentTone, InputStyle::buttonSide, 0, this))
     , m_stop(new SymbolButton("media-playback-stop", QStringLiteral("Stop"), SymbolButton::primaryTone,
           InputStyle::buttonSide, 0, this))
-    , m_drops(new DropLoader(this))
+    , m_images(new ImageLoader(this))
 {
     m_editor->setPlaceholderText(placeholder);
     m_editor->setAccessibleName(placeholder);
@@ -64,8 +65,8 @@ void InputBar::bindToController()
 {
     connect(m_editor, &GrowingTextView::textEdited, &m_vm, &ChatViewModel::setDraft);
     connect(m_editor, &SendTextView::sendRequested, &m_vm, &ChatViewModel::send);
-    connect(m_editor, &SendTextView::imagesPasted, this, &InputBar::attachAll);
-    connect(m_drops, &DropLoader::loaded, this, &InputBar::attachAll);
+    connect(m_editor, &SendTextView::imagesPasted, m_images, &ImageLoader::load);
+    connect(m_images, &ImageLoader::loaded, this, &InputBar::attachAll);
     connect(m_send, &SymbolButton::clicked, &m_vm, &ChatViewModel::send);
     connect(m_stop, &SymbolButton::clicked, &m_vm, &ChatViewModel::stop);
     connect(m_notice, &NoticeRow::switchRequested, &m_vm, &ChatViewModel::switchToVisionModel);
@@ -90,7 +91,7 @@ void InputBar::bindToController()
 
 int InputBar::pendingDrops() const
 {
-    return m_drops->pending();
+    return m_images->pending();
 }
 
 void InputBar::syncDraft()
@@ -141,7 +142,7 @@ void InputBar::paintEvent(QPaintEvent *)
 
 void InputBar::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!DropLoader::accepts(*event->mimeData())) {
+    if (!PasteboardImages::mayHoldImages(*event->mimeData())) {
         event->ignore();
         return;
     }
@@ -165,12 +166,12 @@ void InputBar::dragLeaveEvent(QDragLeaveEvent *)
 void InputBar::dropEvent(QDropEvent *event)
 {
     setDropping(false);
-    if (!DropLoader::accepts(*event->mimeData())) {
+    if (!PasteboardImages::mayHoldImages(*event->mimeData())) {
         event->ignore();
         return;
     }
     event->acceptProposedAction();
-    m_drops->load(*event->mimeData());
+    m_images->load(PasteboardImages::ofDrop(*event->mimeData()));
 }
 
 // Drags of files and images over the editor belong to the box; the editor
@@ -182,7 +183,7 @@ bool InputBar::eventFilter(QObject *watched, QEvent *event)
     switch (event->type()) {
     case QEvent::DragEnter: {
         auto *enter = static_cast<QDragEnterEvent *>(event);
-        if (!DropLoader::accepts(*enter->mimeData()))
+        if (!PasteboardImages::mayHoldImages(*enter->mimeData()))
             return false;
         dragEnterEvent(enter);
         return true;

@@ -4,8 +4,8 @@
 
 class AttachmentStrip;
 class ChatViewModel;
-class DropLoader;
 class GrowingTextView;
+class ImageLoader;
 class NoticeRow;
 class SymbolButton;
 
@@ -30,7 +30,7 @@ public:
 
     // A drag with local files or image data hovers over the box.
     bool isDropping() const { return m_dropping; }
-    // Drops whose images are still being read.
+    // Pastes and drops whose images are still being read.
     int pendingDrops() const;
 
 protected:
@@ -56,6 +56,6 @@ private:
     GrowingTextView *m_editor;
     SymbolButton *m_send;
     SymbolButton *m_stop;
-    DropLoader *m_drops;
+    ImageLoader *m_images;
     bool m_dropping = false;
 };

@@ -1,6 +1,5 @@
 #include "input/SendTextView.h"
 
-#include "conversation/PasteboardImages.h"
 #include "input/InputStyle.h"
 
 #include <QKeyEvent>
@@ -13,23 +12,6 @@ namespace {
 bool isReturn(const QKeyEvent *event)
 {
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-}
-
-// Whether data may hold something a paste would attach; the images are
-// read only when the paste happens.
-bool mayHoldImages(const QMimeData &data)
-{
-    if (data.hasImage())
-        return true;
-    for (const QUrl &url : data.urls()) {
-        if (url.isLocalFile())
-            return true;
-    }
-    for (const QString &format : data.formats()) {
-        if (format.startsWith(QLatin1String("image/")))
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -67,12 +49,12 @@ bool SendTextView::isComposing() const
 
 bool SendTextView::canInsertFromMimeData(const QMimeData *source) const
 {
-    return mayHoldImages(*source) || QPlainTextEdit::canInsertFromMimeData(source);
+    return PasteboardImages::mayHoldImages(*source) || QPlainTextEdit::canInsertFromMimeData(source);
 }
 
 void SendTextView::insertFromMimeData(const QMimeData *source)
 {
-    const QList<QImage> images = PasteboardImages::forPaste(*source);
+    const PasteboardImages::Sources images = PasteboardImages::ofPaste(*source);
     if (!images.isEmpty()) {
         Q_EMIT imagesPasted(images);
         return;

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <QImage>
-#include <QList>
+#include "conversation/PasteboardImages.h"
+
 #include <QPlainTextEdit>
 
 // The message editor's keys and paste. Return and keypad Enter ask to send;
 // with Shift or Alt they insert a line break. While an input method is
 // composing, Return belongs to the input method. Pasting image files, or
-// image data that comes without text, hands the images over instead of
-// inserting anything.
+// image data that comes without text, hands what the images are made of
+// over, to be read off the main thread, instead of inserting anything.
 class SendTextView : public QPlainTextEdit
 {
     Q_OBJECT
@@ -22,7 +22,7 @@ public:
 
 Q_SIGNALS:
     void sendRequested();
-    void imagesPasted(const QList<QImage> &images);
+    void imagesPasted(const PasteboardImages::Sources &sources);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -1,0 +1,3 @@
+#include "conversation/ImageLog.h"
+
+Q_LOGGING_CATEGORY(lcImages, "tolvi.images", QtWarningMsg)
