@@ -6,18 +6,22 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QResizeEvent>
 
 namespace {
 
 constexpr int quoteBarWidth = 3;
 constexpr int quoteSpacing = 10;
+constexpr int bulletStep = 16; // per level
+constexpr int bulletMargin = 4;
+constexpr int bulletSpacing = 8;
 
 } // namespace
 
 HeadingBlock::HeadingBlock(QWidget *parent)
     : RichTextLabel(parent)
 {
-    setContentsMargins(0, 4, 0, 0);
+    setPadding(QMargins(0, 4, 0, 0));
 }
 
 void HeadingBlock::showBlock(const MDBlock &block)
@@ -31,8 +35,8 @@ ParagraphBlock::ParagraphBlock(QWidget *parent)
 {
     setBlockStyle(QStringLiteral("line-height:3px; -qt-line-height-type:line-distance"));
     // Qt adds the line spacing below the last line too; spacing belongs only
-    // between lines, so the label gives those 3 pixels back.
-    setContentsMargins(0, 0, 0, -3);
+    // between lines, so the block gives those 3 pixels back.
+    setPadding(QMargins(0, 0, 0, -3));
 }
 
 void ParagraphBlock::showBlock(const MDBlock &block)
@@ -48,26 +52,70 @@ BulletBlock::BulletBlock(QWidget *parent)
     m_marker->setTextFormat(Qt::PlainText);
     m_marker->setForegroundRole(QPalette::PlaceholderText);
     m_marker->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_marker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-    auto *row = new QHBoxLayout(this);
-    row->setSpacing(8);
-    // Both labels top-aligned in the same font: their first baselines meet.
-    row->addWidget(m_marker, 0, Qt::AlignTop);
-    row->addWidget(m_label, 1);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
 }
 
 void BulletBlock::showBlock(const MDBlock &block)
 {
-    layout()->setContentsMargins(block.indent * 16 + 4, 0, 0, 0);
+    m_level = block.indent;
     m_marker->setText(block.marker);
     m_label->setMarkdown(block.text);
+    updateGeometry();
+    place();
+}
+
+int BulletBlock::indentAt(int width) const
+{
+    return MarkdownStyle::indent(m_level * bulletStep + bulletMargin, width);
+}
+
+// Both top-aligned in the same font: their first baselines meet.
+int BulletBlock::textLeft(int width) const
+{
+    return indentAt(width) + m_marker->sizeHint().width() + bulletSpacing;
+}
+
+int BulletBlock::heightForWidth(int width) const
+{
+    return qMax(m_marker->sizeHint().height(), m_label->heightForWidth(width - textLeft(width)));
+}
+
+QSize BulletBlock::sizeHint() const
+{
+    const int width = m_level * bulletStep + bulletMargin + m_marker->sizeHint().width() + bulletSpacing
+        + m_label->sizeHint().width();
+    return { width, heightForWidth(width) };
+}
+
+// However deep the item, its indentation gives way to its text.
+QSize BulletBlock::minimumSizeHint() const
+{
+    const int rest = m_marker->sizeHint().width() + bulletSpacing + m_label->minimumSizeHint().width();
+    const int width = qMin(rest * 4 / 3 + 1, m_level * bulletStep + bulletMargin + rest);
+    return { width, qMax(m_marker->sizeHint().height(), m_label->minimumSizeHint().height()) };
+}
+
+void BulletBlock::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    place();
+}
+
+void BulletBlock::place()
+{
+    const QSize marker = m_marker->sizeHint();
+    m_marker->setGeometry(indentAt(width()), 0, marker.width(), marker.height());
+    const int left = textLeft(width());
+    m_label->setGeometry(left, 0, qMax(0, width() - left), height());
 }
 
 QuoteBlock::QuoteBlock(QWidget *parent)
     : QWidget(parent)
     , m_label(new RichTextLabel(this))
 {
-    m_label->setForegroundRole(QPalette::PlaceholderText);
+    m_label->setTextRole(QPalette::PlaceholderText);
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(quoteBarWidth + quoteSpacing, 0, 0, 0);
     row->addWidget(m_label, 1, Qt::AlignVCenter);

@@ -27,7 +27,8 @@ public:
     void showBlock(const MDBlock &block);
 };
 
-// The marker in the secondary colour, then the item text, indented by level.
+// The marker in the secondary colour, then the item text, indented by
+// level up to a quarter of the block's width.
 class BulletBlock : public QWidget
 {
     Q_OBJECT
@@ -35,7 +36,21 @@ public:
     explicit BulletBlock(QWidget *parent = nullptr);
     void showBlock(const MDBlock &block);
 
+    // The marker's distance from the left edge at this width.
+    int indentAt(int width) const;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    int textLeft(int width) const;
+    void place();
+
+    int m_level = 0;
     QLabel *m_marker;
     RichTextLabel *m_label;
 };

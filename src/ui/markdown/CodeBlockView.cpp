@@ -4,11 +4,11 @@
 #include "markdown/CodeTextView.h"
 #include "markdown/MarkdownStyle.h"
 #include "markdown/RoundedPanel.h"
+#include "markdown/WrappingLabel.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPainter>
 #include <QTimer>
 #include <QToolButton>
@@ -22,7 +22,7 @@ constexpr int cornerRadius = 10;
 
 CodeBlockView::CodeBlockView(const QString &language, const QString &code, QWidget *parent)
     : QWidget(parent)
-    , m_caption(new QLabel(this))
+    , m_caption(new WrappingLabel(this))
     , m_copyButton(new QToolButton(this))
     , m_codeView(new CodeTextView(this))
     , m_copiedReset(new QTimer(this))
@@ -47,7 +47,6 @@ CodeBlockView::CodeBlockView(const QString &language, const QString &code, QWidg
 QWidget *CodeBlockView::makeHeader()
 {
     auto *header = new QWidget(this);
-    m_caption->setTextFormat(Qt::PlainText);
     m_caption->setFont(MarkdownStyle::captionFont(font()));
     m_caption->setForegroundRole(QPalette::PlaceholderText);
     m_copyButton->setAutoRaise(true);
@@ -55,11 +54,11 @@ QWidget *CodeBlockView::makeHeader()
     m_copyButton->setFont(MarkdownStyle::captionFont(font()));
     m_copyButton->setIconSize(QSize(12, 12));
     m_copyButton->setCursor(Qt::PointingHandCursor);
+    // A long language wraps beside the button instead of widening the block.
     auto *row = new QHBoxLayout(header);
     row->setContentsMargins(12, 6, 12, 6);
-    row->addWidget(m_caption);
-    row->addStretch(1);
-    row->addWidget(m_copyButton);
+    row->addWidget(m_caption, 1, Qt::AlignVCenter);
+    row->addWidget(m_copyButton, 0, Qt::AlignTop);
     return header;
 }
 

@@ -3,9 +3,9 @@
 #include <QWidget>
 
 class CodeTextView;
-class QLabel;
 class QTimer;
 class QToolButton;
+class WrappingLabel;
 
 // One fenced code block: a header with the language (or "code") and a Copy
 // button, over the code in a monospace font that scrolls sideways instead of
@@ -48,7 +48,7 @@ private:
     QString m_language;
     bool m_copied = false;
     QWidget *m_header;
-    QLabel *m_caption;
+    WrappingLabel *m_caption;
     QToolButton *m_copyButton;
     CodeTextView *m_codeView;
     QTimer *m_copiedReset;

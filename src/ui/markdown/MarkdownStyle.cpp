@@ -40,4 +40,9 @@ QFont codeFont()
     return font;
 }
 
+int indent(int wanted, int width)
+{
+    return qBound(0, wanted, width / 4);
+}
+
 } // namespace MarkdownStyle
