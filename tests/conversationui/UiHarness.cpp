@@ -7,6 +7,8 @@
 #include <QAbstractItemView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTextDocument>
+#include <QTextEdit>
 
 namespace uikit {
 
@@ -120,6 +122,30 @@ QStringList visibleTexts(const QWidget *root)
             texts.append(widget->toolTip());
     }
     return texts;
+}
+
+QStringList squeezedWidgets(const QWidget *root)
+{
+    QStringList squeezed;
+    const QList<QWidget *> widgets = root->findChildren<QWidget *>();
+    for (const QWidget *widget : widgets) {
+        if (!widget->isVisibleTo(root->window()) || widget->isWindow())
+            continue;
+        const int wanted = widget->minimumSizeHint().width();
+        const int tall = widget->hasHeightForWidth() ? widget->heightForWidth(widget->width()) : 0;
+        const auto *text = qobject_cast<const QTextEdit *>(widget);
+        const bool runsPast = text && text->lineWrapMode() != QTextEdit::NoWrap
+            && text->document()->idealWidth() > text->viewport()->width();
+        if (widget->width() < wanted || widget->height() < tall || runsPast) {
+            squeezed.append(QStringLiteral("%1 (%2) %3x%4, needs %5x%6")
+                                .arg(QLatin1String(widget->metaObject()->className()), widget->objectName())
+                                .arg(widget->width())
+                                .arg(widget->height())
+                                .arg(wanted)
+                                .arg(tall));
+        }
+    }
+    return squeezed;
 }
 
 } // namespace uikit

@@ -56,5 +56,10 @@ fake::Reply heldStream(const QString &modelId, const QStringList &pieces, int ho
 QStringList visibleTexts(const QWidget *root);
 // A menu or button text as shown: "&&" is "&", a lone "&" marks a mnemonic.
 QString shownText(const QString &text);
+// The visible widgets under root that were given less room than they need:
+// narrower than their minimum, shorter than their height for their width,
+// or wrapping text whose lines run past their edge. Each as
+// "ClassName (object name) WxH, needs ...".
+QStringList squeezedWidgets(const QWidget *root);
 
 } // namespace uikit

@@ -1,25 +1,35 @@
 // The chat window's content as a person sees it: a streamed Markdown answer
-// under a question with an image, and the model menu open. The rows must lie
-// one under the other without overlapping, inside the 820-pixel column; with
-// TOLVI_SCREENSHOT_DIR set, the pictures are saved there.
+// under a question with an image, the model menu open, and text that cannot
+// wrap at word boundaries in a window of the smallest size. The rows must lie
+// one under the other without overlapping, inside the 820-pixel column and
+// inside the viewport; with TOLVI_SCREENSHOT_DIR set, the pictures are saved
+// there.
 
 #include "FakeFixtures.h"
 #include "RootScene.h"
 #include "TestSupport.h"
 #include "UiHarness.h"
 #include "conversation/ConversationView.h"
+#include "conversation/MessageBubble.h"
 #include "conversation/MessageColumn.h"
 #include "conversation/MessageRow.h"
+#include "input/InputBar.h"
+#include "input/NoticeRow.h"
 #include "markdown/MarkdownView.h"
+#include "markdown/WrappingButton.h"
 #include "modelmenu/ModelMenu.h"
 #include "signin/IssueView.h"
 
 #include <QBuffer>
+#include <QClipboard>
 #include <QDir>
 #include <QMenu>
 #include <QPainter>
+#include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 
 using namespace uikit;
 using testsupport::waitFor;
@@ -54,6 +64,47 @@ QString pictureUrl()
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPEG", 85);
     return QStringLiteral("data:image/jpeg;base64,") + QString::fromLatin1(bytes.toBase64());
+}
+
+// A chat whose every part holds text that cannot wrap at a word boundary:
+// real model names in the footer, a long token in the question, a long code
+// fence info string, a deeply indented bullet and a long URL.
+Chat unbreakableChat()
+{
+    ChatMessage question;
+    question.role = QStringLiteral("user");
+    question.text = QStringLiteral("Why does this fail? ") + QString(QLatin1Char('x')).repeated(180);
+    ChatMessage answer;
+    answer.role = QStringLiteral("assistant");
+    answer.text = QStringLiteral("The token is too long for the parser:\n\n```")
+        + QStringLiteral("python-").repeated(15).left(110) + QStringLiteral("\nparse(token)\n```\n\n")
+        + QString(QLatin1Char(' ')).repeated(120)
+        + QStringLiteral("- deeply indented item\n\nSee https://example.org/")
+        + QString(QLatin1Char('a')).repeated(200);
+    answer.answeredBy = QStringLiteral("Mistral: Mistral Small 3.1 24B");
+    answer.note = QStringLiteral("switched from DeepSeek: DeepSeek V3 0324 because it was slow to respond");
+    Chat chat;
+    chat.title = QStringLiteral("Long names");
+    chat.messages = { question, answer };
+    return chat;
+}
+
+// Lets every pending layout run.
+void settle()
+{
+    for (int i = 0; i < 4; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+    }
+}
+
+// A point of the widget that a click there would reach: the topmost widget
+// under it in the window is the widget itself.
+bool reachable(QWidget *widget)
+{
+    QWidget *window = widget->window();
+    const QPoint centre = widget->mapTo(window, widget->rect().center());
+    return window->childAt(centre) == widget;
 }
 
 void save(const QImage &image, const QString &name)
@@ -120,6 +171,66 @@ private Q_SLOTS:
         QVERIFY(view->column()->issueView()->isVisible());
         QVERIFY(!empty->isVisible());
         save(s.root->grab().toImage(), QStringLiteral("chat-issue"));
+    }
+
+    void nothingIsWiderThanTheViewport_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("smallest window") << QSize(760, 520);
+        QTest::newRow("default window") << QSize(1000, 700);
+    }
+
+    void nothingIsWiderThanTheViewport()
+    {
+        QFETCH(QSize, size);
+        const ORModel blind{ "vendor/blind:free", "Blind", 32000, false };
+        const ORModel seeing{ "vendor/seeing:free",
+            QStringLiteral("Qwen: Qwen2.5 VL 72B Instruct, vision-language, with a rather long name indeed"),
+            32000, true };
+        RootScene s({ blind, seeing });
+        s.root->resize(size);
+        const Chat chat = unbreakableChat();
+        s.app->store().save(chat);
+        QVERIFY(waitFor([&] { return s.app->store().load(chat.id).has_value(); }));
+        s.vm().select(chat.id);
+        s.vm().pin(blind.id);
+        s.vm().attach(QImage::fromData(QByteArray::fromBase64(pictureUrl().section(',', 1).toLatin1())));
+        settle();
+
+        ConversationView *view = s.root->conversation();
+        QWidget *viewport = view->scrollArea()->viewport();
+        const QList<MessageRow *> rows = view->rows();
+        QCOMPARE(rows.size(), 2);
+        for (MessageRow *row : rows) {
+            const QRect shown(row->mapTo(viewport, QPoint()), row->size());
+            QVERIFY2(shown.left() >= 0 && shown.right() < viewport->width(),
+                qPrintable(QStringLiteral("%1 in %2").arg(shown.right()).arg(viewport->width())));
+            const QStringList cut = squeezedWidgets(row);
+            QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral(", "))));
+        }
+        QVERIFY(rows.first()->bubble()->x() >= 60); // a long question still leaves its gap
+        // The notice's button wraps inside the bar; the window may stay small.
+        NoticeRow *notice = view->inputBar()->noticeRow();
+        QVERIFY(notice->isVisible());
+        QVERIFY(reachable(notice->switchButton()));
+        QVERIFY(notice->mapTo(view, QPoint(notice->width(), 0)).x() <= view->width());
+        QVERIFY(squeezedWidgets(notice).isEmpty());
+        QVERIFY(s.root->minimumSizeHint().width() <= 760);
+
+        view->scrollArea()->verticalScrollBar()->setValue(view->scrollArea()->verticalScrollBar()->maximum());
+        settle();
+        if (size == QSize(760, 520))
+            save(s.root->grab().toImage(), QStringLiteral("chat-long-names-minimum"));
+
+        MessageRow *answer = rows.last();
+        QVERIFY(reachable(answer->copyButton()));
+        QTest::mouseClick(answer->copyButton(), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), chat.messages.last().text);
+        QVERIFY(reachable(answer->regenerateButton()));
+        s.fake.enqueueChat(blind.id, fake::Reply::stream(blind.id, { QStringLiteral("Shorter.") }));
+        QTest::mouseClick(answer->regenerateButton(), Qt::LeftButton);
+        QVERIFY(s.vm().isStreaming());
+        QVERIFY(s.waitIdle());
     }
 
     void modelMenuOpen()

@@ -320,7 +320,6 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&row));
         QVERIFY(row.bubble()->isVisible());
         QCOMPARE(row.bubble()->text(), QStringLiteral("hello there"));
-        QCOMPARE(row.bubble()->textFormat(), Qt::PlainText);
         QVERIFY(row.bubble()->geometry().right() >= row.width() - 2);
         QVERIFY(row.bubble()->width() < 300); // snug around a short text
         QVERIFY(row.images().isEmpty());

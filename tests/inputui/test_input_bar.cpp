@@ -9,6 +9,8 @@
 #include "input/InputStyle.h"
 #include "input/NoticeRow.h"
 #include "input/SymbolButton.h"
+#include "markdown/WrappingButton.h"
+#include "markdown/WrappingLabel.h"
 
 #include <QFile>
 #include <QLabel>

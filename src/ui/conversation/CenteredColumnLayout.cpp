@@ -54,9 +54,12 @@ QSize CenteredColumnLayout::sizeHint() const
     return withMargins(hint);
 }
 
+// Never wider than the space given: what does not fit must wrap or scroll
+// inside itself, and what still does not is cut at its own edge rather than
+// pushing the whole column (and everything right of it) out of sight.
 QSize CenteredColumnLayout::minimumSize() const
 {
-    return withMargins(m_item ? m_item->minimumSize() : QSize(0, 0));
+    return withMargins(QSize(0, m_item ? m_item->minimumSize().height() : 0));
 }
 
 Qt::Orientations CenteredColumnLayout::expandingDirections() const

@@ -3,8 +3,8 @@
 #include <QLayout>
 
 // Holds one item, at most maxWidth wide and centred in the space it is
-// given; heights are asked of the item at the width it really gets, which a
-// box layout with an alignment does not do.
+// given, however narrow that is; heights are asked of the item at the width
+// it really gets, which a box layout with an alignment does not do.
 class CenteredColumnLayout : public QLayout
 {
 public:

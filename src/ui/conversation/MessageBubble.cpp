@@ -3,58 +3,58 @@
 #include "conversation/ConversationStyle.h"
 
 #include <QEvent>
-#include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextDocument>
+#include <cmath>
+#include <memory>
 
 MessageBubble::MessageBubble(QWidget *parent)
-    : QLabel(parent)
+    : SelectableText(parent)
 {
-    setTextFormat(Qt::PlainText);
-    setWordWrap(true);
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    setContentsMargins(14, 10, 14, 10);
-    setCursor(Qt::IBeamCursor);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    setPadding(QMargins(14, 10, 14, 10));
+}
+
+void MessageBubble::setText(const QString &text)
+{
+    if (text == m_text && !document()->isEmpty())
+        return;
+    m_text = text;
+    m_measuredWidth = -1;
+    setPlainText(text);
+    setAccessibleName(text);
 }
 
 int MessageBubble::naturalWidth() const
 {
-    if (m_measuredWidth >= 0 && m_measuredText == text())
-        return m_measuredWidth;
-    const QFontMetrics metrics(font());
-    int width = 0;
-    const QStringList lines = text().split(QLatin1Char('\n'));
-    for (const QString &line : lines)
-        width = qMax(width, metrics.horizontalAdvance(line));
-    m_measuredText = text();
-    m_measuredWidth = width;
-    return width;
+    if (m_measuredWidth < 0) {
+        // Laid out as shown, tabs included, but on lines as long as they are.
+        const std::unique_ptr<QTextDocument> probe(document()->clone());
+        probe->setTextWidth(-1);
+        m_measuredWidth = int(std::ceil(probe->idealWidth()));
+    }
+    return m_measuredWidth;
 }
 
 QSize MessageBubble::sizeHint() const
 {
-    const QMargins m = contentsMargins();
+    const QMargins m = viewportMargins();
     // One spare pixel so that rounding never wraps the last word.
     const int width = naturalWidth() + m.left() + m.right() + 1;
     return { width, heightForWidth(width) };
 }
 
-void MessageBubble::changeEvent(QEvent *event)
+// The bubble is painted on the widget itself, around the text's own area.
+bool MessageBubble::event(QEvent *event)
 {
     if (event->type() == QEvent::FontChange)
         m_measuredWidth = -1;
-    QLabel::changeEvent(event);
-}
-
-void MessageBubble::paintEvent(QPaintEvent *event)
-{
-    {
+    if (event->type() == QEvent::Paint) {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()), 18, 18);
         painter.fillPath(shape, ConversationStyle::accent(this, 0.16));
     }
-    QLabel::paintEvent(event);
+    return SelectableText::event(event);
 }

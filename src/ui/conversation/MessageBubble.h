@@ -1,28 +1,31 @@
 #pragma once
 
-#include <QLabel>
+#include "markdown/SelectableText.h"
 
 // The user's text: plain, selectable, on a rounded tint of the accent
-// colour, as wide as the text needs up to the width it is given.
-class MessageBubble : public QLabel
+// colour, as wide as the text needs up to the width it is given, where it
+// wraps (inside a word, too, when the word alone is wider).
+class MessageBubble : public SelectableText
 {
     Q_OBJECT
 public:
     explicit MessageBubble(QWidget *parent = nullptr);
 
+    QString text() const { return m_text; }
+    void setText(const QString &text);
+
     // The width of the text unwrapped: a short message gets a snug bubble,
-    // a long one the whole width it is given (and wraps there).
+    // a long one the whole width it is given.
     QSize sizeHint() const override;
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
-    void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     int naturalWidth() const;
 
+    QString m_text;
     // The layout asks for hints often; measuring a long text each time
     // would be wasted work.
-    mutable QString m_measuredText;
     mutable int m_measuredWidth = -1;
 };

@@ -3,12 +3,13 @@
 #include "conversation/ConversationStyle.h"
 #include "conversation/MessageBubble.h"
 #include "input/DataURLImage.h"
+#include "markdown/FlowRowLayout.h"
 #include "markdown/MarkdownView.h"
+#include "markdown/WrappingLabel.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -55,7 +56,8 @@ void MessageRow::buildUser()
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    row->addSpacerItem(new QSpacerItem(60, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    // At least 60 wide: a long message still leaves a gap at the left.
+    row->addSpacerItem(new QSpacerItem(60, 0, QSizePolicy::MinimumExpanding, QSizePolicy::Minimum));
 
     auto *stack = new QVBoxLayout;
     stack->setSpacing(8);
@@ -83,12 +85,11 @@ QWidget *MessageRow::makeFooter()
 {
     auto *footer = new QWidget(this);
     ConversationStyle::useSecondaryText(footer);
-    auto *line = new QHBoxLayout(footer);
-    line->setContentsMargins(0, 0, 0, 0);
-    line->setSpacing(12);
+    // Long model names and notes wrap, and the buttons move to the next
+    // line rather than past the edge.
+    auto *line = new FlowRowLayout(12, 2, footer);
 
-    m_answeredBy = new QLabel(footer);
-    m_answeredBy->setTextFormat(Qt::PlainText);
+    m_answeredBy = new WrappingLabel(footer);
     m_answeredBy->setFont(ConversationStyle::caption(m_answeredBy->font()));
     m_copyButton = makeFooterButton(QStringLiteral("Copy"), "edit-copy", footer);
     m_regenerateButton = makeFooterButton(QStringLiteral("Regenerate"), "view-refresh", footer);
@@ -99,7 +100,6 @@ QWidget *MessageRow::makeFooter()
     line->addWidget(m_answeredBy);
     line->addWidget(m_copyButton);
     line->addWidget(m_regenerateButton);
-    line->addStretch(1);
     return footer;
 }
 

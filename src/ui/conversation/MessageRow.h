@@ -7,8 +7,8 @@
 class MarkdownView;
 class MessageBubble;
 class QHBoxLayout;
-class QLabel;
 class QToolButton;
+class WrappingLabel;
 
 // One message of the conversation. A user message sits at the right: its
 // images as thumbnails, then its text in a bubble (no bubble without
@@ -72,7 +72,7 @@ private:
     MessageBubble *m_bubble = nullptr;
     // Answer rows.
     MarkdownView *m_markdown = nullptr;
-    QLabel *m_answeredBy = nullptr;
+    WrappingLabel *m_answeredBy = nullptr;
     QToolButton *m_copyButton = nullptr;
     QToolButton *m_regenerateButton = nullptr;
 };

@@ -46,7 +46,8 @@ InputBar::InputBar(ChatViewModel &vm, QWidget *parent)
     stack->addLayout(makeInputRow());
 
     setAcceptDrops(true);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // As tall as its rows at its width: a wrapped notice makes it taller.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     bindToController();
 }
 

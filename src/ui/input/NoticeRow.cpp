@@ -2,12 +2,12 @@
 
 #include "icons/Icons.h"
 #include "input/InputStyle.h"
+#include "markdown/FlowRowLayout.h"
+#include "markdown/WrappingButton.h"
+#include "markdown/WrappingLabel.h"
 
 #include <QEvent>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QPainter>
-#include <QPushButton>
 
 namespace {
 
@@ -40,36 +40,27 @@ protected:
     }
 };
 
-QString escapeMnemonic(QString text)
-{
-    return text.replace(QLatin1Char('&'), QLatin1String("&&"));
-}
-
 } // namespace
 
 NoticeRow::NoticeRow(QWidget *parent)
     : QWidget(parent)
     , m_icon(new NoticeIcon(this))
-    , m_message(new QLabel(this))
-    , m_switch(new QPushButton(this))
+    , m_message(new WrappingLabel(this))
+    , m_switch(new WrappingButton(this))
 {
-    m_message->setTextFormat(Qt::PlainText);
     m_message->setFont(calloutFont(m_message->font()));
-    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_switch->setFont(calloutFont(m_switch->font()));
     styleSwitchButton();
     m_switch->setCursor(Qt::PointingHandCursor);
     m_switch->setFocusPolicy(Qt::TabFocus);
-    m_switch->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(m_switch, &QPushButton::clicked, this, &NoticeRow::switchRequested);
 
-    auto *row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(8);
-    row->addWidget(m_icon, 0, Qt::AlignVCenter);
-    row->addWidget(m_message, 0, Qt::AlignVCenter);
-    row->addWidget(m_switch, 0, Qt::AlignVCenter);
-    row->addStretch(1);
+    // A long model name moves the button to a line of its own, and wraps
+    // there, rather than widen the bar (and with it the window).
+    auto *row = new FlowRowLayout(8, 6, this);
+    row->addWidget(m_icon);
+    row->addWidget(m_message);
+    row->addWidget(m_switch);
     hide();
 }
 
@@ -80,11 +71,8 @@ void NoticeRow::showNotice(const std::optional<ImageNotice> &notice)
         return;
     m_message->setText(notice->message);
     m_message->setAccessibleName(notice->message);
-    if (notice->switchTo) {
-        const QString title = QStringLiteral("Switch to ") + notice->switchTo->name;
-        m_switch->setText(escapeMnemonic(title));
-        m_switch->setAccessibleName(title);
-    }
+    if (notice->switchTo)
+        m_switch->setTitle(QStringLiteral("Switch to ") + notice->switchTo->name);
     m_switch->setVisible(notice->switchTo.has_value());
 }
 

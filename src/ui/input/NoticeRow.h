@@ -4,8 +4,8 @@
 
 #include <QWidget>
 
-class QLabel;
-class QPushButton;
+class WrappingButton;
+class WrappingLabel;
 
 // The image notice above the attachments: a crossed-out eye in orange, the
 // notice's message and, when the notice offers a model that can see images,
@@ -19,8 +19,8 @@ public:
     // Shows the notice, or hides the row when there is none.
     void showNotice(const std::optional<ImageNotice> &notice);
 
-    QLabel *messageLabel() const { return m_message; }
-    QPushButton *switchButton() const { return m_switch; }
+    WrappingLabel *messageLabel() const { return m_message; }
+    WrappingButton *switchButton() const { return m_switch; }
 
 Q_SIGNALS:
     void switchRequested();
@@ -32,6 +32,6 @@ private:
     void styleSwitchButton();
 
     QWidget *m_icon;
-    QLabel *m_message;
-    QPushButton *m_switch;
+    WrappingLabel *m_message;
+    WrappingButton *m_switch;
 };
