@@ -124,6 +124,60 @@ QStringList visibleTexts(const QWidget *root)
     return texts;
 }
 
+namespace {
+
+bool readsAsMarkup(const QLabel *label)
+{
+    return label->textFormat() == Qt::RichText
+        || (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+}
+
+QString rendered(const QString &html)
+{
+    QTextDocument document;
+    document.setHtml(html);
+    return document.toPlainText();
+}
+
+} // namespace
+
+QStringList seenTexts(const QWidget *root)
+{
+    QStringList texts;
+    const QList<QWidget *> widgets = root->findChildren<QWidget *>() << const_cast<QWidget *>(root);
+    for (const QWidget *widget : widgets) {
+        if (!widget->isVisibleTo(root->window()))
+            continue;
+        if (const auto *label = qobject_cast<const QLabel *>(widget))
+            texts.append(readsAsMarkup(label) ? rendered(label->text()) : label->text());
+        else if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
+            texts.append(shownText(button->text()));
+        else if (const auto *edit = qobject_cast<const QTextEdit *>(widget))
+            texts.append(edit->toPlainText());
+        const QString tip = widget->toolTip();
+        if (!tip.isEmpty())
+            texts.append(Qt::mightBeRichText(tip) ? rendered(tip) : tip);
+        if (!widget->accessibleName().isEmpty())
+            texts.append(widget->accessibleName());
+    }
+    return texts;
+}
+
+QStringList markupRead(const QWidget *root)
+{
+    QStringList markup;
+    const QList<QWidget *> widgets = root->findChildren<QWidget *>() << const_cast<QWidget *>(root);
+    for (const QWidget *widget : widgets) {
+        if (const auto *label = qobject_cast<const QLabel *>(widget); label && readsAsMarkup(label))
+            markup.append(label->text());
+        else if (const auto *edit = qobject_cast<const QTextEdit *>(widget))
+            markup.append(edit->toHtml());
+        if (Qt::mightBeRichText(widget->toolTip()))
+            markup.append(widget->toolTip());
+    }
+    return markup;
+}
+
 QStringList squeezedWidgets(const QWidget *root)
 {
     QStringList squeezed;

@@ -56,6 +56,13 @@ fake::Reply heldStream(const QString &modelId, const QStringList &pieces, int ho
 QStringList visibleTexts(const QWidget *root);
 // A menu or button text as shown: "&&" is "&", a lone "&" marks a mnemonic.
 QString shownText(const QString &text);
+// Every text a person reads in root and the visible widgets under it, as shown:
+// rich text rendered to plain, mnemonics resolved, tooltips and accessible
+// names included.
+QStringList seenTexts(const QWidget *root);
+// The texts of root and the widgets under it that Qt reads as markup (rich labels, rich tooltips,
+// the documents of text views), as the markup it reads.
+QStringList markupRead(const QWidget *root);
 // The visible widgets under root that were given less room than they need:
 // narrower than their minimum, shorter than their height for their width,
 // or wrapping text whose lines run past their edge. Each as

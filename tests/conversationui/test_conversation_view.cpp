@@ -325,6 +325,45 @@ private Q_SLOTS:
         QVERIFY(row.images().isEmpty());
     }
 
+    // Text from a person, a model or the service shows as written wherever
+    // the conversation shows it, and nothing of it is read as markup.
+    void hostileTextIsShownAsWritten()
+    {
+        const QString hostile = QStringLiteral("<h1>Big</h1><img src=\"/some/local/file.png\"> a & b [*] &x");
+        Harness h;
+        h.useModels({ alpha });
+        Chat stored;
+        ChatMessage answer = message("assistant", hostile + "\n\n```" + hostile + "\ncode\n```");
+        answer.answeredBy = hostile;
+        answer.note = hostile;
+        stored.messages = { message("user", hostile), answer };
+        h.storeChat(stored);
+        ShownView shown(*h.vm);
+        h.vm->select(stored.id);
+        h.fake.onAnyChat(fake::Reply::error(502, hostile));
+        h.say(QStringLiteral("again"));
+        QVERIFY(h.waitIdle());
+        IssueView *issue = shown.view.column()->issueView();
+        QVERIFY(issue);
+        issue->setDetailsShown(true);
+
+        const QList<MessageRow *> rows = shown.view.rows();
+        QCOMPARE(rows.size(), 3);
+        const MarkdownView *reply = rows[1]->markdownView();
+        QVERIFY(seenTexts(rows[0]->bubble()).contains(hostile));
+        QVERIFY(seenTexts(reply->blockWidget(0)).contains(hostile)); // a paragraph
+        QVERIFY(seenTexts(reply->blockWidget(1)).contains(hostile)); // the code's language
+        QVERIFY(seenTexts(rows[1]).contains(
+            QStringLiteral("answered by ") + hostile + QStringLiteral(" · ") + hostile));
+        const QStringList issueTexts = seenTexts(issue);
+        QVERIFY(std::any_of(issueTexts.begin(), issueTexts.end(),
+            [&](const QString &text) { return text.contains(hostile); }));
+        for (const QString &markup : markupRead(&shown.view)) {
+            QVERIFY2(!markup.contains(QLatin1String("<img")) && !markup.contains(QLatin1String("<h1")),
+                qPrintable(markup));
+        }
+    }
+
     void tryAgainRetriesOnlyWhenIdle()
     {
         Harness h;

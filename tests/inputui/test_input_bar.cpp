@@ -181,14 +181,23 @@ private Q_SLOTS:
     void noticeOffersASwitchOnlyWithAModelThatSees_data()
     {
         QTest::addColumn<bool>("visionModelKnown");
-        QTest::newRow("a model that sees") << true;
-        QTest::newRow("no model sees") << false;
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("buttonText"); // "&&" shows "&"
+        QTest::newRow("a model that sees") << true << seeing.name << QStringLiteral("Switch to Seeing && Co");
+        QTest::newRow("no model sees") << false << seeing.name << QString();
+        // Shown as written: no markup, no mnemonic, no second line.
+        QTest::newRow("a name with markup") << true << QStringLiteral("<b>Seeing</b>\n[*] &x")
+                                            << QStringLiteral("Switch to <b>Seeing</b> [*] &&x");
     }
     void noticeOffersASwitchOnlyWithAModelThatSees()
     {
         QFETCH(bool, visionModelKnown);
+        QFETCH(QString, name);
+        QFETCH(QString, buttonText);
         BarFixture f;
-        f.h.useModels({ blind, seeing });
+        ORModel sees = seeing;
+        sees.name = name;
+        f.h.useModels({ blind, sees });
         if (!visionModelKnown)
             f.h.ranker->offer = QList<ORModel>{}; // not even the router
         f.h.vm->pin(blind.id);
@@ -202,9 +211,8 @@ private Q_SLOTS:
         QCOMPARE(!notice->switchButton()->isHidden(), visionModelKnown);
         if (!visionModelKnown)
             return;
-        // "&" is shown as itself, not taken for a mnemonic.
-        QCOMPARE(notice->switchButton()->text(), QStringLiteral("Switch to Seeing && Co"));
-        QCOMPARE(notice->switchButton()->accessibleName(), QStringLiteral("Switch to Seeing & Co"));
+        QCOMPARE(notice->switchButton()->text(), buttonText);
+        QCOMPARE(notice->switchButton()->accessibleName(), QString(buttonText).replace("&&", "&"));
         QTest::mouseClick(notice->switchButton(), Qt::LeftButton);
         QCOMPARE(f.h.vm->chat().pinnedModel, std::optional<QString>(seeing.id));
         QVERIFY(notice->isHidden());
