@@ -10,6 +10,7 @@ RichTextLabel::RichTextLabel(QWidget *parent)
 {
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard
         | Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    setFocusPolicy(Qt::StrongFocus); // its links are reached with Tab
     connect(this, &QTextBrowser::anchorClicked, this, &RichTextLabel::openLink);
 }
 

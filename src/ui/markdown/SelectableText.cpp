@@ -19,6 +19,9 @@ SelectableText::SelectableText(QWidget *parent)
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setUndoRedoEnabled(false);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Focus comes with a click, as on a selectable label; Tab passes by
+    // unless the text holds links.
+    setFocusPolicy(Qt::ClickFocus);
     document()->setDocumentMargin(0);
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
