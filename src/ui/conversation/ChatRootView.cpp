@@ -6,6 +6,7 @@
 #include "modelmenu/ModelMenu.h"
 #include "settings/SettingsView.h"
 #include "sidebar/SidebarView.h"
+#include "style/PaletteFollower.h"
 
 #include <QDialog>
 #include <QHBoxLayout>
@@ -70,9 +71,11 @@ ChatRootView::ChatRootView(AppModel &app, QWidget *parent)
     // The conversation on the text background, the list beside it on the
     // window's, with a hairline between them.
     auto *right = new QWidget;
-    QPalette palette = right->palette();
-    palette.setColor(QPalette::Window, palette.color(QPalette::Base));
-    right->setPalette(palette);
+    PaletteFollower::follow(right, [right] {
+        QPalette palette = right->palette();
+        palette.setColor(QPalette::Window, palette.color(QPalette::Base));
+        right->setPalette(palette);
+    });
     right->setAutoFillBackground(true);
     auto *rightColumn = new QVBoxLayout(right);
     rightColumn->setContentsMargins(0, 0, 0, 0);

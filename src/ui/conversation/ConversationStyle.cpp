@@ -1,6 +1,7 @@
 #include "conversation/ConversationStyle.h"
 
 #include "icons/Icons.h"
+#include "style/PaletteFollower.h"
 
 #include <QPainter>
 #include <QPalette>
@@ -39,12 +40,14 @@ QColor accent(const QWidget *widget, qreal opacity)
 
 void useSecondaryText(QWidget *widget)
 {
-    QPalette palette = widget->palette();
-    const QColor color = palette.color(QPalette::PlaceholderText);
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::ButtonText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
+    PaletteFollower::follow(widget, [widget] {
+        QPalette palette = widget->palette();
+        const QColor color = palette.color(QPalette::PlaceholderText);
+        palette.setColor(QPalette::WindowText, color);
+        palette.setColor(QPalette::ButtonText, color);
+        palette.setColor(QPalette::Text, color);
+        widget->setPalette(palette);
+    });
 }
 
 QIcon tintedSymbol(const char *themeName, const QColor &color, int size)

@@ -14,7 +14,7 @@ QFont callout(const QFont &base); // 12 px
 QFont caption(const QFont &base); // 11 px
 QColor secondary(const QWidget *widget, qreal opacity = 1.0);
 QColor accent(const QWidget *widget, qreal opacity = 1.0);
-// Draws the widget's text in the secondary colour.
+// Draws the widget's text in the secondary colour, in light and dark alike.
 void useSecondaryText(QWidget *widget);
 // A symbol icon (by freedesktop name) drawn in one colour.
 QIcon tintedSymbol(const char *themeName, const QColor &color, int size);

@@ -6,6 +6,7 @@
 #include "markdown/FlowRowLayout.h"
 #include "markdown/MarkdownView.h"
 #include "markdown/WrappingLabel.h"
+#include "style/PaletteFollower.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -23,7 +24,7 @@ QIcon footerIcon(const char *name, const QWidget *widget)
     return ConversationStyle::tintedSymbol(name, ConversationStyle::secondary(widget), 12);
 }
 
-QToolButton *makeFooterButton(const QString &text, const char *icon, QWidget *parent)
+QToolButton *makeFooterButton(const QString &text, QWidget *parent)
 {
     auto *button = new QToolButton(parent);
     button->setAutoRaise(true);
@@ -31,7 +32,6 @@ QToolButton *makeFooterButton(const QString &text, const char *icon, QWidget *pa
     button->setIconSize(QSize(12, 12));
     button->setFont(ConversationStyle::caption(button->font()));
     button->setText(text);
-    button->setIcon(footerIcon(icon, parent));
     button->setAccessibleName(text);
     button->setCursor(Qt::PointingHandCursor);
     return button;
@@ -91,8 +91,9 @@ QWidget *MessageRow::makeFooter()
 
     m_answeredBy = new WrappingLabel(footer);
     m_answeredBy->setFont(ConversationStyle::caption(m_answeredBy->font()));
-    m_copyButton = makeFooterButton(QStringLiteral("Copy"), "edit-copy", footer);
-    m_regenerateButton = makeFooterButton(QStringLiteral("Regenerate"), "view-refresh", footer);
+    m_copyButton = makeFooterButton(QStringLiteral("Copy"), footer);
+    m_regenerateButton = makeFooterButton(QStringLiteral("Regenerate"), footer);
+    PaletteFollower::follow(footer, [this] { tintFooterIcons(); });
     m_regenerateButton->hide();
     connect(m_copyButton, &QToolButton::clicked, this, &MessageRow::copyText);
     connect(m_regenerateButton, &QToolButton::clicked, this, &MessageRow::regenerateRequested);
@@ -207,7 +208,15 @@ void MessageRow::setCopied(bool copied)
         const QString text = copied ? QStringLiteral("Copied") : QStringLiteral("Copy");
         m_copyButton->setText(text);
         m_copyButton->setAccessibleName(text);
-        m_copyButton->setIcon(footerIcon(copied ? "object-select" : "edit-copy", this));
+        tintFooterIcons();
     }
     Q_EMIT copiedChanged();
+}
+
+// The icons are drawn in the secondary text colour, so they are drawn
+// again when the palette changes.
+void MessageRow::tintFooterIcons()
+{
+    m_copyButton->setIcon(footerIcon(m_copied ? "object-select" : "edit-copy", this));
+    m_regenerateButton->setIcon(footerIcon("view-refresh", this));
 }

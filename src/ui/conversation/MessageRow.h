@@ -56,6 +56,7 @@ private:
     void renderAnswer();
     void updateRegenerate();
     void setCopied(bool copied);
+    void tintFooterIcons();
 
     ChatMessage m_message;
     bool m_isUser;

@@ -5,6 +5,7 @@
 #include "sidebar/ChatListModel.h"
 #include "sidebar/RenameChatDialog.h"
 #include "store/ChatStore.h"
+#include "style/PaletteFollower.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -42,10 +43,16 @@ QListView *makeList(QWidget *parent)
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     list->setAccessibleName(QStringLiteral("Chats"));
-    list->setStyleSheet(QStringLiteral("QListView { background: transparent; padding: 6px; }"
-                                       "QListView::item { padding: 6px 8px; border-radius: 6px; }"
-                                       "QListView::item:selected { background: palette(highlight);"
-                                       " color: palette(highlighted-text); }"));
+    // A style sheet takes the palette's colours when it is applied, and
+    // then holds the list's palette, so the sidebar around it tells when
+    // the colours change; the sheet only takes the new ones when set anew.
+    PaletteFollower::follow(parent, [list] {
+        list->setStyleSheet(QString());
+        list->setStyleSheet(QStringLiteral("QListView { background: transparent; padding: 6px; }"
+                                           "QListView::item { padding: 6px 8px; border-radius: 6px; }"
+                                           "QListView::item:selected { background: palette(highlight);"
+                                           " color: palette(highlighted-text); }"));
+    });
     return list;
 }
 

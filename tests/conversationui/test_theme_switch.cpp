@@ -1,0 +1,286 @@
+// Light and dark switched while the window is up: every text a person reads
+// keeps its contrast against what is really behind it on screen, read from
+// the grabbed pixels of the whole window.
+
+#include "FakeFixtures.h"
+#include "RootScene.h"
+#include "TestSupport.h"
+#include "UiHarness.h"
+#include "conversation/ConversationView.h"
+#include "conversation/MessageColumn.h"
+#include "input/GrowingTextView.h"
+#include "input/InputBar.h"
+#include "settings/SettingsView.h"
+#include "sidebar/SidebarView.h"
+#include "signin/IssueView.h"
+#include "signin/SignInView.h"
+#include "style/Contrast.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QHash>
+#include <QLabel>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QStyle>
+#include <QTest>
+#include <QTextEdit>
+#include <QToolButton>
+
+using namespace uikit;
+using testsupport::waitFor;
+
+namespace {
+
+const ORModel alpha{ "vendor/alpha:free", "Alpha", 32000, false };
+const ORModel beta{ "vendor/beta:free", "Beta", 32000, false };
+
+// Body text must reach 4.5:1 against its background, secondary text 3:1.
+constexpr double bodyContrast = Contrast::body;
+constexpr double secondaryContrast = Contrast::secondary;
+
+// The contrast of what is drawn in area of the window's picture: the most
+// common colour there is the background, and the pixel farthest from it is
+// the text (glyph stems reach the text's own colour).
+double contrastIn(const QImage &window, const QRect &area)
+{
+    QHash<QRgb, int> counts;
+    const QRect box = area.intersected(window.rect());
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        for (int x = box.left(); x <= box.right(); ++x)
+            ++counts[window.pixel(x, y) | 0xff000000u];
+    }
+    QRgb background = 0;
+    int most = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > most) {
+            most = it.value();
+            background = it.key();
+        }
+    }
+    double best = 1.0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        best = std::max(best, Contrast::ratio(QColor(background), QColor(it.key())));
+    return best;
+}
+
+QPalette lightPalette()
+{
+    return QApplication::style()->standardPalette();
+}
+
+// The dark palette people commonly give the Fusion style.
+QPalette darkPalette()
+{
+    QPalette dark;
+    const QColor window(53, 53, 53);
+    const QColor base(42, 42, 42);
+    const QColor text(Qt::white);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, base);
+    dark.setColor(QPalette::AlternateBase, QColor(66, 66, 66));
+    dark.setColor(QPalette::ToolTipBase, window);
+    dark.setColor(QPalette::ToolTipText, text);
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::PlaceholderText, QColor(140, 140, 140));
+    dark.setColor(QPalette::Button, window);
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::BrightText, Qt::red);
+    dark.setColor(QPalette::Link, QColor(42, 130, 218));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    dark.setColor(QPalette::HighlightedText, Qt::black);
+    dark.setColor(QPalette::Light, QColor(80, 80, 80));
+    dark.setColor(QPalette::Midlight, QColor(66, 66, 66));
+    dark.setColor(QPalette::Mid, QColor(40, 40, 40));
+    dark.setColor(QPalette::Dark, QColor(30, 30, 30));
+    dark.setColor(QPalette::Shadow, Qt::black);
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(127, 127, 127));
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(127, 127, 127));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(127, 127, 127));
+    return dark;
+}
+
+// A text to look at: where it is on screen, and how much contrast it needs.
+struct Seen {
+    Seen(const char *what, QWidget *widget, QRect area = {}, double needed = bodyContrast)
+        : what(QString::fromLatin1(what))
+        , widget(widget)
+        , area(area)
+        , needed(needed)
+    {
+    }
+    QString what;
+    QWidget *widget;
+    QRect area; // in the widget; the whole widget when empty
+    double needed;
+};
+
+QLabel *labelWith(QWidget *root, const QString &text)
+{
+    const QList<QLabel *> labels = root->findChildren<QLabel *>();
+    for (QLabel *label : labels) {
+        if (label->isVisible() && label->text().contains(text))
+            return label;
+    }
+    return nullptr;
+}
+
+// A text a person can select (a question, an answer's paragraph).
+QWidget *selectableWith(QWidget *root, const QString &text)
+{
+    const QList<QTextEdit *> views = root->findChildren<QTextEdit *>();
+    for (QTextEdit *view : views) {
+        if (view->isVisible() && view->toPlainText().contains(text))
+            return view;
+    }
+    return nullptr;
+}
+
+QAbstractButton *buttonWith(QWidget *root, const QString &text)
+{
+    const QList<QAbstractButton *> buttons = root->findChildren<QAbstractButton *>();
+    for (QAbstractButton *button : buttons) {
+        if (button->isVisible() && button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+// Each text, under light, then dark, then light again: a view that only
+// reads the palette when it is built fails on the way there or back.
+QStringList failures(QWidget *window, const QList<Seen> &texts)
+{
+    QStringList failed;
+    const QList<std::pair<const char *, QPalette>> palettes{
+        { "light", lightPalette() },
+        { "dark", darkPalette() },
+        { "light again", lightPalette() },
+    };
+    for (const auto &[name, palette] : palettes) {
+        QApplication::setPalette(palette);
+        QCoreApplication::sendPostedEvents();
+        const QImage shot = window->grab().toImage();
+        for (const Seen &text : texts) {
+            if (!text.widget) {
+                failed.append(text.what + QStringLiteral(": not found"));
+                continue;
+            }
+            const QRect local = text.area.isEmpty() ? text.widget->rect() : text.area;
+            const QRect area(text.widget->mapTo(window, local.topLeft()), local.size());
+            const double ratio = contrastIn(shot, area);
+            if (ratio < text.needed)
+                failed.append(QStringLiteral("%1 (%2): %3:1")
+                                  .arg(text.what, QLatin1String(name))
+                                  .arg(ratio, 0, 'f', 2));
+        }
+    }
+    QApplication::setPalette(lightPalette());
+    return failed;
+}
+
+} // namespace
+
+class ThemeSwitchTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void chatWindowFollowsTheTheme()
+    {
+        RootScene s({ alpha, beta });
+        QWidget *window = s.root.get();
+        const QList<Seen> empty{
+            { "empty state title", labelWith(window, "How can I help?") },
+            { "empty state subtitle", labelWith(window, "Ask anything."), {}, secondaryContrast },
+            { "no chats yet", s.root->sidebar()->emptyLabel(), {}, secondaryContrast },
+        };
+        QStringList failed = failures(window, empty);
+
+        s.fake.enqueueChat(alpha.id, fake::replies::providerError(503));
+        s.fake.enqueueChat(beta.id,
+            heldStream(beta.id,
+                { QStringLiteral(
+                    "Hello there, in plain words.\n\n> A quote to read.\n\n```\nint code = 1;\n```\n") },
+                0));
+        s.vm().setDraft(QStringLiteral("Hi there"));
+        s.vm().send();
+        QVERIFY(waitFor([&] { return s.vm().status() == ChatViewModel::switching; }));
+        QVERIFY(waitFor([&] { return labelWith(window, "Thinking") != nullptr; }));
+        failed += failures(window, { { "thinking", labelWith(window, "Thinking"), {}, secondaryContrast } });
+        QVERIFY(s.releaseUntilIdle());
+
+        QListView *chats = s.root->sidebar()->list();
+        QVERIFY(waitFor([&] { return chats->model()->rowCount() == 1; }));
+        MessageColumn *column = s.root->conversation()->column();
+        failed += failures(window,
+            {
+                { "user bubble", selectableWith(column, "Hi there") },
+                { "answer", selectableWith(column, "in plain words") },
+                { "quote", selectableWith(column, "A quote to read"), {}, secondaryContrast },
+                { "code", selectableWith(column, "int code") },
+                { "footer", labelWith(column, "answered by"), {}, secondaryContrast },
+            });
+
+        s.fake.onAnyChat(fake::replies::providerError(503));
+        s.vm().setDraft(QStringLiteral("Again"));
+        s.vm().send();
+        QVERIFY(s.waitIdle());
+        QVERIFY(column->issueView());
+        failed += failures(window,
+            {
+                { "issue", column->issueView()->messageLabel() },
+                { "show details", column->issueView()->detailsToggle(), {}, secondaryContrast },
+                { "try again", buttonWith(column->issueView(), "Try again") },
+            });
+
+        // A new chat: the stored one is listed, not selected.
+        s.vm().newChat();
+        QVERIFY(waitFor([&] { return chats->selectionModel()->selectedIndexes().isEmpty(); }));
+        failed += failures(window,
+            {
+                { "chat title", chats->viewport(), chats->visualRect(chats->model()->index(0, 0)) },
+                { "empty state title", labelWith(window, "How can I help?") },
+                { "placeholder", s.root->conversation()->inputBar()->editor(), {}, secondaryContrast },
+            });
+        QVERIFY2(failed.isEmpty(), qPrintable(failed.join(QStringLiteral("\n"))));
+    }
+
+    void signInSettingsAndIssueFollowTheTheme()
+    {
+        RootScene s({ alpha });
+        s.app->signOut(); // the sign-in screen, with the notice below
+        SignInView signIn(*s.app);
+        signIn.resize(760, 520);
+        signIn.show();
+        SettingsView settings;
+        settings.show();
+        IssueView issue(AppIssue{ QStringLiteral("Something failed."), QStringLiteral("HTTP 500: details") },
+            QStringLiteral("Try again"), [] {});
+        issue.resize(420, 200);
+        issue.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&issue));
+        QStringList failed = failures(&signIn,
+            {
+                { "title", labelWith(&signIn, "Tolvi") },
+                { "subtitle", labelWith(&signIn, "Free AI chat"), {}, secondaryContrast },
+                { "sign in", buttonWith(&signIn, "Sign in with OpenRouter") },
+                { "key link", buttonWith(&signIn, "Use my own API key") },
+            });
+        failed += failures(&settings,
+            {
+                { "settings title", labelWith(&settings, "Settings") },
+                { "prompt note", labelWith(&settings, "Sent with every message"), {}, secondaryContrast },
+                { "shortcut", labelWith(&settings, "Control-Alt-Space") },
+            });
+        failed += failures(&issue,
+            {
+                { "issue", issue.messageLabel() },
+                { "show details", issue.detailsToggle(), {}, secondaryContrast },
+            });
+        QVERIFY2(failed.isEmpty(), qPrintable(failed.join(QStringLiteral("\n"))));
+    }
+};
+
+QTEST_MAIN(ThemeSwitchTest)
+#include "test_theme_switch.moc"
