@@ -10,6 +10,13 @@ ORModel model(const QString &id, const QString &name, int contextLength, bool im
     return ORModel{ id, name, contextLength, images };
 }
 
+fake::Reply streamHeldAt(const QString &id, const QStringList &pieces, const QList<int> &holdAt)
+{
+    fake::StreamOptions options;
+    options.holdAt = holdAt;
+    return fake::Reply::stream(id, pieces, options);
+}
+
 QList<ORModel> ScriptedRanker::candidates(
     const std::optional<QString> &pinned, bool needsImages, const QSet<QString> &excluding) const
 {
@@ -55,6 +62,13 @@ void Harness::useModels(const QList<ORModel> &models, QStringList ladder)
         QStringLiteral("sk-or-v1-test"), false, [&done](const std::optional<ORError> &) { done = true; });
     if (!testsupport::waitFor([&done] { return done; }) || ranker->ladderIDs() != ladder)
         qFatal("the ranker did not take the models");
+}
+
+void Harness::failThenAnswer(const ORModel &first, const fake::Reply &failure, const ORModel &second)
+{
+    useModels({ first, second });
+    fake.enqueueChat(first.id, failure);
+    fake.enqueueChat(second.id, fake::Reply::stream(second.id, { "Second", " answer" }));
 }
 
 void Harness::say(const QString &text)

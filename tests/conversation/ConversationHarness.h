@@ -14,6 +14,10 @@ namespace convkit {
 
 ORModel model(const QString &id, const QString &name, int contextLength = 32000, bool images = false);
 
+// A stream of pieces whose events `holdAt` (0 is the role chunk, 1 the first
+// piece) wait for FakeService::release().
+fake::Reply streamHeldAt(const QString &id, const QStringList &pieces, const QList<int> &holdAt);
+
 // A real ranker whose candidate list a test may fix: with `offer` set it
 // yields those models (less the excluded ones) instead of its ladder.
 class ScriptedRanker : public ModelRanker
@@ -40,6 +44,9 @@ public:
     // Gives the ranker these free models and this ladder (the router is
     // appended), as a fresh cache it adopts without network work.
     void useModels(const QList<ORModel> &models, QStringList ladder = {});
+    // Offers first, then second: first fails with `failure`, second answers
+    // "Second answer" when it is asked.
+    void failThenAnswer(const ORModel &first, const fake::Reply &failure, const ORModel &second);
     // Types text and sends it.
     void say(const QString &text);
     // Waits until no generation runs.

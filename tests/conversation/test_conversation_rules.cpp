@@ -1,8 +1,8 @@
 // The pure rules of a generation: which history is sent, what a failure says,
 // how an answer is signed.
 
-#include "conversation/GenerationRules.h"
 #include "conversation/HistoryWindow.h"
+#include "conversation/ReplyWithFallback.h"
 
 #include <QTest>
 
@@ -131,7 +131,7 @@ private Q_SLOTS:
     {
         QFETCH(ORError, error);
         QFETCH(QString, reason);
-        QCOMPARE(GenerationRules::switchReason(error), reason);
+        QCOMPARE(ReplyWithFallback::switchReason(error), reason);
     }
 
     void failureIssue_data()
@@ -163,7 +163,7 @@ private Q_SLOTS:
         QFETCH(QStringList, lines);
         QFETCH(QString, message);
         QFETCH(QString, details);
-        QCOMPARE(GenerationRules::failureIssue(last, lines), (AppIssue{ message, details }));
+        QCOMPARE(ReplyWithFallback::failureIssue(last, lines), (AppIssue{ message, details }));
     }
 
     void displayName_data()
@@ -190,12 +190,12 @@ private Q_SLOTS:
         QFETCH(std::optional<ORModel>, known);
         QFETCH(QString, id);
         QFETCH(QString, name);
-        QCOMPARE(GenerationRules::displayName(known, id), name);
+        QCOMPARE(ReplyWithFallback::displayName(known, id), name);
     }
 
     void cooling()
     {
-        using GenerationRules::coolingFor;
+        const auto coolingFor = &ReplyWithFallback::coolingFor;
         QVERIFY(!coolingFor(ORError::unauthorized("x")).cool);
         QVERIFY(!coolingFor(ORError::rateLimited("daily", 60.0, true)).cool);
         QCOMPARE(coolingFor(ORError::rateLimited("m", 45.0, false)).retryAfter, std::optional(45.0));

@@ -1,8 +1,6 @@
 #include "conversation/ChatViewModel.h"
 
-#include "conversation/Generation.h"
-
-#include <algorithm>
+#include "conversation/ReplyWithFallback.h"
 
 ChatViewModel::ChatViewModel(ChatStore &store, ModelRanker &ranker, OpenRouterClient &client, QObject *parent)
     : QObject(parent)
@@ -22,9 +20,12 @@ ChatViewModel::ChatViewModel(ChatStore &store, ModelRanker &ranker, OpenRouterCl
     });
 }
 
-// The running stream, if any, is cancelled by the generation's destructor;
-// its late outcome finds no receiver.
-ChatViewModel::~ChatViewModel() = default;
+// A running reply is abandoned as it is destroyed, while this controller is
+// still whole; it delivers nothing more.
+ChatViewModel::~ChatViewModel()
+{
+    delete m_reply;
+}
 
 void ChatViewModel::setDraft(const QString &draft)
 {
@@ -44,16 +45,6 @@ void ChatViewModel::fireScheduledFlush()
         flush(*m_currentMsgID);
 }
 
-StreamCall *ChatViewModel::runningCall() const
-{
-    return m_task ? m_task->call() : nullptr;
-}
-
-StreamCall *ChatViewModel::detachRunningCall()
-{
-    return m_task ? m_task->takeCall() : nullptr;
-}
-
 ChatMessage *ChatViewModel::message(const QUuid &id)
 {
     // The reply being filled is normally the last message.
@@ -62,12 +53,6 @@ ChatMessage *ChatViewModel::message(const QUuid &id)
             return &m_chat.messages[i];
     }
     return nullptr;
-}
-
-bool ChatViewModel::conversationHasImages() const
-{
-    return std::any_of(m_chat.messages.cbegin(), m_chat.messages.cend(),
-        [](const ChatMessage &message) { return !message.images.isEmpty(); });
 }
 
 void ChatViewModel::setStreaming(bool on)

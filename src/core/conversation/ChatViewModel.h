@@ -14,16 +14,18 @@
 #include <QUuid>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <optional>
 
-class Generation;
+class ReplyWithFallback;
+struct ReplyOutcome;
+struct ReplySwitch;
 
 // The controller behind the chat window: the open chat, the text being typed,
 // the images waiting to be sent, and the one generation that may be running.
-// A generation appends an empty reply, asks the ranker for the best free
-// model, streams the answer into the reply, and on failure cools the model
-// and tries the next, up to four models. Main thread only.
+// A generation appends an empty reply and has a ReplyWithFallback write it:
+// that job picks the models and moves on when one fails; this controller
+// keeps the chat in step with what the job reports, batching its text into
+// the reply. Main thread only.
 //
 // Published state changes are announced once the operation that made them is
 // complete, so a view that reacts to a signal always sees a consistent state.
@@ -55,8 +57,6 @@ public:
     using Clock = std::function<std::chrono::nanoseconds()>;
 
     static constexpr std::chrono::milliseconds flushInterval{ 40 };
-    static constexpr double firstChunkDeadline = 8.0; // seconds
-    static constexpr int maxAttempts = 4;
     static constexpr int maxAttachments = 4;
 
     ChatViewModel(ChatStore &store, ModelRanker &ranker,
@@ -90,8 +90,9 @@ public:
     void send();
     // Removes the last answer and generates a new one.
     void regenerate();
-    // Stops the running generation, keeping the text that has arrived (an
-    // empty reply is removed). Saves the chat.
+    // Stops the running generation, keeping the text that has arrived, what
+    // still waits for the next flush included (an empty reply is removed).
+    // Saves the chat.
     void stop();
     // Replaces the running generation, if any, by a new one.
     void startGeneration();
@@ -109,11 +110,11 @@ public:
     // Removes every message with that id.
     void removeMessage(const QUuid &id);
 
-    // One piece of streamed text for message id, from generation gen. Pieces
-    // collect in a buffer that is copied into the message at most once per
-    // flushInterval; a piece held back is flushed when the interval ends,
-    // even when no further piece comes.
-    void receive(const QString &piece, const QUuid &id, quint64 gen);
+    // One piece of the running reply's text; nothing when no reply runs.
+    // Pieces collect in a buffer that is copied into the reply at most once
+    // per flushInterval; a piece held back is flushed when the interval
+    // ends, even when no further piece comes.
+    void receive(const QString &piece);
     // Copies the buffer into message id.
     void flush(const QUuid &id);
 
@@ -139,17 +140,10 @@ public:
     void switchToVisionModel();
 
     // Test seams; the product keeps the defaults.
-    void setFirstChunkDeadline(double seconds) { m_firstChunkDeadline = seconds; }
     void setClock(Clock clock);
     bool isFlushScheduled() const { return m_flushTimer.isActive(); }
     // Does what the flush timer does when it fires.
     void fireScheduledFlush();
-    quint64 generationNumber() const { return m_genID; }
-    // The stream of the running attempt, if any.
-    StreamCall *runningCall() const;
-    // Forgets the running stream without cancelling it, as if its outcome
-    // were already on its way when the generation ends.
-    StreamCall *detachRunningCall();
 
 Q_SIGNALS:
     void chatChanged();
@@ -184,18 +178,13 @@ private:
 
     // Generation steps.
     void generate();
-    void runAttempt();
-    void attemptFinished(quint64 gen, const StreamOutcome &outcome);
-    void succeed(const StreamResult &result);
-    void attemptFailed(const ORError &error);
-    void failGeneration();
-    void endUnauthorized();
+    void replySwitched();
+    void replyFinished(const ReplyOutcome &outcome);
     void endGeneration();
     void discardBufferedText(const QUuid &id);
 
     ChatMessage *message(const QUuid &id);
     void resetOpenChat(const Chat &chat);
-    bool conversationHasImages() const;
 
     // Silent setters; the change is announced when the outermost operation
     // ends (publish()).
@@ -228,14 +217,12 @@ private:
     std::optional<QString> m_currentModelName;
     std::optional<AppIssue> m_saveIssue;
 
-    std::unique_ptr<Generation> m_task;
-    quint64 m_genID = 0;
+    ReplyWithFallback *m_reply = nullptr; // the running one; a child
     std::optional<QUuid> m_currentMsgID;
     QString m_buffer;
     std::optional<std::chrono::nanoseconds> m_lastFlush; // none: the distant past
     QTimer m_flushTimer;
     Clock m_clock;
-    double m_firstChunkDeadline = firstChunkDeadline;
 
     unsigned m_dirty = 0;
     int m_batchDepth = 0;

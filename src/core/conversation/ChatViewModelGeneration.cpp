@@ -1,15 +1,12 @@
-// Sending, the generation with fallback, streamed text, stop and regenerate.
+// Sending, the generation and what its reply job reports, streamed text,
+// stop and regenerate.
 
 #include "conversation/ChatViewModel.h"
-#include "conversation/Generation.h"
-#include "conversation/GenerationRules.h"
 #include "conversation/HistoryWindow.h"
+#include "conversation/ReplyWithFallback.h"
 #include "conversation/SystemPrompt.h"
 
-#include <QPointer>
 #include <algorithm>
-
-using Kind = ORError::Kind;
 
 static const QString userRole = QStringLiteral("user");
 static const QString assistantRole = QStringLiteral("assistant");
@@ -55,9 +52,9 @@ void ChatViewModel::regenerate()
 void ChatViewModel::startGeneration()
 {
     const Batch batch(*this);
-    // Whatever still runs is ended first, as the user's Stop would: it becomes
-    // stale before its stream is cancelled, and its reply is tidied.
-    if (m_isStreaming || m_task)
+    // Whatever still runs is ended first, as the user's Stop would: its
+    // reply is tidied and saved.
+    if (m_isStreaming || m_reply)
         stop();
     generate();
 }
@@ -67,7 +64,6 @@ void ChatViewModel::generate()
     const std::optional<QString> key = keyProvider ? keyProvider() : std::nullopt;
     if (!key)
         return;
-    const quint64 number = ++m_genID;
     setIssue(std::nullopt);
     setStreaming(true);
     setThinking(true);
@@ -76,138 +72,74 @@ void ChatViewModel::generate()
     m_lastFlush.reset();
     m_flushTimer.stop();
 
+    ReplyWithFallback::Request request{ *key, m_chat.messages, [this] { return m_chat.pinnedModel; } };
     const ChatMessage reply{ QUuid::createUuid(), assistantRole, QString(), {}, {}, {} };
     m_chat.messages.append(reply);
     touch(chatField);
     m_currentMsgID = reply.id;
-    m_task = std::make_unique<Generation>(number, reply.id, *key, conversationHasImages());
-    runAttempt();
+    m_reply = new ReplyWithFallback(m_client, m_ranker, std::move(request), this);
+    connect(m_reply, &ReplyWithFallback::textArrived, this, &ChatViewModel::receive);
+    connect(m_reply, &ReplyWithFallback::switched, this, &ChatViewModel::replySwitched);
+    connect(m_reply, &ReplyWithFallback::finished, this, &ChatViewModel::replyFinished);
+    m_reply->start();
 }
 
-void ChatViewModel::runAttempt()
+void ChatViewModel::replySwitched()
 {
-    Generation &run = *m_task;
-    // The pin is read anew: a model pinned meanwhile counts from here on.
-    const QList<ORModel> offered = m_ranker.candidates(m_chat.pinnedModel, run.needsImages, run.tried);
-    if (offered.isEmpty()) {
-        failGeneration();
-        return;
-    }
-    run.model = offered.first();
-    run.tried.insert(run.model.id);
-    if (run.attempt > 0)
-        setStatus(switching);
-
-    const QList<APIMessage> messages = apiMessages(run.model, run.messageId);
-    const QString prompt = SystemPrompt::read();
-    const std::optional<QString> system = prompt.isEmpty() ? std::nullopt : std::optional(prompt);
-    const quint64 number = run.number;
-    const QUuid id = run.messageId;
-    QPointer<ChatViewModel> self(this);
-    StreamCall *call = m_client.streamChat(run.key, run.model.id, messages, system, std::nullopt,
-        m_firstChunkDeadline, [self, id, number](const QString &piece) {
-            if (self)
-                self->receive(piece, id, number);
-        });
-    run.setCall(call);
-    connect(call, &StreamCall::finished, this,
-        [this, number](const StreamOutcome &outcome) { attemptFinished(number, outcome); });
+    const Batch batch(*this);
+    // What the failed model wrote goes with it.
+    if (m_currentMsgID)
+        discardBufferedText(*m_currentMsgID);
+    setThinking(true);
+    setStatus(switching);
 }
 
-void ChatViewModel::attemptFinished(quint64 gen, const StreamOutcome &outcome)
+void ChatViewModel::replyFinished(const ReplyOutcome &outcome)
 {
-    // A generation that was stopped or replaced changes nothing, whatever its
-    // stream brings back: whoever ended it has already put the state in order.
-    if (gen != m_genID || !m_task || m_task->number != gen)
+    if (!m_currentMsgID)
         return;
     const Batch batch(*this);
-    m_task->takeCall();
-    if (outcome.ok() && outcome.value().chars > 0) {
-        succeed(outcome.value());
+    const QUuid id = *m_currentMsgID;
+    switch (outcome.kind) {
+    case ReplyOutcome::answered:
+        flush(id);
+        if (ChatMessage *reply = message(id)) {
+            reply->answeredBy = outcome.answeredBy;
+            reply->note = outcome.note;
+            touch(chatField);
+        }
+        setCurrentModelName(outcome.answeredBy);
+        setStatus(ready);
+        endGeneration();
+        m_store.save(m_chat);
+        return;
+    case ReplyOutcome::failed:
+        removeMessage(id);
+        endGeneration();
+        setStatus(failing);
+        setIssue(outcome.issue);
+        m_store.save(m_chat);
+        return;
+    case ReplyOutcome::keyRejected:
+        removeMessage(id);
+        endGeneration();
+        m_store.save(m_chat);
+        if (onUnauthorized)
+            onUnauthorized();
         return;
     }
-    const ORError error = outcome.ok() ? ORError::emptyReply() : outcome.error();
-    // Only a cancel this controller asked for is silent; one it did not ask
-    // for is a failure like any other, so the reply cannot hang.
-    if (error.is(Kind::cancelled) && m_task->cancelRequested())
-        return;
-    attemptFailed(error);
-}
-
-void ChatViewModel::succeed(const StreamResult &result)
-{
-    const Generation &run = *m_task;
-    flush(run.messageId);
-    const QString answering
-        = result.modelUsed.value_or(QString()).isEmpty() ? run.model.id : *result.modelUsed;
-    const QString name = GenerationRules::displayName(m_ranker.model(answering), answering);
-    if (ChatMessage *reply = message(run.messageId)) {
-        reply->answeredBy = name;
-        if (run.firstFailure)
-            reply->note = GenerationRules::switchNote(run.firstFailure->name, run.firstFailure->reason);
-        touch(chatField);
-    }
-    setCurrentModelName(name);
-    setStatus(ready);
-    endGeneration();
-    m_store.save(m_chat);
-}
-
-void ChatViewModel::attemptFailed(const ORError &error)
-{
-    Generation &run = *m_task;
-    const quint64 number = run.number;
-    discardBufferedText(run.messageId);
-    setThinking(true);
-    run.failureLines.append(GenerationRules::failureLine(run.model, error));
-    run.lastError = error;
-    if (error.is(Kind::unauthorized)) {
-        endUnauthorized();
-        return;
-    }
-    if (GenerationRules::endsGeneration(error)) {
-        failGeneration();
-        return;
-    }
-    if (!run.firstFailure)
-        run.firstFailure = Generation::Failure{ run.model.name, GenerationRules::switchReason(error) };
-    const bool lastAttempt = ++run.attempt >= maxAttempts;
-    const GenerationRules::Cooling cooling = GenerationRules::coolingFor(error);
-    if (cooling.cool)
-        m_ranker.cool(run.model.id, cooling.retryAfter);
-    // A slot of the ranker's change signal may have stopped this generation.
-    if (!m_task || m_task->number != number)
-        return;
-    if (lastAttempt)
-        failGeneration();
-    else
-        runAttempt();
-}
-
-void ChatViewModel::failGeneration()
-{
-    const AppIssue issue = GenerationRules::failureIssue(m_task->lastError, m_task->failureLines);
-    removeMessage(m_task->messageId);
-    endGeneration();
-    setStatus(failing);
-    setIssue(issue);
-    m_store.save(m_chat);
-}
-
-void ChatViewModel::endUnauthorized()
-{
-    removeMessage(m_task->messageId);
-    endGeneration();
-    m_store.save(m_chat);
-    if (onUnauthorized)
-        onUnauthorized();
 }
 
 void ChatViewModel::endGeneration()
 {
     m_flushTimer.stop();
     m_currentMsgID.reset();
-    m_task.reset();
+    if (m_reply) {
+        m_reply->abandon();
+        // Later: this may run inside one of its signals.
+        m_reply->deleteLater();
+        m_reply = nullptr;
+    }
     setStreaming(false);
     setThinking(false);
 }
@@ -225,12 +157,11 @@ void ChatViewModel::discardBufferedText(const QUuid &id)
 
 void ChatViewModel::stop()
 {
-    if (!m_isStreaming && !m_task)
+    if (!m_isStreaming && !m_reply)
         return;
     const Batch batch(*this);
-    ++m_genID; // everything still on its way from the old generation is stale
-    if (m_task)
-        m_task->cancel();
+    // The text held back for the next flush has arrived: it is kept like the
+    // rest, before the reply is abandoned.
     if (m_currentMsgID) {
         const QUuid id = *m_currentMsgID;
         flush(id);
@@ -238,20 +169,22 @@ void ChatViewModel::stop()
         if (reply && reply->text.isEmpty())
             removeMessage(id);
     }
+    if (m_reply)
+        m_reply->abandon();
     endGeneration();
     m_store.save(m_chat);
 }
 
-void ChatViewModel::receive(const QString &piece, const QUuid &id, quint64 gen)
+void ChatViewModel::receive(const QString &piece)
 {
-    if (gen != m_genID)
+    if (!m_currentMsgID)
         return;
     const Batch batch(*this);
     m_buffer += piece;
     setThinking(false);
     const std::chrono::nanoseconds now = m_clock();
     if (!m_lastFlush || now - *m_lastFlush > flushInterval) {
-        flush(id);
+        flush(*m_currentMsgID);
         return;
     }
     // Held back: shown when the interval since the last flush ends, whether

@@ -1,6 +1,8 @@
-#include "conversation/GenerationRules.h"
+// The words and decisions of a reply with fallback: why a model was left,
+// whether it is cooled, what a reply that got no answer tells the user, what
+// an answer is signed with.
 
-namespace GenerationRules {
+#include "conversation/ReplyWithFallback.h"
 
 using Kind = ORError::Kind;
 
@@ -9,7 +11,7 @@ static bool isDailyLimit(const ORError &error)
     return error.is(Kind::rateLimited) && error.daily();
 }
 
-QString switchReason(const ORError &error)
+QString ReplyWithFallback::switchReason(const ORError &error)
 {
     switch (error.kind()) {
     case Kind::paymentRequired:
@@ -25,17 +27,18 @@ QString switchReason(const ORError &error)
     }
 }
 
-QString switchNote(const QString &firstFailedName, const QString &reason)
+QString ReplyWithFallback::switchNote(const QString &firstFailedName, const QString &reason)
 {
     return QStringLiteral("switched from ") + firstFailedName + QStringLiteral(" because ") + reason;
 }
 
-QString failureLine(const ORModel &model, const ORError &error)
+QString ReplyWithFallback::failureLine(const ORModel &model, const ORError &error)
 {
     return model.name + QStringLiteral(": ") + error.details();
 }
 
-AppIssue failureIssue(const std::optional<ORError> &lastError, const QStringList &failureLines)
+AppIssue ReplyWithFallback::failureIssue(
+    const std::optional<ORError> &lastError, const QStringList &failureLines)
 {
     AppIssue issue;
     if (!lastError)
@@ -50,7 +53,7 @@ AppIssue failureIssue(const std::optional<ORError> &lastError, const QStringList
     return issue;
 }
 
-QString displayName(const std::optional<ORModel> &known, const QString &modelId)
+QString ReplyWithFallback::displayName(const std::optional<ORModel> &known, const QString &modelId)
 {
     if (known)
         return known->name;
@@ -59,7 +62,7 @@ QString displayName(const std::optional<ORModel> &known, const QString &modelId)
     return name.remove(QStringLiteral(":free"));
 }
 
-Cooling coolingFor(const ORError &error)
+ReplyWithFallback::Cooling ReplyWithFallback::coolingFor(const ORError &error)
 {
     if (error.is(Kind::unauthorized) || isDailyLimit(error))
         return {};
@@ -68,9 +71,7 @@ Cooling coolingFor(const ORError &error)
     return { true, std::nullopt };
 }
 
-bool endsGeneration(const ORError &error)
+bool ReplyWithFallback::endsReply(const ORError &error)
 {
     return error.is(Kind::unauthorized) || isDailyLimit(error);
 }
-
-} // namespace GenerationRules
