@@ -153,7 +153,7 @@ private Q_SLOTS:
         QCOMPARE(h.stored(h.vm->chat().id)->messages.last().text, QStringLiteral("Partial"));
         // Text of the stopped stream that the fake still sends is ignored.
         QCOMPARE(h.fake.releaseAll(), 1);
-        QVERIFY(testsupport::waitFor([&] { return h.fake.clientCloses() == 1; }));
+        QVERIFY(testsupport::waitFor([&] { return h.fake.openConnections() == 0; }));
         QCOMPARE(h.lastMessage().text, QStringLiteral("Partial"));
         QCOMPARE(h.vm->currentModelName(), std::nullopt);
     }
@@ -176,7 +176,8 @@ private Q_SLOTS:
         h.say(QStringLiteral("second"));
         QVERIFY(h.waitChatRequests(2));
         const QUuid newReply = h.lastMessage().id;
-        QVERIFY(testsupport::waitFor([&] { return h.fake.clientCloses() == 1; }));
+        // The old connection is done with; the new one waits.
+        QVERIFY(testsupport::waitFor([&] { return h.fake.openConnections() == 1; }));
 
         QVERIFY(h.vm->isStreaming());
         QVERIFY(h.vm->isThinking());
