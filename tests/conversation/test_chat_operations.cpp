@@ -1,9 +1,10 @@
-// Opening, renaming and pinning chats, and image attachments, on the
-// controller.
+// Opening, renaming, deleting and pinning chats, and image attachments, on
+// the controller.
 
 #include "ConversationHarness.h"
 #include "TestSupport.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -70,6 +71,31 @@ private Q_SLOTS:
         QVERIFY(stored);
         QCOMPARE(stored->messages.size(), 2);
         QCOMPARE(stored->messages.last().text, QStringLiteral("Partial"));
+    }
+
+    // Starting the new chat stops the reply, and stopping saves the chat:
+    // the deletion has to come after that save, or the chat comes back.
+    void deletingTheOpenChatWhileItStreamsKeepsItDeleted()
+    {
+        Harness h;
+        h.useModels({ alpha });
+        h.fake.enqueueChat(alpha.id, heldAfterFirstPiece(alpha.id));
+        h.say(QStringLiteral("Doomed"));
+        const QUuid doomed = h.vm->chat().id;
+        QVERIFY(testsupport::waitFor(
+            [&] { return h.lastMessage().text == QLatin1String("Partial") && h.fake.heldSteps() == 1; }));
+        const int focus = h.vm->focusToken();
+        h.vm->deleteChat(doomed);
+        QVERIFY(!h.vm->isStreaming());
+        QVERIFY(h.vm->chat().id != doomed);
+        QVERIFY(h.vm->chat().messages.isEmpty());
+        QCOMPARE(h.vm->focusToken(), focus + 1);
+        QCOMPARE(h.fake.releaseAll(), 1); // the rest of the stream, a success
+        QVERIFY(testsupport::waitFor([&] { return h.fake.openConnections() == 0; }));
+        h.store->drain();
+        QVERIFY(h.store->summaries().isEmpty());
+        QVERIFY(!h.stored(doomed));
+        QVERIFY(!QFile::exists(h.store->chatPath(doomed)));
     }
 
     void emptyChatsAreNotStored()

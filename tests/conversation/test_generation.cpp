@@ -76,6 +76,7 @@ private Q_SLOTS:
     {
         Harness h;
         h.say(QStringLiteral("  \n\t "));
+        QVERIFY(!h.vm->hasSomethingToSend());
         QVERIFY(h.vm->chat().messages.isEmpty());
         QCOMPARE(h.vm->draft(), QStringLiteral("  \n\t "));
         QVERIFY(!h.vm->isStreaming());
@@ -87,7 +88,9 @@ private Q_SLOTS:
         Harness h;
         h.useModels({ seeing });
         h.vm->attach(picture());
-        h.say(QStringLiteral("   "));
+        h.vm->setDraft(QStringLiteral("   "));
+        QVERIFY(h.vm->hasSomethingToSend());
+        h.vm->send();
         QVERIFY(h.waitIdle());
         const ChatMessage &sent = h.vm->chat().messages.first();
         QCOMPARE(sent.text, QString());
@@ -102,6 +105,8 @@ private Q_SLOTS:
         QCOMPARE(parts.first().toObject().value("type").toString(), QStringLiteral("image_url"));
     }
 
+    // Nor does the issue's Try again, which may be pressed as the issue
+    // box goes away.
     void secondSendWhileStreamingChangesNothing()
     {
         Harness h;
@@ -109,7 +114,10 @@ private Q_SLOTS:
         h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, { "too late" }, { 0 }));
         h.say(QStringLiteral("first"));
         QVERIFY(h.waitChatRequests(1));
+        const QUuid reply = h.lastMessage().id;
+        h.vm->retry();
         h.say(QStringLiteral("second"));
+        QCOMPARE(h.lastMessage().id, reply);
         QCOMPARE(h.vm->chat().messages.size(), 2);
         QCOMPARE(h.vm->draft(), QStringLiteral("second"));
         QCOMPARE(h.fake.chatRequests().size(), 1);
@@ -232,7 +240,9 @@ private Q_SLOTS:
         QCOMPARE(h.stored(h.vm->chat().id)->messages.last().text, QStringLiteral("Better answer"));
     }
 
-    void regenerateAfterAUserMessageDoesNothing()
+    // A failed reply left the question last: regenerate does nothing, the
+    // issue's Try again asks anew.
+    void afterAFailureRegenerateDoesNothingTryAgainAsks()
     {
         Harness h;
         h.ranker->offer = QList<ORModel>();
@@ -243,6 +253,13 @@ private Q_SLOTS:
         QVERIFY(!h.vm->isStreaming());
         QCOMPARE(h.vm->chat().messages.size(), 1);
         QCOMPARE(h.vm->issue(), issue);
+
+        h.ranker->offer = QList<ORModel>{ alpha };
+        h.vm->retry();
+        QVERIFY(h.vm->isStreaming());
+        QCOMPARE(h.vm->issue(), std::nullopt);
+        QVERIFY(h.waitIdle());
+        QCOMPARE(h.lastMessage().text, QStringLiteral("Hello there."));
     }
 };
 

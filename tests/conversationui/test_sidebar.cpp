@@ -258,30 +258,6 @@ private Q_SLOTS:
         QVERIFY(s.sidebar.emptyLabel()->isVisible());
     }
 
-    // Starting the new chat stops the reply, and stopping saves the chat:
-    // the deletion has to come after that save, or the chat comes back.
-    void deletingTheOpenChatWhileItStreamsKeepsItDeleted()
-    {
-        Scene s;
-        s.h.fake.enqueueChat(
-            alpha.id, heldStream(alpha.id, { QStringLiteral("Partial"), QStringLiteral(" more") }, 2));
-        s.h.say(QStringLiteral("Doomed"));
-        const QUuid doomed = s.h.vm->chat().id;
-        QVERIFY(waitFor([&] { return s.h.lastMessage().text == QLatin1String("Partial"); }));
-        QVERIFY(s.waitTitles({ QStringLiteral("Doomed") }));
-
-        trigger(s.sidebar, 0, QStringLiteral("Delete"));
-        QVERIFY(!s.h.vm->isStreaming());
-        QVERIFY(s.h.vm->chat().id != doomed);
-        s.h.fake.releaseAll();
-        s.h.store->drain();
-        QTest::qWait(50);
-        QVERIFY(s.waitTitles({}));
-        QVERIFY(!s.h.store->load(doomed).has_value());
-        QVERIFY(!QFile::exists(s.h.store->chatPath(doomed)));
-        QVERIFY(s.sidebar.emptyLabel()->isVisible());
-    }
-
     void theMenuOffersRenameThenDelete()
     {
         Scene s;

@@ -84,6 +84,9 @@ public:
     // from the generation's issue, with a retry of its own.
     const std::optional<AppIssue> &saveIssue() const { return m_saveIssue; }
 
+    // Whether send() has anything to send: text other than white space, or
+    // an attachment.
+    bool hasSomethingToSend() const;
     // Sends the draft and the attachments as a user message and starts a
     // generation. Does nothing while a reply streams or when there is nothing
     // to send; with images the pinned model cannot see, only sets imageNotice.
@@ -96,6 +99,9 @@ public:
     void stop();
     // Replaces the running generation, if any, by a new one.
     void startGeneration();
+    // The issue's "Try again": forgets the issue and generates anew; does
+    // nothing while a reply streams.
+    void retry();
     // Forgets the problem of the last generation (the issue's retry does
     // this before it starts a new generation).
     void clearIssue();
@@ -129,6 +135,10 @@ public:
     void select(const QUuid &id);
     // Renames the open chat or a stored one; an empty title does nothing.
     void rename(const QUuid &id, const QString &title);
+    // Deletes a stored chat. The open chat is first replaced by a new one,
+    // which stops its reply and saves it, so that the deletion comes last
+    // and the chat stays deleted.
+    void deleteChat(const QUuid &id);
     // Pins the open chat to a model; none means automatic choice.
     void pin(const std::optional<QString> &modelId);
 

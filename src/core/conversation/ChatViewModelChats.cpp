@@ -1,4 +1,4 @@
-// Opening, renaming and pinning chats.
+// Opening, renaming, deleting and pinning chats.
 
 #include "conversation/ChatViewModel.h"
 
@@ -69,6 +69,15 @@ void ChatViewModel::rename(const QUuid &id, const QString &title)
         return;
     stored->title = trimmed;
     m_store.save(*stored);
+}
+
+void ChatViewModel::deleteChat(const QUuid &id)
+{
+    // A new chat first: stopping a reply in the open chat saves it, which
+    // would otherwise bring the deleted chat back.
+    if (id == m_chat.id)
+        newChat();
+    m_store.remove(id);
 }
 
 void ChatViewModel::pin(const std::optional<QString> &modelId)

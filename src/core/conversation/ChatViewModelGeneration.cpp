@@ -11,13 +11,16 @@
 static const QString userRole = QStringLiteral("user");
 static const QString assistantRole = QStringLiteral("assistant");
 
+bool ChatViewModel::hasSomethingToSend() const
+{
+    return !m_draft.trimmed().isEmpty() || !m_attachments.isEmpty();
+}
+
 void ChatViewModel::send()
 {
+    if (m_isStreaming || !hasSomethingToSend())
+        return;
     const QString text = m_draft.trimmed();
-    if (m_isStreaming)
-        return;
-    if (text.isEmpty() && m_attachments.isEmpty())
-        return;
     const Batch batch(*this);
     if (!m_attachments.isEmpty()) {
         if (std::optional<ImageNotice> notice = checkImageSupport()) {
@@ -57,6 +60,15 @@ void ChatViewModel::startGeneration()
     if (m_isStreaming || m_reply)
         stop();
     generate();
+}
+
+void ChatViewModel::retry()
+{
+    if (m_isStreaming)
+        return;
+    const Batch batch(*this);
+    setIssue(std::nullopt);
+    startGeneration();
 }
 
 void ChatViewModel::generate()

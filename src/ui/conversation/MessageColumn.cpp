@@ -125,7 +125,7 @@ void MessageColumn::syncIssue()
     }
     if (issue) {
         m_issueView = new IssueView(
-            *issue, QStringLiteral("Try again"), [this] { retry(); }, this);
+            *issue, QStringLiteral("Try again"), [this] { m_vm.retry(); }, this);
         m_layout->insertWidget(m_layout->indexOf(m_thinking) + 1, m_issueView);
         // Shown now, with the state that asks for it, rather than when the
         // layout gets round to it on a later turn of the event loop.
@@ -163,12 +163,4 @@ void MessageColumn::takeAway(IssueView *&box)
     box->hide();
     box->deleteLater(); // its own button may have caused this
     box = nullptr;
-}
-
-void MessageColumn::retry()
-{
-    if (m_vm.isStreaming())
-        return;
-    m_vm.clearIssue();
-    m_vm.startGeneration();
 }

@@ -39,7 +39,6 @@ Q_SIGNALS:
 
 private:
     void replaceList();
-    void retry();
     void takeAway(IssueView *&box);
     void updateEmptyState(qsizetype visibleCount);
 

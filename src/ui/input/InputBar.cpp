@@ -106,12 +106,7 @@ void InputBar::syncButtons()
     const bool streaming = m_vm.isStreaming();
     m_stop->setVisible(streaming);
     m_send->setVisible(!streaming);
-    m_send->setEnabled(canSend());
-}
-
-bool InputBar::canSend() const
-{
-    return !m_vm.draft().trimmed().isEmpty() || !m_vm.attachments().isEmpty();
+    m_send->setEnabled(m_vm.hasSomethingToSend());
 }
 
 void InputBar::attachAll(const QList<QImage> &images)

@@ -48,7 +48,6 @@ private:
     void syncButtons();
     void attachAll(const QList<QImage> &images);
     void setDropping(bool dropping);
-    bool canSend() const;
 
     ChatViewModel &m_vm;
     NoticeRow *m_notice;

@@ -1,6 +1,7 @@
 #include "modelmenu/ModelMenu.h"
 
 #include "conversation/ChatViewModel.h"
+#include "conversation/ReplyWithFallback.h"
 #include "icons/Icons.h"
 #include "ranker/ModelRanker.h"
 
@@ -82,11 +83,8 @@ ModelMenu::ModelMenu(ChatViewModel &vm, ModelRanker &ranker, RefreshAction onRef
 
 QString ModelMenu::displayName(const QString &modelId, const ModelRanker &ranker)
 {
-    if (const std::optional<ORModel> model = ranker.model(modelId))
-        return model->name;
-    const QStringList pieces = modelId.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QString name = pieces.isEmpty() ? modelId : pieces.last();
-    return name.remove(QStringLiteral(":free"));
+    // Named as an answer is signed.
+    return ReplyWithFallback::displayName(ranker.model(modelId), modelId);
 }
 
 QString ModelMenu::escapeMnemonics(QString text)

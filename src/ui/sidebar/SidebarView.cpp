@@ -61,7 +61,6 @@ QListView *makeList(QWidget *parent)
 SidebarView::SidebarView(ChatViewModel &vm, ChatStore &store, QWidget *parent)
     : QWidget(parent)
     , m_vm(vm)
-    , m_store(store)
     , m_model(new ChatListModel(store, this))
     , m_list(makeList(this))
     , m_emptyLabel(makeEmptyLabel(this))
@@ -101,7 +100,7 @@ QMenu *SidebarView::contextMenu(int row, QWidget *parent)
     });
     QAction *remove = menu->addAction(Icons::symbol("edit-delete"), QStringLiteral("Delete"));
     remove->setProperty("destructive", true);
-    connect(remove, &QAction::triggered, this, [this, id] { deleteChat(id); });
+    connect(remove, &QAction::triggered, this, [this, id] { m_vm.deleteChat(id); });
     return menu;
 }
 
@@ -115,13 +114,6 @@ void SidebarView::openRenameDialog(int row)
     connect(m_renaming, &RenameChatDialog::saveRequested, this,
         [this](const QUuid &id, const QString &title) { m_vm.rename(id, title); });
     m_renaming->open();
-}
-
-void SidebarView::deleteChat(const QUuid &id)
-{
-    if (id == m_vm.chat().id)
-        m_vm.newChat();
-    m_store.remove(id);
 }
 
 void SidebarView::showContextMenu(const QPoint &pos)

@@ -34,10 +34,6 @@ public:
     RenameChatDialog *renameDialog() const { return m_renaming; }
 
     void openRenameDialog(int row);
-    // Deletes a chat. The open chat is first replaced by a new one, which
-    // stops its reply and saves it, so that the deletion comes last and the
-    // chat stays deleted.
-    void deleteChat(const QUuid &id);
 
 private:
     void showContextMenu(const QPoint &pos);
@@ -46,7 +42,6 @@ private:
     void updateEmptyLabel();
 
     ChatViewModel &m_vm;
-    ChatStore &m_store;
     ChatListModel *m_model;
     QListView *m_list;
     QLabel *m_emptyLabel;
