@@ -10,6 +10,7 @@
 #include "conversation/SystemPrompt.h"
 
 #include <QJsonArray>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QTest>
 
@@ -72,6 +73,18 @@ struct Run {
     ReplyWithFallback job;
 };
 
+// What the replies logged, at every level.
+QStringList conversationLog;
+QtMessageHandler previousHandler = nullptr;
+
+void captureConversationLog(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (context.category && qstrcmp(context.category, "tolvi.conversation") == 0)
+        conversationLog.append(text);
+    else if (previousHandler)
+        previousHandler(type, context, text);
+}
+
 enum class AbandonWhen {
     waitingForText, // the model was asked; nothing came yet
     afterText, // some text came
@@ -88,7 +101,17 @@ class ReplyWithFallbackTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { SystemPrompt::write(QString()); }
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("tolvi.conversation.debug=true"));
+        previousHandler = qInstallMessageHandler(captureConversationLog);
+    }
+    void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
+    void init()
+    {
+        SystemPrompt::write(QString());
+        conversationLog.clear();
+    }
 
     // Alpha fails as scripted; Beta would answer.
     void firstModelFails_data()
@@ -143,6 +166,13 @@ private Q_SLOTS:
         QVERIFY(run.startAndWait());
         QCOMPARE(int(run.outcome().kind), kind);
         QCOMPARE(run.outcome().issue.message, message);
+        // The log names models and failures, never the key, what was said
+        // or what the service wrote.
+        const QString log = conversationLog.join(QLatin1Char('\n'));
+        QVERIFY(log.contains(alpha.id));
+        for (const char *secret : { "sk-or-v1-test", "hello", "Partial", "Second", "Provider returned",
+                 "credits", "Rate limit", "No endpoints", "User not found" })
+            QVERIFY2(!log.contains(QLatin1String(secret)), secret);
         if (reason.isEmpty()) {
             QCOMPARE(askedModels(h.fake), QStringList{ alpha.id });
             QVERIFY(run.switches.isEmpty());

@@ -18,7 +18,6 @@
 
 class ReplyWithFallback;
 struct ReplyOutcome;
-struct ReplySwitch;
 
 // The controller behind the chat window: the open chat, the text being typed,
 // the images waiting to be sent, and the one generation that may be running.
@@ -102,8 +101,7 @@ public:
     // The issue's "Try again": forgets the issue and generates anew; does
     // nothing while a reply streams.
     void retry();
-    // Forgets the problem of the last generation (the issue's retry does
-    // this before it starts a new generation).
+    // Forgets the problem of the last generation.
     void clearIssue();
     // Writes the chats whose saves failed again; the answer is left alone.
     void retrySave();
