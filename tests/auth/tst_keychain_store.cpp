@@ -117,8 +117,8 @@ private Q_SLOTS:
     void unencodableKeyLeavesStoreUntouched();
     void keyringRunsCallsInOrderOffTheMainThread();
     void waitForFinishedDeliversAtOnce();
-    void abandonedCallIsSilent_data();
-    void abandonedCallIsSilent();
+    void cancelledCallIsSilent_data();
+    void cancelledCallIsSilent();
 };
 
 void KeychainStoreTest::loadWithoutItemFindsNothing()
@@ -253,10 +253,10 @@ void KeychainStoreTest::waitForFinishedDeliversAtOnce()
     QCOMPARE(delivered.size(), 1);
 }
 
-void KeychainStoreTest::abandonedCallIsSilent_data()
+void KeychainStoreTest::cancelledCallIsSilent_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("abandoned");
+    QTest::addColumn<QString>("cancelled");
     QTest::addColumn<QString>("keptKey"); // empty: none
     QTest::newRow("read, running") << "read"
                                    << "running" << oldKey;
@@ -270,10 +270,10 @@ void KeychainStoreTest::abandonedCallIsSilent_data()
                                                          << "running" << QString();
 }
 
-void KeychainStoreTest::abandonedCallIsSilent()
+void KeychainStoreTest::cancelledCallIsSilent()
 {
     QFETCH(QString, kind);
-    QFETCH(QString, abandoned);
+    QFETCH(QString, cancelled);
     QFETCH(QString, keptKey);
     QVERIFY(KeychainStore::save(oldKey));
     Keyring keyring;
@@ -287,23 +287,23 @@ void KeychainStoreTest::abandonedCallIsSilent()
         return call;
     };
 
-    if (abandoned == "stored") {
+    if (cancelled == "stored") {
         KeyringCall *call = start();
         // No event loop runs meanwhile: the answer waits, undelivered.
         const QDeadlineTimer limit(60000);
         while (KeychainStore::load() != newKey && !limit.hasExpired()) { }
         QCOMPARE(KeychainStore::load(), newKey);
-        call->abandon();
+        call->cancel();
     } else {
         gate.close();
-        if (abandoned == "queued")
+        if (cancelled == "queued")
             keyring.read();
         KeyringCall *call = start();
         QTRY_VERIFY(gate.isHolding());
-        call->abandon();
+        call->cancel();
         gate.open();
     }
-    // Calls run in order: what was abandoned has run (or been dropped) by
+    // Calls run in order: what was cancelled has run (or been dropped) by
     // the time the next read answers.
     const std::optional<QString> kept = keptKey.isEmpty() ? std::nullopt : std::optional<QString>(keptKey);
     QCOMPARE(readThrough(keyring), kept);

@@ -19,7 +19,7 @@ private Q_SLOTS:
     void saveFails();
     void removeFails();
     void loadAfterFailedSaveFindsNothing();
-    void abandonedReadIsCutShort();
+    void cancelledReadIsCutShort();
 
 private:
     QLocalServer m_muteBus;
@@ -62,8 +62,8 @@ void KeychainUnavailableTest::loadAfterFailedSaveFindsNothing()
 }
 
 // On the bus that never answers, a read given an hour would hold up every
-// later call; abandoning it ends it at once (no prompt can be showing).
-void KeychainUnavailableTest::abandonedReadIsCutShort()
+// later call; cancelling it ends it at once (no prompt can be showing).
+void KeychainUnavailableTest::cancelledReadIsCutShort()
 {
     Keyring keyring;
     const KeyringGate gate(keyring);
@@ -71,7 +71,7 @@ void KeychainUnavailableTest::abandonedReadIsCutShort()
     // Where the service refuses at once, the read may be over already.
     QPointer<KeyReadCall> stuck = keyring.read();
     QTRY_COMPARE(gate.calls(), 1);
-    abandonCall(stuck);
+    cancelOperation(stuck);
 
     keyring.setCallLimit(KeychainStore::callLimit);
     bool answered = false;

@@ -83,14 +83,17 @@ private Q_SLOTS:
     void exchangeUnreachable();
     void exchangeTimesOut();
     void signInTimesOut();
-    void cancelWhileWaiting();
-    void cancelDuringExchange();
+    void cancelIsSilent_data();
+    void cancelIsSilent();
     void browserFailsToOpen();
     void listenerCannotStart();
 
 private:
-    // Runs one attempt to its end; false when it did not finish.
-    bool run(OpenRouterAuth &auth);
+    // An attempt whose outcomes land in m_outcomes.
+    OpenRouterAuth *newAuth(OpenRouterClient *client = nullptr);
+    // Runs one attempt to its end; false when it did not finish, or did not
+    // delete itself after.
+    bool run(OpenRouterAuth *auth);
     bool portClosed(quint16 port) const;
 
     fake::FakeService m_fake;
@@ -121,11 +124,19 @@ void OpenRouterAuthTest::cleanup()
     m_browser = nullptr;
 }
 
-bool OpenRouterAuthTest::run(OpenRouterAuth &auth)
+OpenRouterAuth *OpenRouterAuthTest::newAuth(OpenRouterClient *client)
 {
-    connect(&auth, &OpenRouterAuth::finished, this, [this](const SignInOutcome &o) { m_outcomes.append(o); });
-    auth.signIn();
-    return testsupport::waitFor([this] { return !m_outcomes.isEmpty(); });
+    auto *auth = new OpenRouterAuth(client ? *client : *m_client, this);
+    connect(auth, &OpenRouterAuth::finished, this, [this](const SignInOutcome &o) { m_outcomes.append(o); });
+    return auth;
+}
+
+bool OpenRouterAuthTest::run(OpenRouterAuth *auth)
+{
+    const QPointer<OpenRouterAuth> alive(auth);
+    auth->signIn();
+    return testsupport::waitFor([this] { return !m_outcomes.isEmpty(); })
+        && testsupport::waitForDeletion(alive);
 }
 
 bool OpenRouterAuthTest::portClosed(quint16 port) const
@@ -138,7 +149,7 @@ bool OpenRouterAuthTest::portClosed(quint16 port) const
 void OpenRouterAuthTest::signInWithRedirect()
 {
     m_fake.setExchange(QStringLiteral("code-1"), QStringLiteral("sk-or-v1-from-redirect"));
-    OpenRouterAuth auth(*m_client);
+    OpenRouterAuth *auth = newAuth();
     QVERIFY(run(auth));
     QVERIFY(m_outcomes.first().ok());
     QCOMPARE(m_outcomes.first().value(), QStringLiteral("sk-or-v1-from-redirect"));
@@ -223,7 +234,7 @@ void OpenRouterAuthTest::callbackChecks()
     m_fake.setExchange(QStringLiteral("good"), QStringLiteral("sk-or-v1-good"));
     m_browser->act = FakeBrowser::Act::callBack;
     m_browser->callbackQuery = query;
-    OpenRouterAuth auth(*m_client);
+    OpenRouterAuth *auth = newAuth();
     QVERIFY(run(auth));
     const SignInOutcome &outcome = m_outcomes.first();
     if (key.isEmpty()) {
@@ -239,7 +250,7 @@ void OpenRouterAuthTest::callbackChecks()
 void OpenRouterAuthTest::deniedThroughService()
 {
     m_fake.setAuthError(QStringLiteral("access_denied"));
-    OpenRouterAuth auth(*m_client);
+    OpenRouterAuth *auth = newAuth();
     QVERIFY(run(auth));
     QCOMPARE(m_outcomes.first().error(), ORError::signInDenied(QStringLiteral("access_denied")));
     QVERIFY(testsupport::waitFor([&] { return m_browser->pageReply && m_browser->pageReply->isFinished(); }));
@@ -282,10 +293,9 @@ void OpenRouterAuthTest::browserHearsTheOutcome()
     }
     m_browser->act = FakeBrowser::Act::callBack;
     m_browser->callbackQuery = query;
-    OpenRouterAuth auth(*m_client);
-    connect(&auth, &OpenRouterAuth::finished, this, [this](const SignInOutcome &o) { m_outcomes.append(o); });
+    OpenRouterAuth *auth = newAuth();
     QSignalSpy heldSteps(&m_fake, &fake::FakeService::stepHeld);
-    auth.signIn();
+    auth->signIn();
     if (signedIn) {
         // The browser waits while the code is being exchanged.
         QVERIFY(testsupport::waitFor([&] { return heldSteps.size() == 1; }));
@@ -341,7 +351,7 @@ void OpenRouterAuthTest::exchangeAnswers()
     m_fake.enqueue("POST", "/api/v1/auth/keys", fake::Reply::text(status, body, "application/json"));
     m_browser->act = FakeBrowser::Act::callBack;
     m_browser->callbackQuery = QStringLiteral("code=c");
-    OpenRouterAuth auth(*m_client);
+    OpenRouterAuth *auth = newAuth();
     QVERIFY(run(auth));
     const SignInOutcome &outcome = m_outcomes.first();
     if (key.isEmpty()) {
@@ -362,7 +372,7 @@ void OpenRouterAuthTest::exchangeUnreachable()
     OpenRouterClient unreachable(origin);
     m_browser->act = FakeBrowser::Act::callBack;
     m_browser->callbackQuery = QStringLiteral("code=c");
-    OpenRouterAuth auth(unreachable);
+    OpenRouterAuth *auth = newAuth(&unreachable);
     QVERIFY(run(auth));
     QVERIFY(!m_outcomes.first().ok());
     QCOMPARE(m_outcomes.first().error().kind(), ORError::Kind::network);
@@ -376,8 +386,8 @@ void OpenRouterAuthTest::exchangeTimesOut()
     m_fake.enqueue("POST", "/api/v1/auth/keys", held);
     m_browser->act = FakeBrowser::Act::callBack;
     m_browser->callbackQuery = QStringLiteral("code=c");
-    OpenRouterAuth auth(*m_client);
-    auth.setExchangeTimeoutMs(100);
+    OpenRouterAuth *auth = newAuth();
+    auth->setExchangeTimeoutMs(100);
     QVERIFY(run(auth));
     QCOMPARE(m_outcomes.first().error(), ORError::timeout());
     m_fake.releaseAll();
@@ -386,73 +396,68 @@ void OpenRouterAuthTest::exchangeTimesOut()
 void OpenRouterAuthTest::signInTimesOut()
 {
     m_browser->act = FakeBrowser::Act::nothing;
-    OpenRouterAuth auth(*m_client);
-    auth.setTimeoutMs(100);
+    OpenRouterAuth *auth = newAuth();
+    auth->setTimeoutMs(100);
     QVERIFY(run(auth));
     QCOMPARE(m_outcomes.first().error(), ORError::signInTimeout());
     QVERIFY(portClosed(m_browser->port()));
 }
 
-void OpenRouterAuthTest::cancelWhileWaiting()
+// After cancel() nothing is reported, whatever the browser or the service
+// still do, and the attempt deletes itself.
+void OpenRouterAuthTest::cancelIsSilent_data()
 {
-    m_browser->act = FakeBrowser::Act::nothing;
-    OpenRouterAuth auth(*m_client);
-    connect(&auth, &OpenRouterAuth::finished, this, [this](const SignInOutcome &o) { m_outcomes.append(o); });
-    auth.signIn();
-    QCOMPARE(m_browser->opened.size(), 1);
-    const quint16 port = m_browser->port();
-    QVERIFY(authtest::accepts(v4, port));
-
-    auth.cancel();
-    QVERIFY(portClosed(port));
-    QVERIFY(testsupport::waitFor([this] { return !m_outcomes.isEmpty(); }));
-    QCOMPARE(m_outcomes.first().error(), ORError::cancelled());
-
-    // A late callback finds the port closed; nothing more is reported.
-    auth.cancel();
-    const authtest::RawExchange late
-        = authtest::sendRaw(v4, port, { "GET /callback?code=late HTTP/1.1\r\n\r\n" });
-    QVERIFY(!late.connected);
-    QTest::qWait(50);
-    QCOMPARE(m_outcomes.size(), 1);
-    QVERIFY(m_fake.requests("/api/v1/auth/keys").isEmpty());
+    QTest::addColumn<bool>("exchanging");
+    QTest::newRow("waiting for the browser") << false;
+    QTest::newRow("exchanging the code") << true;
 }
 
-void OpenRouterAuthTest::cancelDuringExchange()
+void OpenRouterAuthTest::cancelIsSilent()
 {
+    QFETCH(bool, exchanging);
     m_fake.setExchange(QStringLiteral("c"));
     fake::Reply held = fake::Reply::json(200, QJsonObject{ { "key", "sk-or-v1-late" } });
     held.headDelayMs = 0;
     held.body.first().held = true;
     m_fake.enqueue("POST", "/api/v1/auth/keys", held);
-    m_browser->act = FakeBrowser::Act::callBack;
+    m_browser->act = exchanging ? FakeBrowser::Act::callBack : FakeBrowser::Act::nothing;
     m_browser->callbackQuery = QStringLiteral("code=c");
-    OpenRouterAuth auth(*m_client);
-    connect(&auth, &OpenRouterAuth::finished, this, [this](const SignInOutcome &o) { m_outcomes.append(o); });
+    const QPointer<OpenRouterAuth> auth = newAuth();
     QSignalSpy heldSteps(&m_fake, &fake::FakeService::stepHeld);
-    auth.signIn();
-    QVERIFY(testsupport::waitFor([&] { return heldSteps.size() == 1; }));
+    auth->signIn();
+    const quint16 port = m_browser->port();
+    if (exchanging)
+        QVERIFY(testsupport::waitFor([&] { return heldSteps.size() == 1; }));
+    else
+        QVERIFY(authtest::accepts(v4, port));
 
-    auth.cancel();
-    QVERIFY(testsupport::waitFor([this] { return !m_outcomes.isEmpty(); }));
-    QCOMPARE(m_outcomes.first().error(), ORError::cancelled());
-    QVERIFY(testsupport::waitFor([this] { return m_fake.clientCloses() >= 1; }));
-    m_fake.releaseAll();
-    QTest::qWait(50);
-    QCOMPARE(m_outcomes.size(), 1);
+    auth->cancel();
+    QVERIFY(portClosed(port));
+    QVERIFY(testsupport::waitForDeletion(auth));
+    if (exchanging) {
+        QVERIFY(testsupport::waitFor([this] { return m_fake.clientCloses() >= 1; }));
+        m_fake.releaseAll();
+    } else {
+        const authtest::RawExchange late
+            = authtest::sendRaw(v4, port, { "GET /callback?code=late HTTP/1.1\r\n\r\n" });
+        QVERIFY(!late.connected);
+    }
+    QVERIFY(m_outcomes.isEmpty());
+    QCOMPARE(m_fake.requests("/api/v1/auth/keys").size(), exchanging ? 1 : 0);
 }
 
 void OpenRouterAuthTest::browserFailsToOpen()
 {
     // No handler and no desktop integration: opening the URL fails.
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    OpenRouterAuth auth(*m_client);
-    QVERIFY(run(auth));
-    QCOMPARE(m_outcomes.first().error(), ORError::browserFailed());
-    const LoopbackServer *server = auth.findChild<LoopbackServer *>();
+    OpenRouterAuth *auth = newAuth();
+    auth->signIn();
+    const LoopbackServer *server = auth->findChild<LoopbackServer *>();
     QVERIFY(server);
-    QVERIFY(!server->isListening());
-    QVERIFY(portClosed(server->port()));
+    const quint16 port = server->port();
+    QVERIFY(testsupport::waitFor([this] { return !m_outcomes.isEmpty(); }));
+    QCOMPARE(m_outcomes.first().error(), ORError::browserFailed());
+    QVERIFY(portClosed(port));
 }
 
 // Uses up every file descriptor while it lives, so that no socket can open.
@@ -482,11 +487,10 @@ private:
 
 void OpenRouterAuthTest::listenerCannotStart()
 {
-    OpenRouterAuth auth(*m_client);
-    connect(&auth, &OpenRouterAuth::finished, this, [this](const SignInOutcome &o) { m_outcomes.append(o); });
+    OpenRouterAuth *auth = newAuth();
     {
         DescriptorsExhausted exhausted;
-        auth.signIn();
+        auth->signIn();
     }
     QVERIFY(testsupport::waitFor([this] { return !m_outcomes.isEmpty(); }));
     const ORError error = m_outcomes.first().error();

@@ -371,13 +371,14 @@ private Q_SLOTS:
         QSignalSpy models(&ranker, &ModelRanker::freeModelsChanged);
         QSignalSpy ladder(&ranker, &ModelRanker::ladderIDsChanged);
         int calls = 0;
-        ranker.refresh("key", false, [&calls](const std::optional<ORError> &error) {
-            ++calls;
-            QCOMPARE(error, std::nullopt);
-        });
-        QCOMPARE(calls, 1); // before refresh() returned
-        QCOMPARE(ranker.freeModels(), QList<ORModel>{ m("a", 1) });
+        connect(ranker.refresh("key", false), &RefreshRequest::finished, this,
+            [&calls](const std::optional<ORError> &error) {
+                ++calls;
+                QCOMPARE(error, std::nullopt);
+            });
+        QCOMPARE(ranker.freeModels(), QList<ORModel>{ m("a", 1) }); // before refresh() returned
         QCOMPARE(ranker.ladderIDs(), (QStringList{ "a", router }));
+        QTRY_COMPARE(calls, 1);
         QCOMPARE(refreshing.size(), 0);
         // The same again changes nothing, so nothing is announced.
         ranker.refresh("key", false);

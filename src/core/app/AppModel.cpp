@@ -1,6 +1,7 @@
 #include "app/AppModel.h"
 
 #include "app/AppNotifications.h"
+#include "auth/AuthLog.h"
 #include "auth/KeychainStore.h"
 #include "auth/Keyring.h"
 
@@ -39,20 +40,18 @@ AppModel::~AppModel()
     // Nothing may reach back into a model that is being taken apart.
     m_chat->keyProvider = {};
     m_chat->onUnauthorized = {};
-    if (m_keyCheck)
-        m_keyCheck->cancel();
-    delete m_auth.data();
-    abandonCall(m_storedKeyRead);
-    abandonCall(m_keySave);
-    abandonCall(m_keyRemoval);
+    dropSignInTask();
+    cancelOperation(m_keyRemoval);
 }
 
 void AppModel::awaitStoredKey(KeyReadCall *read, std::chrono::milliseconds wait)
 {
     m_storedKeyRead = read;
     connect(read, &KeyReadCall::finished, this, &AppModel::onStoredKeyRead);
-    if (!read->waitForFinished(wait))
-        setSignInState(SignInState::makeWorking(SignInState::Wait::keyring));
+    if (read->waitForFinished(wait))
+        return;
+    qCInfo(lcAuth) << "the stored key is not read within" << wait.count() << "ms; waiting for the keyring";
+    setSignInState(SignInState::makeWorking(SignInState::Wait::keyring));
 }
 
 void AppModel::onStoredKeyRead(const std::optional<QString> &key)
@@ -160,7 +159,7 @@ void AppModel::signOut()
 {
     const Batch batch(*this);
     // Only the last sign-out's removal reports.
-    abandonCall(m_keyRemoval);
+    cancelOperation(m_keyRemoval);
     m_keyRemoval = m_keyring.remove();
     connect(m_keyRemoval, &KeyRemoveCall::finished, this, &AppModel::onKeyRemoved);
     m_key.reset();
@@ -186,11 +185,11 @@ void AppModel::refreshModels(bool force)
     if (!m_key)
         return;
     const QString key = *m_key;
-    const QPointer<AppModel> self(this);
-    m_ranker->refresh(key, force, [self, key](const std::optional<ORError> &error) {
-        if (self && error && error->is(ORError::Kind::unauthorized))
-            self->onRefreshRejected(key);
-    });
+    connect(m_ranker->refresh(key, force), &RefreshRequest::finished, this,
+        [this, key](const std::optional<ORError> &rejection) {
+            if (rejection && rejection->is(ORError::Kind::unauthorized))
+                onRefreshRejected(key);
+        });
 }
 
 void AppModel::onRefreshRejected(const QString &key)

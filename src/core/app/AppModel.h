@@ -130,7 +130,7 @@ private:
     void onStoredKeyRead(const std::optional<QString> &key);
 
     // Sign-in steps (AppModelSignIn.cpp).
-    void onBrowserSignInFinished(OpenRouterAuth *auth, const SignInOutcome &outcome);
+    void onBrowserSignInFinished(const SignInOutcome &outcome);
     void onKeyChecked(KeyCheckCall *call, const QString &key, const KeyCheckOutcome &outcome);
     // A new key in two steps: the keyring stores it, then the model adopts
     // it; a key the keyring refused is not adopted.
@@ -139,7 +139,7 @@ private:
     void adopt(const QString &key);
     void attemptFailed(const ORError &error, bool pastedKey);
     // Forgets the running sign-in, key check, key save or start-up read,
-    // cancelling or abandoning it.
+    // cancelling it.
     void dropSignInTask();
     void onKeyRemoved(bool removed);
 

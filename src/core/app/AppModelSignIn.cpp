@@ -13,16 +13,12 @@ void AppModel::startOAuth()
     auto *auth = new OpenRouterAuth(m_client, this);
     auth->setTimeoutMs(m_signInTimeoutMs);
     m_auth = auth;
-    connect(auth, &OpenRouterAuth::finished, this,
-        [this, auth](const SignInOutcome &outcome) { onBrowserSignInFinished(auth, outcome); });
+    connect(auth, &OpenRouterAuth::finished, this, &AppModel::onBrowserSignInFinished);
     auth->signIn();
 }
 
-void AppModel::onBrowserSignInFinished(OpenRouterAuth *auth, const SignInOutcome &outcome)
+void AppModel::onBrowserSignInFinished(const SignInOutcome &outcome)
 {
-    auth->deleteLater();
-    if (m_auth != auth)
-        return;
     m_auth = nullptr;
     if (outcome.ok())
         storeKey(outcome.value(), false);
@@ -65,23 +61,16 @@ void AppModel::cancelSignIn()
 
 void AppModel::dropSignInTask()
 {
-    // The attempt is forgotten before it is cancelled: its cancelled outcome
-    // must not touch a state that now belongs to the caller.
-    if (OpenRouterAuth *auth = m_auth) {
-        m_auth = nullptr;
-        auth->disconnect(this);
-        auth->cancel();
-        auth->deleteLater();
-    }
-    if (KeyCheckCall *call = m_keyCheck) {
-        m_keyCheck = nullptr;
-        call->disconnect(this);
-        call->cancel();
-    }
+    cancelOperation(m_auth);
+    // A key check still reports its cancel; it must not touch a state that
+    // now belongs to the caller.
+    if (m_keyCheck)
+        m_keyCheck->disconnect(this);
+    cancelOperation(m_keyCheck);
     // Silenced, not stopped: the keyring may be waiting for the person at
     // its unlock prompt. A save that lands all the same is removed again.
-    abandonCall(m_storedKeyRead);
-    abandonCall(m_keySave);
+    cancelOperation(m_storedKeyRead);
+    cancelOperation(m_keySave);
 }
 
 void AppModel::storeKey(const QString &key, bool pastedKey)

@@ -1,6 +1,6 @@
 #include "auth/KeychainStore.h"
 
-#include "auth/KeyringLog.h"
+#include "auth/AuthLog.h"
 #include "auth/SecretCallGuard.h"
 #include "auth/SecretConnection.h"
 
@@ -70,9 +70,8 @@ public:
         if (!error)
             return true;
         m_failed = true;
-        qCWarning(lcKeyring).nospace()
-            << m_name << " failed" << (m_guard.wasCancelled() ? " (cut short)" : "") << ": "
-            << error->message;
+        qCWarning(lcAuth).nospace() << m_name << " failed" << (m_guard.wasCancelled() ? " (cut short)" : "")
+                                    << ": " << error->message;
         g_clear_error(&error);
         return false;
     }
@@ -117,7 +116,7 @@ bool removeItems(Operation &operation)
     for (GList *node = items; removed && node; node = node->next) {
         auto *item = static_cast<SecretItem *>(node->data);
         if (secret_item_get_locked(item)) {
-            qCWarning(lcKeyring) << "the key's keyring stayed locked; the key stays";
+            qCWarning(lcAuth) << "the key's keyring stayed locked; the key stays";
             removed = false;
             break;
         }

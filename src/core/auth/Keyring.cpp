@@ -20,7 +20,7 @@ Keyring::~Keyring()
     const QHash<quint64, QPointer<KeyringCall>> calls = std::exchange(m_calls, {});
     for (const QPointer<KeyringCall> &call : calls) {
         if (call)
-            call->abandon();
+            call->cancel();
     }
     // Long enough for a save and the removal that undoes it.
     m_queue->close(2 * KeychainStore::callLimit);
@@ -53,7 +53,7 @@ void Keyring::deliver(quint64 id)
     const std::optional<KeyringOutcome> outcome = m_queue->take(id);
     const QPointer<KeyringCall> call = m_calls.take(id);
     if (outcome && call)
-        call->deliver(*outcome);
+        call->deliverOutcome(*outcome);
 }
 
 bool Keyring::deliverWithin(quint64 id, std::chrono::milliseconds limit)

@@ -18,9 +18,9 @@ class KeyringQueue;
 // must not wait with it. Each call answers through its handle, on the main
 // thread.
 //
-// A call inside an unlock prompt cannot be stopped, so abandoning its handle
-// only silences it; a call that waits for a silent bus is cut short. What an
-// abandoned call leaves behind: a save that stored the key (or was cut
+// A call inside an unlock prompt cannot be stopped, so cancelling its handle
+// only silences it; a call that waits for a silent bus is cut short. What a
+// cancelled call leaves behind: a save that stored the key (or was cut
 // short) is followed at once by a removal, before the next call runs, so
 // that a key the person gave up on does not stay stored; a removal still
 // runs; a read or save that has not begun is dropped.

@@ -4,36 +4,28 @@
 #include "auth/KeyringQueue.h"
 
 KeyringCall::KeyringCall(Keyring &keyring, quint64 id)
-    : QObject(&keyring)
+    : Operation(&keyring)
     , m_keyring(&keyring)
     , m_id(id)
 {
 }
 
-void KeyringCall::abandon()
+void KeyringCall::stopWork()
 {
-    if (m_over)
-        return;
-    m_over = true;
     if (m_keyring)
         m_keyring->forget(m_id);
-    deleteLater();
 }
 
 bool KeyringCall::waitForFinished(std::chrono::milliseconds limit)
 {
-    if (m_over)
+    if (!canDeliver())
         return false;
     return m_keyring && m_keyring->deliverWithin(m_id, limit);
 }
 
-void KeyringCall::deliver(const KeyringOutcome &outcome)
+void KeyringCall::deliverOutcome(const KeyringOutcome &outcome)
 {
-    if (m_over)
-        return;
-    m_over = true;
-    emitFinished(outcome);
-    deleteLater();
+    deliver([this, &outcome] { emitFinished(outcome); });
 }
 
 void KeyReadCall::emitFinished(const KeyringOutcome &outcome)

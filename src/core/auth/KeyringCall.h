@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QObject>
+#include "util/Operation.h"
+
 #include <QPointer>
 #include <chrono>
 #include <optional>
@@ -9,18 +10,13 @@ class Keyring;
 struct KeyringOutcome;
 
 // A Secret Service call on the keyring's worker thread, as the main thread
-// sees it. Each kind of call has one `finished` signal carrying a plain
-// result, delivered from the event loop. abandon() makes the call silent:
-// nothing more is delivered, whatever the worker still does with it (a call
-// waiting for an unlock prompt cannot be stopped; Keyring says what an
-// abandoned call leaves behind). A call deletes itself after it has finished
-// or been abandoned; keep a QPointer to abandon it later.
-class KeyringCall : public QObject
+// sees it: an Operation whose `finished` comes from the event loop. A call
+// waiting for an unlock prompt cannot be stopped, so cancel() only silences
+// it (Keyring says what a cancelled call leaves behind).
+class KeyringCall : public Operation
 {
     Q_OBJECT
 public:
-    void abandon();
-
     // Blocks the calling thread until the outcome is in, for at most limit.
     // When it is, `finished` is emitted before this returns true.
     bool waitForFinished(std::chrono::milliseconds limit);
@@ -28,15 +24,15 @@ public:
 protected:
     KeyringCall(Keyring &keyring, quint64 id);
     virtual void emitFinished(const KeyringOutcome &outcome) = 0;
+    void stopWork() override;
 
 private:
     friend class Keyring;
     // Called by the keyring with the outcome; once.
-    void deliver(const KeyringOutcome &outcome);
+    void deliverOutcome(const KeyringOutcome &outcome);
 
     QPointer<Keyring> m_keyring;
     quint64 m_id;
-    bool m_over = false;
 };
 
 class KeyReadCall : public KeyringCall
@@ -77,11 +73,3 @@ Q_SIGNALS:
 protected:
     void emitFinished(const KeyringOutcome &outcome) override;
 };
-
-// Abandons the call that pointer holds, if any, and clears the pointer.
-template <typename Call> void abandonCall(QPointer<Call> &pointer)
-{
-    if (Call *call = pointer.data())
-        call->abandon();
-    pointer = nullptr;
-}

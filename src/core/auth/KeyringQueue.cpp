@@ -1,7 +1,7 @@
 #include "auth/KeyringQueue.h"
 
+#include "auth/AuthLog.h"
 #include "auth/KeychainStore.h"
-#include "auth/KeyringLog.h"
 #include "auth/SecretCallGuard.h"
 #include "auth/SecretConnection.h"
 
@@ -92,8 +92,8 @@ void KeyringQueue::close(std::chrono::milliseconds drainLimit)
     const bool drained
         = m_changed.wait_for(lock, drainLimit, [&] { return (m_jobs.empty() && !m_running) || m_prompting; });
     if (!drained || m_prompting)
-        qCWarning(lcKeyring) << "quitting with a keyring call still waiting"
-                             << (m_prompting ? "for an unlock prompt" : "for an answer");
+        qCWarning(lcAuth) << "quitting with a keyring call still waiting"
+                          << (m_prompting ? "for an unlock prompt" : "for an answer");
 }
 
 void KeyringQueue::setCallLimit(std::chrono::milliseconds limit)

@@ -1,8 +1,10 @@
 #include "auth/OpenRouterAuth.h"
 
+#include "auth/AuthLog.h"
 #include "auth/KeyExchange.h"
 #include "auth/PKCE.h"
 #include "service/OpenRouterClient.h"
+#include "service/ReplyTools.h"
 
 #include <QDesktopServices>
 #include <QNetworkReply>
@@ -30,7 +32,7 @@ bool isTransportFailure(QNetworkReply::NetworkError error)
 } // namespace
 
 OpenRouterAuth::OpenRouterAuth(OpenRouterClient &client, QObject *parent)
-    : QObject(parent)
+    : Operation(parent)
     , m_client(client)
 {
     m_timeout.setSingleShot(true);
@@ -42,11 +44,7 @@ OpenRouterAuth::OpenRouterAuth(OpenRouterClient &client, QObject *parent)
 
 OpenRouterAuth::~OpenRouterAuth()
 {
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
-        m_reply->deleteLater();
-    }
+    ReplyTools::discard(m_reply, this);
 }
 
 QUrl OpenRouterAuth::signInUrl(
@@ -61,9 +59,10 @@ QUrl OpenRouterAuth::signInUrl(
 
 void OpenRouterAuth::signIn()
 {
-    if (m_started || m_finished)
+    if (m_started || !canDeliver())
         return;
     m_started = true;
+    m_clock.start();
     m_verifier = PKCE::randomString(verifierLength);
     m_state = PKCE::randomString(stateLength);
 
@@ -83,6 +82,8 @@ void OpenRouterAuth::signIn()
         finish(ORError::browserFailed());
         return;
     }
+    m_step = "waiting for the browser";
+    qCInfo(lcAuth) << "sign-in: listening on port" << started.port << "and opening the browser";
     m_timeout.start(m_timeoutMs);
     m_server->waitForCallback(
         [this](const LoopbackServer::CallbackOutcome &outcome) { onCallback(outcome); });
@@ -90,14 +91,16 @@ void OpenRouterAuth::signIn()
         finish(ORError::browserFailed());
 }
 
-void OpenRouterAuth::cancel()
+void OpenRouterAuth::stopWork()
 {
-    finish(ORError::cancelled());
+    if (m_started)
+        qCInfo(lcAuth) << "sign-in cancelled after" << m_clock.elapsed() << "ms while" << m_step;
+    endSteps(false);
 }
 
 void OpenRouterAuth::onCallback(const LoopbackServer::CallbackOutcome &outcome)
 {
-    if (m_finished)
+    if (!canDeliver())
         return;
     m_timeout.stop();
     if (!outcome.ok()) {
@@ -137,6 +140,8 @@ void OpenRouterAuth::exchange(const QString &code)
     QNetworkRequest request(url);
     request.setTransferTimeout(m_exchangeTimeoutMs);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    m_step = "exchanging the code";
+    qCInfo(lcAuth) << "sign-in: the browser came back after" << m_clock.elapsed() << "ms;" << m_step;
     m_reply = m_client.network().post(request, KeyExchange::requestBody(code, m_verifier));
     connect(m_reply, &QNetworkReply::finished, this, &OpenRouterAuth::onExchangeFinished);
 }
@@ -148,7 +153,7 @@ void OpenRouterAuth::onExchangeFinished()
     if (!reply)
         return;
     reply->deleteLater();
-    if (m_finished)
+    if (!canDeliver())
         return;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() || isTransportFailure(reply->error())) {
@@ -160,20 +165,25 @@ void OpenRouterAuth::onExchangeFinished()
 
 void OpenRouterAuth::finish(const SignInOutcome &outcome)
 {
-    if (m_finished)
+    if (!deliverLater([this, outcome] { Q_EMIT finished(outcome); }))
         return;
-    m_finished = true;
+    if (outcome.ok()) {
+        qCInfo(lcAuth) << "signed in after" << m_clock.elapsed() << "ms";
+    } else {
+        const ORError &error = outcome.error();
+        const QString status = error.status() ? QStringLiteral("HTTP %1").arg(error.status()) : QString();
+        qCWarning(lcAuth).noquote() << "sign-in failed after" << m_clock.elapsed() << "ms while" << m_step
+                                    << "with" << error.kind() << status;
+    }
+    endSteps(outcome.ok());
+}
+
+void OpenRouterAuth::endSteps(bool signedIn)
+{
     m_timeout.stop();
     if (m_server) {
-        m_server->answerCallbacks(outcome.ok());
+        m_server->answerCallbacks(signedIn);
         m_server->fail(ORError::cancelled()); // only closes the port once decided
     }
-    if (QNetworkReply *reply = m_reply) {
-        m_reply = nullptr;
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
-    QMetaObject::invokeMethod(
-        this, [this, outcome] { Q_EMIT finished(outcome); }, Qt::QueuedConnection);
+    ReplyTools::discard(m_reply, this);
 }

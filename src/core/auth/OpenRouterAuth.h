@@ -2,8 +2,9 @@
 
 #include "auth/LoopbackServer.h"
 #include "service/ServiceTypes.h"
+#include "util/Operation.h"
 
-#include <QObject>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
@@ -13,14 +14,12 @@ class QNetworkReply;
 
 using SignInOutcome = Outcome<QString>;
 
-// One browser sign-in attempt with PKCE: a loopback listener for the
-// redirect, the service's sign-in page in the user's browser, and the
-// exchange of the returned code for an API key. Lives on the main thread;
-// signIn() starts it, finished() reports the key or the ORError exactly once,
-// always from the event loop. cancel() ends it with ORError::cancelled, closes
-// the local port and aborts the exchange; nothing else is delivered after
-// that. The owner deletes the object (deleteLater) once it has finished.
-class OpenRouterAuth : public QObject
+// One browser sign-in attempt with PKCE, an Operation: a loopback listener
+// for the redirect, the service's sign-in page in the user's browser, and
+// the exchange of the returned code for an API key. Lives on the main
+// thread; signIn() starts it, finished() reports the key or the ORError.
+// cancel() closes the local port and aborts the exchange, silently.
+class OpenRouterAuth : public Operation
 {
     Q_OBJECT
 public:
@@ -29,8 +28,6 @@ public:
 
     // Starts the attempt. Call once.
     void signIn();
-    void cancel();
-    bool isFinished() const { return m_finished; }
 
     // The service's sign-in page for this callback, challenge and state.
     static QUrl signInUrl(
@@ -44,12 +41,18 @@ public:
 Q_SIGNALS:
     void finished(const SignInOutcome &outcome);
 
+protected:
+    void stopWork() override;
+
 private:
     void onCallback(const LoopbackServer::CallbackOutcome &outcome);
     std::optional<ORError> checkCallback(const LoopbackServer::Query &query) const;
     void exchange(const QString &code);
     void onExchangeFinished();
     void finish(const SignInOutcome &outcome);
+    // Closes the port (a browser still waiting hears the outcome) and ends
+    // the exchange.
+    void endSteps(bool signedIn);
 
     OpenRouterClient &m_client;
     LoopbackServer *m_server = nullptr;
@@ -60,5 +63,6 @@ private:
     int m_timeoutMs = 180000;
     int m_exchangeTimeoutMs = 20000;
     bool m_started = false;
-    bool m_finished = false;
+    QElapsedTimer m_clock;
+    const char *m_step = "starting the listener"; // for the log
 };

@@ -1,6 +1,6 @@
 #include "auth/SecretConnection.h"
 
-#include "auth/KeyringLog.h"
+#include "auth/AuthLog.h"
 #include "auth/SecretCallGuard.h"
 
 #include <libsecret/secret.h>
@@ -62,7 +62,7 @@ void promptAsync(SecretService *self, SecretPrompt *prompt, const GVariantType *
             self, callback, userData, reinterpret_cast<gpointer>(&promptAsync), cutShortError());
         return;
     }
-    qCInfo(lcKeyring) << "waiting for an unlock prompt";
+    qCInfo(lcAuth) << "waiting for an unlock prompt";
     // No cancellable: a prompt cancelled while it shows never completes.
     parentClass()->prompt_async(
         self, prompt, returnType, nullptr, promptDone, new PendingPrompt{ guard, callback, userData });
@@ -83,7 +83,7 @@ GVariant *promptSync(
         g_propagate_error(error, cutShortError());
         return nullptr;
     }
-    qCInfo(lcKeyring) << "waiting for an unlock prompt";
+    qCInfo(lcAuth) << "waiting for an unlock prompt";
     GVariant *answer = parentClass()->prompt_sync(self, prompt, nullptr, returnType, error);
     if (guard)
         guard->promptClosed();
@@ -121,8 +121,8 @@ SecretService *SecretConnection::attach(SecretCallGuard &guard)
         m_service = secret_service_open_sync(prompt_reporting_service_get_type(), nullptr,
             SECRET_SERVICE_OPEN_SESSION, guard.cancellable(), &error);
         if (!m_service) {
-            qCWarning(lcKeyring) << "cannot reach the Secret Service:"
-                                 << (error ? error->message : "no reason given");
+            qCWarning(lcAuth) << "cannot reach the Secret Service:"
+                              << (error ? error->message : "no reason given");
             g_clear_error(&error);
             return nullptr;
         }

@@ -1,7 +1,7 @@
 #include "ranker/ModelRanker.h"
 
 #include "ranker/RankerCache.h"
-#include "ranker/RankerRefresh.h"
+#include "ranker/RankerLog.h"
 #include "ranker/Ranking.h"
 
 #include <algorithm>
@@ -48,7 +48,8 @@ ModelRanker::ModelRanker(OpenRouterClient &client, const QString &cachePath, QOb
 {
 }
 
-// The running refresh is a child: its destruction cancels its calls.
+// The running refresh and the request are children: the refresh's destruction
+// cancels its calls, the request's silences it.
 ModelRanker::~ModelRanker() = default;
 
 void ModelRanker::announce(const Changes &changes)
@@ -67,19 +68,18 @@ void ModelRanker::announce(const Changes &changes)
 
 // ---- refresh ---------------------------------------------------------------
 
-void ModelRanker::refresh(const QString &key, bool force, RefreshDone done)
+RefreshRequest *ModelRanker::refresh(const QString &key, bool force)
 {
+    auto *request = new RefreshRequest(this);
     if (m_isRefreshing || (!force && adoptFreshCache())) {
-        if (done)
-            done(std::nullopt);
-        return;
+        request->finishLater();
+        return request;
     }
     auto *task = new RankerRefresh(m_client, key, this);
     connect(task, &RankerRefresh::catalogueArrived, this, &ModelRanker::onCatalogueArrived);
-    connect(task, &RankerRefresh::failed, this, &ModelRanker::onRefreshFailed);
-    connect(task, &RankerRefresh::measured, this, &ModelRanker::onMeasured);
+    connect(task, &RankerRefresh::finished, this, &ModelRanker::onRefreshFinished);
     m_running = task;
-    m_done = std::move(done);
+    m_request = request;
 
     Changes changes;
     changes.isRefreshing = assign(m_isRefreshing, true);
@@ -87,6 +87,14 @@ void ModelRanker::refresh(const QString &key, bool force, RefreshDone done)
     announce(changes);
     if (m_running == task) // a listener may have reset us
         task->start();
+    return request;
+}
+
+void ModelRanker::refresh(const QString &key, bool force, RefreshDone done)
+{
+    RefreshRequest *request = refresh(key, force);
+    if (done)
+        connect(request, &RefreshRequest::finished, this, std::move(done));
 }
 
 bool ModelRanker::adoptFreshCache()
@@ -94,6 +102,7 @@ bool ModelRanker::adoptFreshCache()
     const std::optional<RankerCache> cache = RankerCache::read(m_cachePath);
     if (!cache || !cache->isFresh(m_now()))
         return false;
+    qCInfo(lcRanker) << "the cached ladder is fresh; no refresh";
     Changes changes;
     changes.freeModels = assign(m_freeModels, cache->models);
     changes.ladderIDs = assign(m_ladderIDs, cache->ladder);
@@ -109,50 +118,41 @@ void ModelRanker::onCatalogueArrived(const QList<ORModel> &models)
     announce(changes);
 }
 
-void ModelRanker::onRefreshFailed(const ORError &error)
+void ModelRanker::onRefreshFinished(const RefreshOutcome &outcome)
 {
     Changes changes;
-    if (!error.is(ORError::Kind::unauthorized)) {
-        changes.note
-            = assign(m_note, std::optional<QString>(Ranking::catalogueFailedPrefix + error.message()));
+    if (outcome.ok()) {
+        const MeasuredModels &measured = outcome.value();
+        RankerCache{ m_now(), measured.models, measured.plan.ladder }.write(m_cachePath);
+        changes.note = assign(m_note, measured.plan.note);
+        changes.ladderIDs = assign(m_ladderIDs, measured.plan.ladder);
         endRefresh(changes, std::nullopt);
         return;
     }
-    endRefresh(changes, error);
-}
-
-void ModelRanker::onMeasured(const QList<ORModel> &models, const Ranking::LadderPlan &plan)
-{
-    RankerCache{ m_now(), models, plan.ladder }.write(m_cachePath);
-    Changes changes;
-    changes.note = assign(m_note, plan.note);
-    changes.ladderIDs = assign(m_ladderIDs, plan.ladder);
+    const ORError &error = outcome.error();
+    if (error.is(ORError::Kind::unauthorized)) {
+        endRefresh(changes, error);
+        return;
+    }
+    changes.note = assign(m_note, std::optional<QString>(Ranking::catalogueFailedPrefix + error.message()));
     endRefresh(changes, std::nullopt);
 }
 
-void ModelRanker::endRefresh(Changes changes, const std::optional<ORError> &result)
+void ModelRanker::endRefresh(Changes changes, const std::optional<ORError> &rejection)
 {
-    RankerRefresh *task = std::exchange(m_running, nullptr);
-    task->disconnect(this);
-    task->deleteLater();
-    const RefreshDone done = std::exchange(m_done, {});
+    m_running = nullptr; // it deletes itself
+    const QPointer<RefreshRequest> request = std::exchange(m_request, nullptr);
     changes.isRefreshing = assign(m_isRefreshing, false);
     announce(changes);
-    if (done)
-        done(result);
+    if (request)
+        request->finish(rejection);
 }
 
-void ModelRanker::abandonRefresh()
+void ModelRanker::stopRefresh()
 {
-    RankerRefresh *task = std::exchange(m_running, nullptr);
-    if (!task)
-        return;
-    task->disconnect(this);
-    task->abandon();
-    task->deleteLater();
-    if (RefreshDone done = std::exchange(m_done, {}))
-        QMetaObject::invokeMethod(
-            this, [done] { done(std::nullopt); }, Qt::QueuedConnection);
+    cancelOperation(m_running);
+    if (const QPointer<RefreshRequest> request = std::exchange(m_request, nullptr))
+        request->finishLater();
 }
 
 // ---- reset -------------------------------------------------------------------
@@ -161,7 +161,7 @@ void ModelRanker::reset()
 {
     // A refresh measured with the signed-out key must not publish its ladder
     // or rewrite the cache deleted here.
-    abandonRefresh();
+    stopRefresh();
     RankerCache::remove(m_cachePath);
     Changes changes;
     changes.freeModels = assign(m_freeModels, QList<ORModel>());

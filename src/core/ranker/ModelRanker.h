@@ -1,19 +1,17 @@
 #pragma once
 
+#include "ranker/RankerRefresh.h"
+#include "ranker/RefreshRequest.h"
 #include "service/OpenRouterClient.h"
 
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QStringList>
 #include <functional>
 #include <optional>
-
-class RankerRefresh;
-namespace Ranking {
-struct LadderPlan;
-}
 
 // Turns the service's catalogue into the ladder of free models (fastest
 // first, the free router last), answers which models to try for a request,
@@ -43,16 +41,16 @@ public:
     const QHash<QString, QDateTime> &cooling() const { return m_cooling; }
 
     // Rebuilds the models and the ladder, from the cache when it is fresh and
-    // force is false. done (optional) runs once on the main thread when the
-    // refresh ends: with ORError::unauthorized when the service rejected the
-    // key (the catalogue or any probe), else with nothing; every other
-    // problem shows only as note. When a refresh is already running, or the
-    // fresh cache is taken, done runs at once, before refresh() returns, with
-    // nothing. A refresh ended by reset() changes nothing and its done runs
-    // with nothing from the event loop soon after the reset. Destroying the
-    // ranker drops done.
+    // force is false. The request finishes when the refresh ends (see
+    // RefreshRequest). When a refresh is already running, or the fresh cache
+    // is taken, it finishes with nothing. A refresh ended by reset() changes
+    // nothing and its request finishes with nothing. Destroying the ranker
+    // silences the request.
+    RefreshRequest *refresh(const QString &key, bool force);
+    // The same, with done run when the request finishes. For the callers
+    // that still hand in a callback; new code holds the request.
     using RefreshDone = std::function<void(const std::optional<ORError> &)>;
-    void refresh(const QString &key, bool force, RefreshDone done = {});
+    void refresh(const QString &key, bool force, RefreshDone done);
 
     // The models to try, in order. Virtual so that tests can offer nothing.
     virtual QList<ORModel> candidates(
@@ -91,10 +89,9 @@ private:
 
     bool adoptFreshCache();
     void onCatalogueArrived(const QList<ORModel> &models);
-    void onRefreshFailed(const ORError &error);
-    void onMeasured(const QList<ORModel> &models, const Ranking::LadderPlan &plan);
-    void endRefresh(Changes changes, const std::optional<ORError> &result);
-    void abandonRefresh();
+    void onRefreshFinished(const RefreshOutcome &outcome);
+    void endRefresh(Changes changes, const std::optional<ORError> &rejection);
+    void stopRefresh();
 
     OpenRouterClient &m_client;
     QString m_cachePath;
@@ -104,6 +101,6 @@ private:
     std::optional<QString> m_note;
     QHash<QString, QDateTime> m_cooling;
     std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTimeUtc(); };
-    RankerRefresh *m_running = nullptr;
-    RefreshDone m_done;
+    QPointer<RankerRefresh> m_running;
+    QPointer<RefreshRequest> m_request; // of the running refresh
 };

@@ -1,9 +1,10 @@
 #include "ranker/RankerRefresh.h"
 
 #include "ranker/ModelRanker.h"
+#include "ranker/RankerLog.h"
 
 RankerRefresh::RankerRefresh(OpenRouterClient &client, const QString &key, QObject *parent)
-    : QObject(parent)
+    : Operation(parent)
     , m_client(client)
     , m_key(key)
 {
@@ -11,7 +12,7 @@ RankerRefresh::RankerRefresh(OpenRouterClient &client, const QString &key, QObje
 
 RankerRefresh::~RankerRefresh()
 {
-    abandon();
+    cancelCalls();
 }
 
 template <class Call> Call *RankerRefresh::track(Call *call)
@@ -22,18 +23,23 @@ template <class Call> Call *RankerRefresh::track(Call *call)
 
 void RankerRefresh::start()
 {
+    m_clock.start();
     ModelsCall *call = track(m_client.fetchModels(m_key));
     connect(call, &ModelsCall::finished, this, &RankerRefresh::onCatalogue);
 }
 
-void RankerRefresh::abandon()
+void RankerRefresh::stopWork()
 {
-    if (m_abandoned)
-        return;
-    m_abandoned = true;
+    qCInfo(lcRanker) << "refresh cancelled after" << m_clock.elapsed() << "ms";
+    cancelCalls();
+}
+
+void RankerRefresh::cancelCalls()
+{
+    // Disconnected first: a cancelled service call still reports.
     const QList<QPointer<ServiceCall>> calls = std::exchange(m_calls, {});
     for (const QPointer<ServiceCall> &call : calls) {
-        if (call && !call->isFinished()) {
+        if (call) {
             call->disconnect(this);
             call->cancel();
         }
@@ -43,13 +49,14 @@ void RankerRefresh::abandon()
 void RankerRefresh::onCatalogue(const ModelsOutcome &outcome)
 {
     if (!outcome.ok()) {
-        Q_EMIT failed(outcome.error());
+        finish(outcome.error());
         return;
     }
     m_models = outcome.value();
+    qCInfo(lcRanker) << "catalogue of" << m_models.size() << "free models after" << m_clock.elapsed() << "ms";
     Q_EMIT catalogueArrived(m_models);
-    // Whoever listens may have reset the ranker meanwhile.
-    if (!m_abandoned)
+    // Whoever listens may have cancelled the refresh meanwhile.
+    if (canDeliver())
         fetchStatistics();
 }
 
@@ -107,8 +114,21 @@ void RankerRefresh::onProbe(const QString &id, const ProbeOutcome &outcome)
 void RankerRefresh::conclude()
 {
     if (std::optional<ORError> rejection = Ranking::firstRejection(m_failures)) {
-        Q_EMIT failed(*rejection);
+        finish(*rejection);
         return;
     }
-    Q_EMIT measured(m_models, Ranking::plan(m_successes, m_failures, m_reserve, ModelRanker::routerID));
+    finish(
+        MeasuredModels{ m_models, Ranking::plan(m_successes, m_failures, m_reserve, ModelRanker::routerID) });
+}
+
+void RankerRefresh::finish(const RefreshOutcome &outcome)
+{
+    if (outcome.ok()) {
+        qCInfo(lcRanker) << "refresh done after" << m_clock.elapsed() << "ms:" << m_successes.size() << "of"
+                         << (m_successes.size() + m_failures.size()) << "probes answered, ladder"
+                         << outcome.value().plan.ladder;
+    } else {
+        qCWarning(lcRanker) << "refresh failed after" << m_clock.elapsed() << "ms:" << outcome.error().kind();
+    }
+    deliver([this, &outcome] { Q_EMIT finished(outcome); });
 }

@@ -2,16 +2,26 @@
 
 #include "ranker/Ranking.h"
 #include "service/OpenRouterClient.h"
+#include "util/Operation.h"
 
+#include <QElapsedTimer>
 #include <QHash>
-#include <QObject>
 #include <QPointer>
 
-// One network refresh: the catalogue, then the statistics of the pool all at
-// once, then the probes of the best four all at once. It owns its calls in
-// flight and reports through its signals; it never touches the ranker's state.
-// After abandon() its calls are cancelled and it reports nothing more.
-class RankerRefresh : public QObject
+// What a refresh measured: the whole catalogue and the ladder made of it.
+struct MeasuredModels {
+    QList<ORModel> models;
+    Ranking::LadderPlan plan;
+};
+// The measurement, or why there is none: the catalogue failed, or a probe
+// found the key rejected.
+using RefreshOutcome = Outcome<MeasuredModels>;
+
+// One network refresh, an Operation: the catalogue, then the statistics of
+// the pool all at once, then the probes of the best four all at once. It
+// owns its calls in flight and never touches the ranker's state. cancel()
+// cancels the calls.
+class RankerRefresh : public Operation
 {
     Q_OBJECT
 public:
@@ -19,15 +29,14 @@ public:
     ~RankerRefresh() override;
 
     void start();
-    void abandon();
 
 Q_SIGNALS:
-    // The free models, before anything is measured.
+    // Progress: the free models, before anything is measured.
     void catalogueArrived(const QList<ORModel> &models);
-    // The catalogue failed, or a probe found the key rejected.
-    void failed(const ORError &error);
-    // Every probe has answered; models is the whole catalogue list.
-    void measured(const QList<ORModel> &models, const Ranking::LadderPlan &plan);
+    void finished(const RefreshOutcome &outcome);
+
+protected:
+    void stopWork() override;
 
 private:
     void onCatalogue(const ModelsOutcome &outcome);
@@ -36,12 +45,14 @@ private:
     void probeBest();
     void onProbe(const QString &id, const ProbeOutcome &outcome);
     void conclude();
+    void finish(const RefreshOutcome &outcome);
     template <class Call> Call *track(Call *call);
+    void cancelCalls();
 
     OpenRouterClient &m_client;
     QString m_key;
-    bool m_abandoned = false;
     QList<QPointer<ServiceCall>> m_calls;
+    QElapsedTimer m_clock;
 
     QList<ORModel> m_models;
     QList<ORModel> m_pool;

@@ -19,7 +19,7 @@ public:
         , m_convert(std::move(convert))
     {
         QObject::connect(
-            inner, &Inner::finished, this, [this](const InnerResult &result) { deliver(m_convert(result)); });
+            inner, &Inner::finished, this, [this](const InnerResult &result) { onInnerFinished(result); });
     }
 
 protected:
@@ -32,12 +32,10 @@ protected:
     }
 
 private:
-    void deliver(const OuterResult &result)
+    void onInnerFinished(const InnerResult &inner)
     {
-        if (!this->markFinished())
-            return;
-        Q_EMIT this->finished(result);
-        this->deleteLater();
+        const OuterResult result = m_convert(inner);
+        this->deliver([this, &result] { Q_EMIT this->finished(result); });
     }
 
     QPointer<Inner> m_inner;

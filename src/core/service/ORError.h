@@ -8,6 +8,7 @@
 // for the user and a technical details line.
 class ORError
 {
+    Q_GADGET
 public:
     enum class Kind {
         unauthorized,
@@ -26,6 +27,9 @@ public:
         signInTimeout,
         browserFailed,
     };
+    // Logs name the kind, never the text: a server's text may quote what
+    // the person sent.
+    Q_ENUM(Kind)
 
     static ORError unauthorized(const QString &text);
     static ORError paymentRequired(const QString &text);

@@ -15,8 +15,7 @@ void OneShotCall::start(QNetworkAccessManager &network, const QNetworkRequest &r
 
 void OneShotCall::failSoon(const ORError &error)
 {
-    QMetaObject::invokeMethod(
-        this, [this, error] { finish(error); }, Qt::QueuedConnection);
+    deliverLater([this, error] { Q_EMIT finished(error); });
 }
 
 void OneShotCall::abortTransfer()
@@ -44,9 +43,8 @@ void OneShotCall::onReplyFinished()
 
 void OneShotCall::finish(const BytesOutcome &outcome)
 {
-    if (!markFinished())
-        return;
-    ReplyTools::discard(m_reply, this);
-    Q_EMIT finished(outcome);
-    deleteLater();
+    deliver([this, &outcome] {
+        ReplyTools::discard(m_reply, this);
+        Q_EMIT finished(outcome);
+    });
 }

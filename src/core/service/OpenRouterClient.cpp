@@ -2,6 +2,7 @@
 
 #include "service/ChainedCall.h"
 #include "service/OneShotCall.h"
+#include "service/ServiceLog.h"
 #include "service/StreamChatCall.h"
 
 #include <QDate>
@@ -74,8 +75,10 @@ OpenRouterClient::~OpenRouterClient()
 std::optional<QUrl> OpenRouterClient::urlFor(const QString &path) const
 {
     const QUrl url(apiBase() + path, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) {
+        qCWarning(lcService).noquote() << "the service origin makes no valid URL for" << path;
         return std::nullopt;
+    }
     return url;
 }
 
@@ -126,6 +129,7 @@ StreamCall *OpenRouterClient::streamChat(const QString &key, const QString &mode
     };
     if (maxTokens)
         body.insert(QStringLiteral("max_tokens"), *maxTokens);
+    qCDebug(lcService).noquote() << "POST" << path << "with" << model;
     call->start(m_network, request, QJsonDocument(body).toJson(QJsonDocument::Compact));
     return call;
 }
@@ -134,10 +138,12 @@ BytesCall *OpenRouterClient::perform(const QString &path, const QString &key, in
 {
     auto *call = new OneShotCall(this);
     const std::optional<QUrl> url = urlFor(path);
-    if (url)
+    if (url) {
+        qCDebug(lcService).noquote() << "GET" << path;
         call->start(m_network, requestFor(*url, key, timeoutMs));
-    else
+    } else {
         call->failSoon(ORError::other(QStringLiteral("Bad URL: ") + path));
+    }
     return call;
 }
 

@@ -1,6 +1,21 @@
 #include "service/ReplyTools.h"
 
+#include "service/ServiceLog.h"
+
 namespace ReplyTools {
+
+namespace {
+
+// "GET /api/v1/models": the request a log line speaks of. The path only: the
+// query and the headers (the key) stay out.
+QString request(const QNetworkReply &reply)
+{
+    const QString method = reply.operation() == QNetworkAccessManager::PostOperation ? QStringLiteral("POST")
+                                                                                     : QStringLiteral("GET");
+    return method + QLatin1Char(' ') + reply.url().path();
+}
+
+} // namespace
 
 std::optional<int> status(const QNetworkReply &reply)
 {
@@ -21,7 +36,9 @@ std::optional<double> retryAfter(const QNetworkReply &reply)
 
 ORError httpFailure(const QNetworkReply &reply, int status, const QByteArray &body)
 {
-    return ORError::fromHTTP(status, ORError::parseBody(body), retryAfter(reply));
+    const ORError error = ORError::fromHTTP(status, ORError::parseBody(body), retryAfter(reply));
+    qCWarning(lcService).noquote() << request(reply) << "answered HTTP" << status << error.kind();
+    return error;
 }
 
 QByteArray readRest(QNetworkReply &reply, qsizetype limit)
@@ -33,7 +50,10 @@ QByteArray readRest(QNetworkReply &reply, qsizetype limit)
 
 ORError transportFailure(const QNetworkReply &reply, bool abortedByUs)
 {
-    return ORError::wrap(reply.error(), reply.errorString(), abortedByUs);
+    const ORError error = ORError::wrap(reply.error(), reply.errorString(), abortedByUs);
+    if (!error.is(ORError::Kind::cancelled))
+        qCWarning(lcService).noquote() << request(reply) << "failed:" << reply.error() << error.kind();
+    return error;
 }
 
 void discard(QPointer<QNetworkReply> &reply, const QObject *receiver)

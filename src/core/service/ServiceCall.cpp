@@ -1,31 +1,16 @@
 #include "service/ServiceCall.h"
 
-void ServiceCall::cancel()
+void ServiceCall::afterCancel()
 {
-    if (!canDeliver())
-        return;
-    m_cancelled = true;
-    abortTransfer();
-    // Delivered from the event loop, so that a caller who cancels from inside
-    // one of its own handlers never sees finished re-entrantly.
-    QMetaObject::invokeMethod(this, &ServiceCall::deliverCancelled, Qt::QueuedConnection);
-}
-
-void ServiceCall::deliverCancelled()
-{
-    if (m_finished)
-        return;
-    m_finished = true;
-    finishCancelled();
-    deleteLater();
-}
-
-bool ServiceCall::markFinished()
-{
-    if (!canDeliver())
-        return false;
-    m_finished = true;
-    return true;
+    // From the event loop, so that a caller who cancels from inside one of
+    // its own handlers never sees finished re-entrantly.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            finishCancelled();
+            deleteLater();
+        },
+        Qt::QueuedConnection);
 }
 
 void StreamCall::finishCancelled()

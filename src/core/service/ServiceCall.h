@@ -1,23 +1,22 @@
 #pragma once
 
 #include "service/ServiceTypes.h"
+#include "util/Operation.h"
 
-#include <QObject>
-
-// A running request to the service. Each kind of call has one `finished`
-// signal carrying a plain result. cancel() aborts the transfer; the call then
-// finishes with ORError::cancelled (delivered from the event loop, never from
-// inside cancel()) and delivers nothing else: no more tokens. A call deletes
-// itself after it has finished; keep a QPointer to cancel it later.
-class ServiceCall : public QObject
+// A running request to the service, an Operation: each kind of call has one
+// `finished` signal carrying a plain result, and deletes itself after it.
+//
+// The one exception to Operation's cancel: cancel() aborts the transfer and
+// then finishes the call with ORError::cancelled (from the event loop, never
+// from inside cancel()), and delivers nothing else, no more tokens. The
+// conversation's generations still tell a stop from a failure by that
+// outcome; once nothing relies on it, a cancelled call goes silent like
+// every other operation.
+class ServiceCall : public Operation
 {
     Q_OBJECT
 public:
-    using QObject::QObject;
-
-    void cancel();
-    bool isFinished() const { return m_finished; }
-    bool isCancelled() const { return m_cancelled; }
+    using Operation::Operation;
 
 protected:
     // Aborts the underlying transfer(s) and stops every timer, so that no
@@ -25,19 +24,10 @@ protected:
     virtual void abortTransfer() = 0;
     // Emits the typed finished signal with a cancelled outcome.
     virtual void finishCancelled() = 0;
-    // True while the call may still deliver: neither finished nor cancelled.
-    // Handlers check it first, as a reply may report after a cancel.
-    bool canDeliver() const { return !m_finished && !m_cancelled; }
-    // Marks the call finished; returns false when it already was or was
-    // cancelled. Derived classes call this before they emit, then
-    // deleteLater().
-    bool markFinished();
 
 private:
-    void deliverCancelled();
-
-    bool m_finished = false;
-    bool m_cancelled = false;
+    void stopWork() final { abortTransfer(); }
+    void afterCancel() final;
 };
 
 class StreamCall : public ServiceCall

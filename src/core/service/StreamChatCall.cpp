@@ -1,6 +1,7 @@
 #include "service/StreamChatCall.h"
 
 #include "service/ReplyTools.h"
+#include "service/ServiceLog.h"
 #include "service/StreamEvent.h"
 #include "util/TextUtil.h"
 
@@ -43,8 +44,7 @@ void StreamChatCall::start(
 
 void StreamChatCall::failSoon(const ORError &error)
 {
-    QMetaObject::invokeMethod(
-        this, [this, error] { finish(error); }, Qt::QueuedConnection);
+    deliverLater([this, error] { Q_EMIT finished(error); });
 }
 
 void StreamChatCall::abortTransfer()
@@ -102,8 +102,10 @@ void StreamChatCall::onReplyFinished()
 
 void StreamChatCall::onDeadline()
 {
-    if (canDeliver() && !m_result.firstChunkAfter)
-        finish(ORError::timeout());
+    if (!canDeliver() || m_result.firstChunkAfter)
+        return;
+    qCInfo(lcService) << "no stream event within" << m_deadline.interval() << "ms";
+    finish(ORError::timeout());
 }
 
 void StreamChatCall::readErrorBody(int status)
@@ -146,6 +148,7 @@ void StreamChatCall::handleLine(QByteArrayView line)
     if (!m_result.firstChunkAfter) {
         m_result.firstChunkAfter = static_cast<double>(m_clock.nsecsElapsed()) / 1e9;
         m_deadline.stop();
+        qCDebug(lcService) << "first stream event after" << *m_result.firstChunkAfter << "s";
     }
     if (event.model && !event.model->isEmpty())
         m_result.modelUsed = event.model;
@@ -165,10 +168,9 @@ void StreamChatCall::deliverText(const QString &text)
 
 void StreamChatCall::finish(const StreamOutcome &outcome)
 {
-    if (!markFinished())
-        return;
-    m_deadline.stop();
-    ReplyTools::discard(m_reply, this);
-    Q_EMIT finished(outcome);
-    deleteLater();
+    deliver([this, &outcome] {
+        m_deadline.stop();
+        ReplyTools::discard(m_reply, this);
+        Q_EMIT finished(outcome);
+    });
 }

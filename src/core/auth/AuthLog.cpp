@@ -1,0 +1,3 @@
+#include "auth/AuthLog.h"
+
+Q_LOGGING_CATEGORY(lcAuth, "tolvi.auth", QtWarningMsg)

@@ -1,0 +1,3 @@
+#include "ranker/RankerLog.h"
+
+Q_LOGGING_CATEGORY(lcRanker, "tolvi.ranker", QtWarningMsg)

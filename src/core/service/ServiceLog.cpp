@@ -1,0 +1,3 @@
+#include "service/ServiceLog.h"
+
+Q_LOGGING_CATEGORY(lcService, "tolvi.service", QtWarningMsg)
