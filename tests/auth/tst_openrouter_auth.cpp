@@ -404,17 +404,20 @@ void OpenRouterAuthTest::signInTimesOut()
 }
 
 // After cancel() nothing is reported, whatever the browser or the service
-// still do, and the attempt deletes itself.
+// still do, nor an outcome decided before but not yet told; the attempt
+// deletes itself.
 void OpenRouterAuthTest::cancelIsSilent_data()
 {
-    QTest::addColumn<bool>("exchanging");
-    QTest::newRow("waiting for the browser") << false;
-    QTest::newRow("exchanging the code") << true;
+    QTest::addColumn<QString>("phase");
+    QTest::newRow("waiting for the browser") << "waiting";
+    QTest::newRow("exchanging the code") << "exchanging";
+    QTest::newRow("failed, not yet told") << "failed";
 }
 
 void OpenRouterAuthTest::cancelIsSilent()
 {
-    QFETCH(bool, exchanging);
+    QFETCH(QString, phase);
+    const bool exchanging = phase == "exchanging";
     m_fake.setExchange(QStringLiteral("c"));
     fake::Reply held = fake::Reply::json(200, QJsonObject{ { "key", "sk-or-v1-late" } });
     held.headDelayMs = 0;
@@ -422,13 +425,15 @@ void OpenRouterAuthTest::cancelIsSilent()
     m_fake.enqueue("POST", "/api/v1/auth/keys", held);
     m_browser->act = exchanging ? FakeBrowser::Act::callBack : FakeBrowser::Act::nothing;
     m_browser->callbackQuery = QStringLiteral("code=c");
+    if (phase == "failed")
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http")); // opening the page fails
     const QPointer<OpenRouterAuth> auth = newAuth();
     QSignalSpy heldSteps(&m_fake, &fake::FakeService::stepHeld);
     auth->signIn();
-    const quint16 port = m_browser->port();
+    const quint16 port = auth->findChild<LoopbackServer *>()->port();
     if (exchanging)
         QVERIFY(testsupport::waitFor([&] { return heldSteps.size() == 1; }));
-    else
+    else if (phase == "waiting")
         QVERIFY(authtest::accepts(v4, port));
 
     auth->cancel();
