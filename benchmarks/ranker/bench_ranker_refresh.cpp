@@ -6,6 +6,7 @@
 // bench_ranker_refresh [runs]   (default 5; each run draws its own delays)
 #include "FakeService.h"
 #include "ranker/ModelRanker.h"
+#include "ranker/RefreshRequest.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -115,10 +116,11 @@ Run runOnce(quint32 seed)
     QElapsedTimer wall;
     Run run;
     wall.start();
-    ranker.refresh(QStringLiteral("sk-or-v1-bench"), true, [&](const std::optional<ORError> &) {
-        run.wallMs = wall.elapsed();
-        loop.quit();
-    });
+    QObject::connect(ranker.refresh(QStringLiteral("sk-or-v1-bench"), true), &RefreshRequest::finished, &loop,
+        [&](const std::optional<ORError> &) {
+            run.wallMs = wall.elapsed();
+            loop.quit();
+        });
     loop.exec();
 
     // The pool is asked in order of context length, largest first.

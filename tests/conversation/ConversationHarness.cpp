@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 #include "ranker/RankerCache.h"
+#include "ranker/RefreshRequest.h"
 
 namespace convkit {
 
@@ -58,8 +59,8 @@ void Harness::useModels(const QList<ORModel> &models, QStringList ladder)
     ladder.append(ModelRanker::routerID);
     RankerCache{ QDateTime::currentDateTimeUtc(), models, ladder }.write(ranker->cachePath());
     bool done = false;
-    ranker->refresh(
-        QStringLiteral("sk-or-v1-test"), false, [&done](const std::optional<ORError> &) { done = true; });
+    QObject::connect(ranker->refresh(QStringLiteral("sk-or-v1-test"), false), &RefreshRequest::finished,
+        ranker.get(), [&done](const std::optional<ORError> &) { done = true; });
     if (!testsupport::waitFor([&done] { return done; }) || ranker->ladderIDs() != ladder)
         qFatal("the ranker did not take the models");
 }

@@ -90,13 +90,6 @@ RefreshRequest *ModelRanker::refresh(const QString &key, bool force)
     return request;
 }
 
-void ModelRanker::refresh(const QString &key, bool force, RefreshDone done)
-{
-    RefreshRequest *request = refresh(key, force);
-    if (done)
-        connect(request, &RefreshRequest::finished, this, std::move(done));
-}
-
 bool ModelRanker::adoptFreshCache()
 {
     const std::optional<RankerCache> cache = RankerCache::read(m_cachePath);

@@ -47,10 +47,6 @@ public:
     // nothing and its request finishes with nothing. Destroying the ranker
     // silences the request.
     RefreshRequest *refresh(const QString &key, bool force);
-    // The same, with done run when the request finishes. For the callers
-    // that still hand in a callback; new code holds the request.
-    using RefreshDone = std::function<void(const std::optional<ORError> &)>;
-    void refresh(const QString &key, bool force, RefreshDone done);
 
     // The models to try, in order. Virtual so that tests can offer nothing.
     virtual QList<ORModel> candidates(
