@@ -1,3 +1,3 @@
 #include "store/StoreLog.h"
 
-Q_LOGGING_CATEGORY(lcStore, "tolvi.store")
+Q_LOGGING_CATEGORY(lcStore, "tolvi.store", QtWarningMsg)
