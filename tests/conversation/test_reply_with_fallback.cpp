@@ -323,9 +323,10 @@ private Q_SLOTS:
         Run run(h);
         run.job.start();
         QVERIFY(h.waitChatRequests(1));
-        StreamCall *call = h.client->findChild<StreamCall *>();
+        const QPointer<StreamCall> call = h.client->findChild<StreamCall *>();
         QVERIFY(call);
         call->cancel();
+        QVERIFY(testsupport::waitForDeletion(call));
         QVERIFY(testsupport::waitFor([&] { return !run.outcomes.isEmpty(); }));
         QCOMPARE(run.outcome().kind, ReplyOutcome::failed);
         QCOMPARE(run.outcome().issue.message, prefix + "Cancelled.");
@@ -375,7 +376,8 @@ private Q_SLOTS:
         }
         QVERIFY(testsupport::waitFor([&] { return !run.job.isRunning(); }));
         // The call winds down and the fake is done with the connection.
-        QVERIFY(testsupport::waitFor([&] { return call.isNull() && h.fake.openConnections() == 0; }));
+        QVERIFY(testsupport::waitForDeletion(call));
+        QVERIFY(testsupport::waitFor([&] { return h.fake.openConnections() == 0; }));
         QCoreApplication::sendPostedEvents();
         QCOMPARE(run.texts, textsBefore);
         QVERIFY(run.switches.isEmpty());

@@ -499,14 +499,11 @@ void ServiceStreamTest::cancelMidStream()
     auto run = stream(*m_client);
     QVERIFY(testsupport::waitFor([&] { return run->tokens.size() == 1 && m_fake->heldSteps() == 1; }));
     run->call->cancel();
-    QVERIFY(run->outcomes.isEmpty()); // never from inside cancel()
-    QVERIFY(testsupport::waitFor([&] { return !run->outcomes.isEmpty(); }));
-    QCOMPARE(run->outcomes.first().error(), ORError::cancelled());
     QTRY_COMPARE(m_fake->clientCloses(), 1);
     m_fake->releaseAll();
     QTRY_VERIFY(run->call.isNull());
     QCOMPARE(run->tokens, QStringList{ "Hel" });
-    QCOMPARE(run->outcomes.size(), 1);
+    QVERIFY(run->outcomes.isEmpty());
 }
 
 // All events arrive in one write; cancelling from the first token stops the
@@ -519,11 +516,9 @@ void ServiceStreamTest::cancelFromInsideOnToken()
     m_fake->onAnyChat(Reply::rawStream({ all + sse::done() }));
     auto run = stream(*m_client);
     run->onEachToken = [](StreamRun &r) { r.call->cancel(); };
-    QVERIFY(testsupport::waitFor([&] { return !run->outcomes.isEmpty(); }));
+    QVERIFY(testsupport::waitForDeletion(run->call));
     QCOMPARE(run->tokens, QStringList{ "one" });
-    QCOMPARE(run->outcomes.first().error(), ORError::cancelled());
-    QTRY_VERIFY(run->call.isNull());
-    QCOMPARE(run->outcomes.size(), 1);
+    QVERIFY(run->outcomes.isEmpty());
 }
 
 void ServiceStreamTest::cancelAfterFinishedChangesNothing()
@@ -537,26 +532,27 @@ void ServiceStreamTest::cancelAfterFinishedChangesNothing()
 }
 
 // The reply's end, the first-event deadline and a cancel meet in every order
-// the event loop allows: each call still finishes exactly once.
+// the event loop allows: a call that had not reported when it was cancelled
+// never does, and every other call reports exactly once.
 void ServiceStreamTest::racesDeliverExactlyOnce()
 {
     m_fake->onAnyChat(Reply::stream(model, { "a", "b" }));
-    QList<std::shared_ptr<StreamRun>> runs;
+    QList<std::pair<std::shared_ptr<StreamRun>, bool>> runs; // with: reported before its cancel
     for (int turns = 0; turns < 40; ++turns) {
         auto run = stream(*m_client, turns % 2 ? 0.0 : 0.001);
         for (int i = 0; i < turns % 20; ++i)
             QCoreApplication::processEvents();
+        const bool reported = !run->outcomes.isEmpty();
         if (run->call)
             run->call->cancel();
-        runs.append(run);
+        runs.append({ run, reported });
     }
-    for (const auto &run : runs) {
-        QVERIFY(testsupport::waitFor([&] { return !run->outcomes.isEmpty(); }));
+    for (const auto &[run, reported] : runs) {
         QTRY_VERIFY(run->call.isNull());
-        QCOMPARE(run->outcomes.size(), 1);
-        const StreamOutcome &outcome = run->outcomes.first();
-        QVERIFY(
-            outcome.ok() || outcome.error() == ORError::cancelled() || outcome.error() == ORError::timeout());
+        QCoreApplication::processEvents();
+        QCOMPARE(run->outcomes.size(), reported ? 1 : 0);
+        if (reported)
+            QVERIFY(run->outcomes.first().ok() || run->outcomes.first().error() == ORError::timeout());
     }
 }
 

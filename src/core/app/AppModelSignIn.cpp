@@ -62,10 +62,6 @@ void AppModel::cancelSignIn()
 void AppModel::dropSignInTask()
 {
     cancelOperation(m_auth);
-    // A key check still reports its cancel; it must not touch a state that
-    // now belongs to the caller.
-    if (m_keyCheck)
-        m_keyCheck->disconnect(this);
     cancelOperation(m_keyCheck);
     // Silenced, not stopped: the keyring may be waiting for the person at
     // its unlock prompt. A save that lands all the same is removed again.

@@ -57,6 +57,7 @@ void ReplyWithFallback::abandon()
 StreamCall *ReplyWithFallback::detachCall()
 {
     disconnect(m_callFinished);
+    disconnect(m_callGone);
     if (m_textGate)
         *m_textGate = false;
     m_textGate.reset();
@@ -99,6 +100,7 @@ void ReplyWithFallback::askNext()
                 onText(piece);
         });
     m_callFinished = connect(m_call, &StreamCall::finished, this, &ReplyWithFallback::attemptFinished);
+    m_callGone = connect(m_call, &QObject::destroyed, this, &ReplyWithFallback::callVanished);
 }
 
 void ReplyWithFallback::onText(const QString &piece)
@@ -118,10 +120,23 @@ void ReplyWithFallback::attemptFinished(const StreamOutcome &outcome)
         answered(outcome.value());
         return;
     }
-    // Only a cancel asked for elsewhere gets here, as this reply stops
-    // listening before it cancels: a failure like any other, so that the
-    // reply cannot hang.
     attemptFailed(outcome.ok() ? ORError::emptyReply() : outcome.error());
+}
+
+void ReplyWithFallback::callVanished()
+{
+    // Cancelled or deleted by someone else (its client going away), so it
+    // will never finish. That ends the reply as a failure rather than leaving
+    // it waiting for ever; decided from the event loop, as whatever deletes
+    // the call may be tearing down the client this reply would ask next.
+    detachCall();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_ended)
+                attemptFailed(ORError::cancelled());
+        },
+        Qt::QueuedConnection);
 }
 
 void ReplyWithFallback::answered(const StreamResult &result)

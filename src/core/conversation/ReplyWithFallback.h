@@ -126,6 +126,7 @@ private:
     void askNext();
     void onText(const QString &piece);
     void attemptFinished(const StreamOutcome &outcome);
+    void callVanished();
     void answered(const StreamResult &result);
     void attemptFailed(const ORError &error);
     void fail();
@@ -150,6 +151,7 @@ private:
 
     QPointer<StreamCall> m_call;
     QMetaObject::Connection m_callFinished;
+    QMetaObject::Connection m_callGone;
     // Shared with the running call's text callback, which has no Qt
     // connection to break: closed when the call is detached.
     std::shared_ptr<bool> m_textGate;

@@ -73,5 +73,5 @@ ReplyWithFallback::Cooling ReplyWithFallback::coolingFor(const ORError &error)
 
 bool ReplyWithFallback::endsReply(const ORError &error)
 {
-    return error.is(Kind::unauthorized) || isDailyLimit(error);
+    return error.is(Kind::unauthorized) || error.is(Kind::cancelled) || isDailyLimit(error);
 }

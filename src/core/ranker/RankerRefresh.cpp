@@ -36,13 +36,10 @@ void RankerRefresh::stopWork()
 
 void RankerRefresh::cancelCalls()
 {
-    // Disconnected first: a cancelled service call still reports.
     const QList<QPointer<ServiceCall>> calls = std::exchange(m_calls, {});
     for (const QPointer<ServiceCall> &call : calls) {
-        if (call) {
-            call->disconnect(this);
+        if (call)
             call->cancel();
-        }
     }
 }
 

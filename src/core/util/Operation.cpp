@@ -11,11 +11,6 @@ void Operation::cancel()
         return;
     m_phase = Phase::cancelled;
     stopWork();
-    afterCancel();
-}
-
-void Operation::afterCancel()
-{
     deleteLater();
 }
 

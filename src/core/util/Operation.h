@@ -20,10 +20,6 @@
 //   delivered or been cancelled. Keep it in a QPointer; never delete it. Its
 //   parent may still delete it earlier, which silences it like cancel().
 //
-// ServiceCall is the one exception, until its last caller stops relying on
-// it: its cancel() delivers `finished` with ORError::cancelled, from the event
-// loop.
-//
 // Convention for a kind of operation (signals cannot be templated):
 //
 //     class FooCall : public Operation
@@ -58,9 +54,6 @@ protected:
     // transfers, stops timers, lets go of what it waits for. Called once, by
     // cancel(), before cancel() returns.
     virtual void stopWork() { }
-    // What cancel() does once the work is stopped: the deletion. Only
-    // ServiceCall does otherwise.
-    virtual void afterCancel();
 
     // True while no outcome is decided and the operation was not cancelled.
     bool canDeliver() const { return m_phase == Phase::running; }
