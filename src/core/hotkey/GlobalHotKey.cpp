@@ -2,6 +2,7 @@
 
 #include "hotkey/HotKeyEventFilter.h"
 #include "hotkey/XcbKeyGrab.h"
+#include "shell/ShellLog.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -46,14 +47,23 @@ bool GlobalHotKey::registerHotKey()
     m_filter.reset();
     m_grab.reset();
     xcb_connection_t *connection = x11Connection();
-    if (!connection)
+    if (!connection) {
+        qCWarning(lcShell) << "no hot key: the" << QGuiApplication::platformName()
+                           << "platform offers no X11 key grab";
         return false;
+    }
     const xcb_window_t root = XcbKeyGrab::defaultRoot(connection);
-    if (root == XCB_WINDOW_NONE)
+    if (root == XCB_WINDOW_NONE) {
+        qCWarning(lcShell) << "no hot key: the X server names no root window";
         return false;
+    }
     auto grab = std::make_unique<XcbKeyGrab>(connection, root);
-    if (!grab->grab(keysym, modifiers))
+    if (!grab->grab(keysym, modifiers)) {
+        qCWarning(lcShell)
+            << "no hot key: the X server refused Ctrl+Alt+Space (another application holds it)";
         return false;
+    }
+    qCDebug(lcShell) << "hot key Ctrl+Alt+Space grabbed";
     m_grab = std::move(grab);
     m_filter = std::make_unique<HotKeyEventFilter>(*this, *m_grab);
     QCoreApplication::instance()->installNativeEventFilter(m_filter.get());
@@ -70,6 +80,7 @@ void GlobalHotKey::pressed()
     QMetaObject::invokeMethod(
         this,
         [this] {
+            qCDebug(lcShell) << "hot key pressed";
             const std::function<void()> callback = m_callback;
             if (callback)
                 callback();

@@ -1,5 +1,7 @@
 #include "instance/SingleInstance.h"
 
+#include "shell/ShellLog.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalServer>
@@ -70,15 +72,20 @@ bool SingleInstance::tryBecomePrimary()
     QLockFile turn(m_serverName + QStringLiteral(".lock"));
     // Without the turn (a foreign file in a shared folder) go on alone rather
     // than not start at all.
-    turn.tryLock(turnWaitMs);
-    if (askRunningInstanceToShow())
+    if (!turn.tryLock(turnWaitMs))
+        qCInfo(lcShell) << "starting without the start-up turn:" << turn.error();
+    if (askRunningInstanceToShow()) {
+        qCInfo(lcShell) << "Tolvi is already running: asked it to show its window";
         return false;
+    }
     if (listen())
         return true;
     // Nobody answered and yet the name is taken: the socket file is a
     // leftover of an instance that died without closing it.
     QLocalServer::removeServer(m_serverName);
-    listen();
+    if (!listen())
+        qCWarning(lcShell) << "a second start cannot reach this one: cannot listen at" << m_serverName << "-"
+                           << m_listenError;
     return true;
 }
 
@@ -106,6 +113,7 @@ bool SingleInstance::listen()
     delete m_server;
     m_server = new QLocalServer(this);
     if (!m_server->listen(m_serverName)) {
+        m_listenError = m_server->errorString();
         delete m_server;
         m_server = nullptr;
         return false;
@@ -118,6 +126,7 @@ void SingleInstance::acceptConnections()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
         if (!peerIsSameUser(*socket)) {
+            qCWarning(lcShell) << "refused a connection from another user's process";
             drop(socket);
             continue;
         }

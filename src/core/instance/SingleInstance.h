@@ -45,5 +45,6 @@ private:
 
     QString m_serverName;
     QLocalServer *m_server = nullptr;
+    QString m_listenError; // why the last listen() failed
     int m_idleClientMs = 5000;
 };

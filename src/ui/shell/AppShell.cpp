@@ -5,6 +5,7 @@
 #include "hotkey/HotKeyStatus.h"
 #include "icons/Icons.h"
 #include "shell/MainWindow.h"
+#include "shell/ShellLog.h"
 
 #include <QCoreApplication>
 #include <QMenu>
@@ -46,6 +47,8 @@ void AppShell::installTrayIcon()
     // Shown also when no tray is there yet: Qt puts the icon in place once
     // a tray appears.
     m_tray->show();
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        qCInfo(lcShell) << "no system tray yet: closing the window quits Tolvi";
 }
 
 void AppShell::registerHotKey()
