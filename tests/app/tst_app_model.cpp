@@ -15,10 +15,13 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QLoggingCategory>
+#include <QMutex>
 #include <QProcessEnvironment>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrlQuery>
 
 Q_DECLARE_METATYPE(fake::Reply)
 
@@ -72,7 +75,7 @@ private Q_SLOTS:
     void staleRefreshAfterNewKey();
     void staleRefreshAcrossSignOut();
     void staleChatRejection();
-    void keyStaysOutOfFilesAndSettings();
+    void secretsStayOutOfFilesSettingsAndLog();
     void keysPageOpens();
     void destroyedModelGetsNothing();
 
@@ -655,28 +658,84 @@ void AppModelTest::staleChatRejection()
 
 // ---- where the key may not go ----------------------------------------------------------
 
-void AppModelTest::keyStaysOutOfFilesAndSettings()
+namespace {
+
+// Every message of every category, as the desktop's journal would get it.
+struct CapturedLog {
+    CapturedLog()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("tolvi.*=true"));
+        previous = qInstallMessageHandler(&CapturedLog::record);
+    }
+    ~CapturedLog()
+    {
+        qInstallMessageHandler(previous);
+        QLoggingCategory::setFilterRules(QString());
+    }
+    static QString text()
+    {
+        const QMutexLocker lock(&mutex);
+        return lines.join('\n');
+    }
+    static void record(QtMsgType, const QMessageLogContext &context, const QString &message)
+    {
+        const QMutexLocker lock(&mutex); // the store writes from its own thread
+        lines.append(QString::fromLatin1(context.category) + QStringLiteral(": ") + message);
+    }
+    static inline QMutex mutex;
+    static inline QStringList lines;
+    QtMessageHandler previous = nullptr;
+};
+
+} // namespace
+
+// A sign-in through the browser, a chat with a fallback, a new pasted key and
+// a message with a picture: no secret and nothing the person wrote reaches a
+// file of Tolvi's, the settings, the environment, or the log with every
+// category at debug.
+void AppModelTest::secretsStayOutOfFilesSettingsAndLog()
 {
     const QString browserKey = QStringLiteral("sk-or-v1-browser-0123456789abcdef");
     const QString pastedKey = QStringLiteral("sk-or-v1-pasted-fedcba9876543210");
-    tolviSettings().setValue(QStringLiteral("systemPrompt"), QStringLiteral("Be brief."));
+    const QString code = QStringLiteral("code-unguessable-9");
+    const QString prompt = QStringLiteral("Answer as a lighthouse keeper would.");
+    const QString firstText = QStringLiteral("Where does the marmalade tunnel lead?");
+    const QString secondText = QStringLiteral("Describe this quartz giraffe picture.");
+    const QString raw = QStringLiteral("upstream said: private-provider-detail-417");
+    CapturedLog log;
+    CapturedLog::lines.clear();
+    tolviSettings().setValue(QStringLiteral("systemPrompt"), prompt);
     m_fake.setCatalogue(fake::catalogue::sample());
-    m_fake.setExchange(QStringLiteral("code-9"), browserKey);
+    m_fake.setExchange(code, browserKey);
+    // The first model asked fails with the provider's own words.
+    bool failed = false;
+    m_fake.setResponder([&](const fake::Request &request) -> std::optional<fake::Reply> {
+        if (!fake::isChatRequest(request) || failed || request.json().value("max_tokens").toInt() == 1)
+            return std::nullopt;
+        failed = true;
+        return fake::Reply::error(503, QStringLiteral("Provider returned error"), std::nullopt,
+            QJsonObject{ { "raw", raw }, { "provider_name", "Example" } });
+    });
     auto model = makeModel();
 
     model->startOAuth();
     QVERIFY(waitIdle(*model));
     QVERIFY(model->isSignedIn());
     QVERIFY(testsupport::waitFor([&] { return !model->ranker().isRefreshing(); }));
-    model->chat().setDraft(QStringLiteral("One"));
+    model->chat().setDraft(firstText);
     model->chat().send();
     QVERIFY(testsupport::waitFor([&] { return !model->chat().isStreaming(); }));
+    QVERIFY(failed);
 
     model->useOwnKey(pastedKey);
     QVERIFY(waitIdle(*model));
     QCOMPARE(KeychainStore::load(), pastedKey);
     QVERIFY(testsupport::waitFor([&] { return !model->ranker().isRefreshing(); }));
-    model->chat().setDraft(QStringLiteral("Two"));
+    QImage picture(QSize(60, 40), QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    model->chat().attach(picture);
+    QVERIFY(testsupport::waitFor([&] { return model->chat().attachments().size() == 1; }));
+    model->chat().setDraft(secondText);
     model->chat().send();
     QVERIFY(testsupport::waitFor([&] { return !model->chat().isStreaming(); }));
     model->store().drain();
@@ -692,6 +751,26 @@ void AppModelTest::keyStaysOutOfFilesAndSettings()
         for (const QString &name : settings.allKeys())
             QVERIFY(!settings.value(name).toString().contains(key));
         QVERIFY(!QProcessEnvironment::systemEnvironment().toStringList().join('\n').contains(key));
+    }
+
+    // What the sign-in and the second message sent, as the service saw it.
+    const QList<fake::Request> exchanges = m_fake.requests("/api/v1/auth/keys");
+    QCOMPARE(exchanges.size(), 1);
+    const QString verifier = exchanges.first().json().value("code_verifier").toString();
+    const QString state = QUrlQuery(m_browser->opened.first()).queryItemValue(QStringLiteral("state"));
+    const QString imageUrl = QString::fromUtf8(m_fake.chatRequests().last().body);
+    const qsizetype imageAt = imageUrl.indexOf(QStringLiteral("base64,"));
+    QVERIFY(imageAt > 0);
+    const QString imageData = imageUrl.mid(imageAt + 7, 40);
+    const QString title = model->store().summaries().last().title;
+
+    const QString text = log.text();
+    QVERIFY(text.contains(QStringLiteral("tolvi.conversation")));
+    QVERIFY(text.contains(QStringLiteral("tolvi.auth")));
+    for (const QString &secret : { browserKey, pastedKey, code, verifier, state, prompt, firstText,
+             secondText, title, imageData, raw }) {
+        QVERIFY(secret.size() >= 8);
+        QVERIFY2(!text.contains(secret), qPrintable(QStringLiteral("the log holds: ") + secret));
     }
 }
 
