@@ -6,8 +6,8 @@
 //   tests/support/isolated-home build/benchmarks/conversation/bench_conversation_history
 
 #include "ConversationHarness.h"
-#include "conversation/HistoryWindow.h"
-#include "conversation/SystemPrompt.h"
+#include "core/conversation/HistoryWindow.h"
+#include "core/conversation/SystemPrompt.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>

@@ -6,13 +6,13 @@
 //
 //   bench_open_chat [--runs N] [--messages N]
 
-#include "conversation/ChatViewModel.h"
-#include "conversation/ConversationView.h"
-#include "conversation/MessageColumn.h"
-#include "conversation/MessageList.h"
-#include "ranker/ModelRanker.h"
-#include "service/OpenRouterClient.h"
-#include "store/ChatStore.h"
+#include "core/conversation/ChatViewModel.h"
+#include "core/ranker/ModelRanker.h"
+#include "core/service/OpenRouterClient.h"
+#include "core/store/ChatStore.h"
+#include "ui/conversation/ConversationView.h"
+#include "ui/conversation/MessageColumn.h"
+#include "ui/conversation/MessageList.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -4,8 +4,8 @@
 //
 //   bench_markdown_flush [--runs N] [--length CHARS] [--snapshot FILE.png]
 
-#include "markdown/MarkdownParser.h"
-#include "markdown/MarkdownView.h"
+#include "core/markdown/MarkdownParser.h"
+#include "ui/markdown/MarkdownView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -5,8 +5,8 @@
 //
 // bench_ranker_refresh [runs]   (default 5; each run draws its own delays)
 #include "FakeService.h"
-#include "ranker/ModelRanker.h"
-#include "ranker/RefreshRequest.h"
+#include "core/ranker/ModelRanker.h"
+#include "core/ranker/RefreshRequest.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

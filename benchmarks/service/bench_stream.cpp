@@ -4,9 +4,9 @@
 //
 //   bench_stream [events] [rounds]      (defaults: 20000 events, 5 rounds)
 #include "FakeService.h"
-#include "service/LineSplitter.h"
-#include "service/OpenRouterClient.h"
-#include "service/StreamEvent.h"
+#include "core/service/LineSplitter.h"
+#include "core/service/OpenRouterClient.h"
+#include "core/service/StreamEvent.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 //
 // Each chat has four questions and four Markdown answers of a few hundred
 // characters, like a short real conversation.
-#include "store/ChatStore.h"
+#include "core/store/ChatStore.h"
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -1,7 +1,7 @@
 // What one save of a large chat costs: the main thread's share (copy, sort,
 // queue) and the writer's (encode and write), for a chat of 200 messages with
 // four 3 MB images.
-#include "store/ChatStore.h"
+#include "core/store/ChatStore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

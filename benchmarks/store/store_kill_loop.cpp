@@ -9,7 +9,7 @@
 // without its chat, or a start that was unsound or lost a chat.
 
 #include "FolderAudit.h"
-#include "store/ChatStore.h"
+#include "core/store/ChatStore.h"
 
 #include <QCoreApplication>
 #include <QProcess>

@@ -1,13 +1,13 @@
-#include "app/AppModel.h"
-#include "app/AppNotifications.h"
-#include "auth/Keyring.h"
-#include "icons/Icons.h"
-#include "instance/SingleInstance.h"
-#include "shell/AfterFirstPaint.h"
-#include "shell/AppShell.h"
-#include "shell/MainWindow.h"
-#include "shell/QuitOnSignals.h"
-#include "shell/StartupWarmUp.h"
+#include "core/app/AppModel.h"
+#include "core/app/AppNotifications.h"
+#include "core/auth/Keyring.h"
+#include "core/instance/SingleInstance.h"
+#include "ui/icons/Icons.h"
+#include "ui/shell/AfterFirstPaint.h"
+#include "ui/shell/AppShell.h"
+#include "ui/shell/MainWindow.h"
+#include "ui/shell/QuitOnSignals.h"
+#include "ui/shell/StartupWarmUp.h"
 
 #include <QApplication>
 #include <csignal>

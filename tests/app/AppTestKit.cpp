@@ -1,8 +1,8 @@
 #include "AppTestKit.h"
 
 #include "TestSupport.h"
-#include "auth/KeychainStore.h"
-#include "auth/Keyring.h"
+#include "core/auth/KeychainStore.h"
+#include "core/auth/Keyring.h"
 
 #include <QDirIterator>
 #include <QFile>

@@ -6,12 +6,12 @@
 #include "FakeFixtures.h"
 #include "FakeService.h"
 #include "TestSupport.h"
-#include "app/AppModel.h"
-#include "app/AppNotifications.h"
-#include "auth/KeychainStore.h"
-#include "auth/Keyring.h"
-#include "ranker/RankerCache.h"
-#include "util/AppPaths.h"
+#include "core/app/AppModel.h"
+#include "core/app/AppNotifications.h"
+#include "core/auth/KeychainStore.h"
+#include "core/auth/Keyring.h"
+#include "core/ranker/RankerCache.h"
+#include "core/util/AppPaths.h"
 
 #include <QDesktopServices>
 #include <QDir>

@@ -4,9 +4,9 @@
 #include "AppTestKit.h"
 #include "FakeService.h"
 #include "TestSupport.h"
-#include "app/AppModel.h"
-#include "app/AppNotifications.h"
-#include "auth/KeychainStore.h"
+#include "core/app/AppModel.h"
+#include "core/app/AppNotifications.h"
+#include "core/auth/KeychainStore.h"
 
 #include <QDesktopServices>
 #include <QSignalSpy>

@@ -2,7 +2,7 @@
 
 // Holds the keyring's worker thread at the start of its calls, so that a
 // test can act while a call is queued or running.
-#include "auth/Keyring.h"
+#include "core/auth/Keyring.h"
 
 #include <condition_variable>
 #include <memory>

@@ -1,7 +1,7 @@
 // The keyring's calls on a locked login keyring with a display, where
 // gnome-keyring asks the person through gcr-prompter (see with-keyring, mode
 // "prompt"). The test plays the person with xdotool.
-#include "auth/Keyring.h"
+#include "core/auth/Keyring.h"
 
 #include <QProcess>
 #include <QTest>

@@ -1,8 +1,8 @@
 // The key store and the keyring's worker thread against a real
 // gnome-keyring in a private D-Bus session (started by with-keyring).
 #include "KeyringGate.h"
-#include "auth/KeychainStore.h"
-#include "auth/Keyring.h"
+#include "core/auth/KeychainStore.h"
+#include "core/auth/Keyring.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>

@@ -3,8 +3,8 @@
 // bus socket that accepts but never answers (see with-keyring). Every call
 // must come back, with no key and no success.
 #include "KeyringGate.h"
-#include "auth/KeychainStore.h"
-#include "auth/Keyring.h"
+#include "core/auth/KeychainStore.h"
+#include "core/auth/Keyring.h"
 
 #include <QLocalServer>
 #include <QTest>

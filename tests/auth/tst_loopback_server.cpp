@@ -1,7 +1,7 @@
 // The loopback listener against real clients over real sockets.
 #include "AuthTestTools.h"
 #include "TestSupport.h"
-#include "auth/LoopbackServer.h"
+#include "core/auth/LoopbackServer.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

@@ -3,9 +3,9 @@
 #include "AuthTestTools.h"
 #include "FakeService.h"
 #include "TestSupport.h"
-#include "auth/OpenRouterAuth.h"
-#include "auth/PKCE.h"
-#include "service/OpenRouterClient.h"
+#include "core/auth/OpenRouterAuth.h"
+#include "core/auth/PKCE.h"
+#include "core/service/OpenRouterClient.h"
 
 #include <QDesktopServices>
 #include <QNetworkAccessManager>

@@ -1,4 +1,4 @@
-#include "auth/PKCE.h"
+#include "core/auth/PKCE.h"
 
 #include <QSet>
 #include <QTest>

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "FakeService.h"
-#include "conversation/ChatViewModel.h"
-#include "ranker/ModelRanker.h"
-#include "service/OpenRouterClient.h"
-#include "store/ChatStore.h"
+#include "core/conversation/ChatViewModel.h"
+#include "core/ranker/ModelRanker.h"
+#include "core/service/OpenRouterClient.h"
+#include "core/store/ChatStore.h"
 
 #include <QTemporaryDir>
 #include <memory>

@@ -1,8 +1,8 @@
 // The pure rules of a generation: which history is sent, what a failure says,
 // how an answer is signed.
 
-#include "conversation/HistoryWindow.h"
-#include "conversation/ReplyWithFallback.h"
+#include "core/conversation/HistoryWindow.h"
+#include "core/conversation/ReplyWithFallback.h"
 
 #include <QTest>
 

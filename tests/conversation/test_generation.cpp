@@ -5,7 +5,7 @@
 #include "ConversationHarness.h"
 #include "FakeFixtures.h"
 #include "TestSupport.h"
-#include "conversation/SystemPrompt.h"
+#include "core/conversation/SystemPrompt.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>

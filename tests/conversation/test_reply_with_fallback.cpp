@@ -6,8 +6,8 @@
 #include "ConversationHarness.h"
 #include "FakeFixtures.h"
 #include "TestSupport.h"
-#include "conversation/ReplyWithFallback.h"
-#include "conversation/SystemPrompt.h"
+#include "core/conversation/ReplyWithFallback.h"
+#include "core/conversation/SystemPrompt.h"
 
 #include <QJsonArray>
 #include <QLoggingCategory>

@@ -1,9 +1,9 @@
 #include "RootScene.h"
 
 #include "TestSupport.h"
-#include "auth/KeychainStore.h"
-#include "ranker/RankerCache.h"
-#include "util/AppPaths.h"
+#include "core/auth/KeychainStore.h"
+#include "core/ranker/RankerCache.h"
+#include "core/util/AppPaths.h"
 
 #include <QDir>
 #include <QTest>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "FakeService.h"
-#include "app/AppModel.h"
-#include "app/AppNotifications.h"
-#include "conversation/ChatRootView.h"
+#include "core/app/AppModel.h"
+#include "core/app/AppNotifications.h"
+#include "ui/conversation/ChatRootView.h"
 
 #include <memory>
 

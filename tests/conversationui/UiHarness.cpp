@@ -1,8 +1,8 @@
 #include "UiHarness.h"
 
 #include "TestSupport.h"
-#include "ranker/RankerCache.h"
-#include "ranker/RefreshRequest.h"
+#include "core/ranker/RankerCache.h"
+#include "core/ranker/RefreshRequest.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>

@@ -5,13 +5,13 @@
 #include "FakeFixtures.h"
 #include "RootScene.h"
 #include "TestSupport.h"
-#include "conversation/ConversationView.h"
-#include "conversation/MessageColumn.h"
-#include "modelmenu/ModelMenu.h"
-#include "settings/SettingsView.h"
-#include "sidebar/ChatListModel.h"
-#include "sidebar/SidebarView.h"
-#include "signin/IssueView.h"
+#include "ui/conversation/ConversationView.h"
+#include "ui/conversation/MessageColumn.h"
+#include "ui/modelmenu/ModelMenu.h"
+#include "ui/settings/SettingsView.h"
+#include "ui/sidebar/ChatListModel.h"
+#include "ui/sidebar/SidebarView.h"
+#include "ui/signin/IssueView.h"
 
 #include <QDir>
 #include <QLabel>

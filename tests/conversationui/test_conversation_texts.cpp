@@ -5,11 +5,11 @@
 #include "RootScene.h"
 #include "TestSupport.h"
 #include "UiHarness.h"
-#include "conversation/ConversationView.h"
-#include "conversation/MessageRow.h"
-#include "modelmenu/ModelMenu.h"
-#include "sidebar/RenameChatDialog.h"
-#include "sidebar/SidebarView.h"
+#include "ui/conversation/ConversationView.h"
+#include "ui/conversation/MessageRow.h"
+#include "ui/modelmenu/ModelMenu.h"
+#include "ui/sidebar/RenameChatDialog.h"
+#include "ui/sidebar/SidebarView.h"
 
 #include <QHash>
 #include <QLabel>

@@ -4,7 +4,7 @@
 #include "FakeFixtures.h"
 #include "TestSupport.h"
 #include "UiHarness.h"
-#include "modelmenu/ModelMenu.h"
+#include "ui/modelmenu/ModelMenu.h"
 
 #include <QMenu>
 #include <QSignalSpy>

@@ -4,11 +4,11 @@
 
 #include "TestSupport.h"
 #include "UiHarness.h"
-#include "conversation/ConversationView.h"
-#include "conversation/MessageColumn.h"
-#include "conversation/MessageList.h"
-#include "conversation/MessageRow.h"
-#include "conversation/ScrollFollower.h"
+#include "ui/conversation/ConversationView.h"
+#include "ui/conversation/MessageColumn.h"
+#include "ui/conversation/MessageList.h"
+#include "ui/conversation/MessageRow.h"
+#include "ui/conversation/ScrollFollower.h"
 
 #include <QApplication>
 #include <QScrollArea>

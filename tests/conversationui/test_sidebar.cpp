@@ -4,9 +4,9 @@
 
 #include "TestSupport.h"
 #include "UiHarness.h"
-#include "sidebar/ChatListModel.h"
-#include "sidebar/RenameChatDialog.h"
-#include "sidebar/SidebarView.h"
+#include "ui/sidebar/ChatListModel.h"
+#include "ui/sidebar/RenameChatDialog.h"
+#include "ui/sidebar/SidebarView.h"
 
 #include <QFile>
 #include <QLabel>

@@ -2,8 +2,8 @@
 // presses are sent with xdotool through the XTEST extension, so they travel
 // the same road as a person's, and another X client stands in for an
 // application that already owns Control+Alt+Space.
-#include "hotkey/GlobalHotKey.h"
-#include "hotkey/HotKeyStatus.h"
+#include "core/hotkey/GlobalHotKey.h"
+#include "core/hotkey/HotKeyStatus.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
 // Without an X server (the offscreen platform, as on Wayland) there is no
 // global grab to be had: registration reports false and nothing breaks.
-#include "hotkey/GlobalHotKey.h"
-#include "hotkey/HotKeyStatus.h"
+#include "core/hotkey/GlobalHotKey.h"
+#include "core/hotkey/HotKeyStatus.h"
 
 #include <QGuiApplication>
 #include <QTest>

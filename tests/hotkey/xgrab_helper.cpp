@@ -6,8 +6,8 @@
 //     gives the key back and prints "released"; exits at end of input.
 //   xgrab_helper probe
 //     exits 0 when it could grab every variant, 1 when one was refused.
-#include "hotkey/GlobalHotKey.h"
-#include "hotkey/XcbKeyGrab.h"
+#include "core/hotkey/GlobalHotKey.h"
+#include "core/hotkey/XcbKeyGrab.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "InputTestKit.h"
 
-#include "input/GrowingTextView.h"
+#include "ui/input/GrowingTextView.h"
 
 #include <QBuffer>
 #include <QMimeData>

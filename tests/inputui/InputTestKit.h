@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ConversationHarness.h"
-#include "input/InputBar.h"
+#include "ui/input/InputBar.h"
 
 #include <QColor>
 #include <QImage>

@@ -1,7 +1,7 @@
 // Images shown from data URLs: strict decoding and a cached rendering.
 
 #include "InputTestKit.h"
-#include "input/DataURLImage.h"
+#include "ui/input/DataURLImage.h"
 
 #include <QTest>
 

@@ -3,14 +3,14 @@
 
 #include "FakeService.h"
 #include "InputTestKit.h"
-#include "input/AttachmentStrip.h"
-#include "input/DataURLImage.h"
-#include "input/GrowingTextView.h"
-#include "input/InputStyle.h"
-#include "input/NoticeRow.h"
-#include "input/SymbolButton.h"
-#include "markdown/WrappingButton.h"
-#include "markdown/WrappingLabel.h"
+#include "ui/input/AttachmentStrip.h"
+#include "ui/input/DataURLImage.h"
+#include "ui/input/GrowingTextView.h"
+#include "ui/input/InputStyle.h"
+#include "ui/input/NoticeRow.h"
+#include "ui/input/SymbolButton.h"
+#include "ui/markdown/WrappingButton.h"
+#include "ui/markdown/WrappingLabel.h"
 
 #include <QFile>
 #include <QLabel>

@@ -2,8 +2,8 @@
 // binding to the controller's draft and focus token.
 
 #include "InputTestKit.h"
-#include "conversation/ImageFile.h"
-#include "input/GrowingTextView.h"
+#include "core/conversation/ImageFile.h"
+#include "ui/input/GrowingTextView.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

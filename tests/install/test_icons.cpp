@@ -1,12 +1,12 @@
 // The bundled icons that stand in when the desktop has no icon theme.
-#include "icons/Icons.h"
+#include "ui/icons/Icons.h"
 
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPalette>
-#include <QDir>
-#include <QFile>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTest>

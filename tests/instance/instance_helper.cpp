@@ -1,7 +1,7 @@
 // A Tolvi start-up in miniature for test_instance: claims the per-user
 // instance and prints "primary" (then "show" for each later start) or
 // "secondary" (and exits 0, as Tolvi does).
-#include "instance/SingleInstance.h"
+#include "core/instance/SingleInstance.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // One Tolvi per user: later starts hand over to the running one, a crash
 // does not lock Tolvi out, and other local clients cannot confuse it.
-#include "instance/SingleInstance.h"
+#include "core/instance/SingleInstance.h"
 
 #include <QDir>
 #include <QFile>

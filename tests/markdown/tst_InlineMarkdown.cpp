@@ -1,4 +1,4 @@
-#include "markdown/InlineMarkdown.h"
+#include "core/markdown/InlineMarkdown.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>

@@ -1,8 +1,8 @@
-#include "markdown/BlockWidgets.h"
-#include "markdown/CodeBlockView.h"
-#include "markdown/CodeTextView.h"
-#include "markdown/MarkdownView.h"
-#include "markdown/RichTextLabel.h"
+#include "ui/markdown/BlockWidgets.h"
+#include "ui/markdown/CodeBlockView.h"
+#include "ui/markdown/CodeTextView.h"
+#include "ui/markdown/MarkdownView.h"
+#include "ui/markdown/RichTextLabel.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,7 +1,7 @@
 #include "RankerTestKit.h"
 
 #include "TestSupport.h"
-#include "util/DateCodec.h"
+#include "core/util/DateCodec.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "FakeService.h"
-#include "ranker/ModelRanker.h"
+#include "core/ranker/ModelRanker.h"
 
 #include <QJsonObject>
 #include <QNetworkAccessManager>

@@ -1,10 +1,10 @@
 // The ranker's pure parts: score, pool, ladder plan, cache file, candidates
 // and cooling. No request is made here; state comes in through the cache.
 #include "RankerTestKit.h"
-#include "ranker/ModelRanker.h"
-#include "ranker/RankerCache.h"
-#include "ranker/Ranking.h"
-#include "util/AppPaths.h"
+#include "core/ranker/ModelRanker.h"
+#include "core/ranker/RankerCache.h"
+#include "core/ranker/Ranking.h"
+#include "core/util/AppPaths.h"
 
 #include <QFile>
 #include <QSignalSpy>

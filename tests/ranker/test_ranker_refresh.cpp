@@ -4,9 +4,9 @@
 // round, never by racing the clock.
 #include "RankerTestKit.h"
 #include "TestSupport.h"
-#include "ranker/ModelRanker.h"
-#include "ranker/Ranking.h"
-#include "util/DateCodec.h"
+#include "core/ranker/ModelRanker.h"
+#include "core/ranker/Ranking.h"
+#include "core/util/DateCodec.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,5 +1,5 @@
-#include "records/ChatRecords.h"
-#include "util/DateCodec.h"
+#include "core/records/ChatRecords.h"
+#include "core/util/DateCodec.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

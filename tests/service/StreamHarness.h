@@ -2,7 +2,7 @@
 
 // Runs calls of the real client against the fake service and collects what
 // they deliver.
-#include "service/OpenRouterClient.h"
+#include "core/service/OpenRouterClient.h"
 
 #include <QPointer>
 #include <memory>

@@ -1,6 +1,6 @@
 // Error texts, HTTP classification, error bodies, Retry-After and folding of
 // transport failures.
-#include "service/ORError.h"
+#include "core/service/ORError.h"
 
 #include <QTest>
 #include <cmath>

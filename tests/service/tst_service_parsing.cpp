@@ -1,9 +1,9 @@
 // Pure parts of the service client: the request's message array, the
 // catalogue filter, endpoint statistics, the model record's JSON, the line
 // splitter and the reading of one event line.
-#include "service/LineSplitter.h"
-#include "service/OpenRouterClient.h"
-#include "service/StreamEvent.h"
+#include "core/service/LineSplitter.h"
+#include "core/service/OpenRouterClient.h"
+#include "core/service/StreamEvent.h"
 
 #include <QJsonDocument>
 #include <QTest>

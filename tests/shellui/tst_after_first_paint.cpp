@@ -1,7 +1,7 @@
 // Work held back until the window's first frame: it runs once that frame is
 // painted, also when the window is never exposed, and never after the window
 // is gone.
-#include "shell/AfterFirstPaint.h"
+#include "ui/shell/AfterFirstPaint.h"
 
 #include <QPointer>
 #include <QTest>

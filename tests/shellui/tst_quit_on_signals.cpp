@@ -1,7 +1,7 @@
 // SIGTERM, SIGINT and SIGHUP end the event loop the ordinary way (exit
 // status 0, aboutToQuit emitted), so that what is queued for writing still
 // reaches the disk.
-#include "shell/QuitOnSignals.h"
+#include "ui/shell/QuitOnSignals.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>

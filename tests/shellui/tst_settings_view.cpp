@@ -2,8 +2,8 @@
 // every edit, the shortcut warning follows the hot-key status while the
 // dialog is open, and Return closes the dialog except inside the editor.
 #include "ShellTestKit.h"
-#include "hotkey/HotKeyStatus.h"
-#include "settings/SettingsView.h"
+#include "core/hotkey/HotKeyStatus.h"
+#include "ui/settings/SettingsView.h"
 
 #include <QFile>
 #include <QLabel>

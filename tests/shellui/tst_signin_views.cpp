@@ -7,12 +7,12 @@
 #include "FakeService.h"
 #include "ShellTestKit.h"
 #include "TestSupport.h"
-#include "app/AppModel.h"
-#include "app/AppNotifications.h"
-#include "auth/Keyring.h"
-#include "signin/IssueView.h"
-#include "signin/SignInView.h"
-#include "signin/WrappingText.h"
+#include "core/app/AppModel.h"
+#include "core/app/AppNotifications.h"
+#include "core/auth/Keyring.h"
+#include "ui/signin/IssueView.h"
+#include "ui/signin/SignInView.h"
+#include "ui/signin/WrappingText.h"
 
 #include <QApplication>
 #include <QClipboard>

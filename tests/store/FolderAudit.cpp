@@ -1,7 +1,7 @@
 #include "FolderAudit.h"
 
-#include "store/ChatStore.h"
-#include "store/StoreLayout.h"
+#include "core/store/ChatStore.h"
+#include "core/store/StoreLayout.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "StoreFiles.h"
 
-#include "util/AppPaths.h"
+#include "core/util/AppPaths.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "FolderAudit.h"
 #include "StoreFiles.h"
-#include "store/ChatStore.h"
-#include "util/DateCodec.h"
+#include "core/store/ChatStore.h"
+#include "core/util/DateCodec.h"
 
 #include <QDir>
 #include <QFile>

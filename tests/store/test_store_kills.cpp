@@ -5,7 +5,7 @@
 
 #include "FolderAudit.h"
 #include "StoreFiles.h"
-#include "store/ChatStore.h"
+#include "core/store/ChatStore.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
-#include "app/AppModel.h"
+#include "core/app/AppModel.h"
 
-#include "app/AppNotifications.h"
-#include "auth/AuthLog.h"
-#include "auth/KeychainStore.h"
-#include "auth/Keyring.h"
+#include "core/app/AppNotifications.h"
+#include "core/auth/AuthLog.h"
+#include "core/auth/KeychainStore.h"
+#include "core/auth/Keyring.h"
 
 #include <QDesktopServices>
 #include <QUrl>

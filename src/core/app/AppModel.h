@@ -1,12 +1,12 @@
 #pragma once
 
-#include "auth/KeyringCall.h"
-#include "auth/OpenRouterAuth.h"
-#include "conversation/ChatViewModel.h"
-#include "ranker/ModelRanker.h"
-#include "service/OpenRouterClient.h"
-#include "store/ChatStore.h"
-#include "util/ChangeBatch.h"
+#include "core/auth/KeyringCall.h"
+#include "core/auth/OpenRouterAuth.h"
+#include "core/conversation/ChatViewModel.h"
+#include "core/ranker/ModelRanker.h"
+#include "core/service/OpenRouterClient.h"
+#include "core/store/ChatStore.h"
+#include "core/util/ChangeBatch.h"
 
 #include <QObject>
 #include <QPointer>

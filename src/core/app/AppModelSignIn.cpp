@@ -1,8 +1,8 @@
 // The two ways of signing in: the browser with PKCE, and a pasted key that
 // the service confirms. Either ends in storing the key, then adopting it.
 
-#include "app/AppModel.h"
-#include "auth/Keyring.h"
+#include "core/app/AppModel.h"
+#include "core/auth/Keyring.h"
 
 void AppModel::startOAuth()
 {

@@ -1,3 +1,3 @@
-#include "auth/AuthLog.h"
+#include "core/auth/AuthLog.h"
 
 Q_LOGGING_CATEGORY(lcAuth, "tolvi.auth", QtWarningMsg)

@@ -1,4 +1,4 @@
-#include "auth/CallbackRequest.h"
+#include "core/auth/CallbackRequest.h"
 
 #include <QStringDecoder>
 #include <QUrl>

@@ -1,4 +1,4 @@
-#include "auth/KeyExchange.h"
+#include "core/auth/KeyExchange.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,8 +1,8 @@
-#include "auth/KeychainStore.h"
+#include "core/auth/KeychainStore.h"
 
-#include "auth/AuthLog.h"
-#include "auth/SecretCallGuard.h"
-#include "auth/SecretConnection.h"
+#include "core/auth/AuthLog.h"
+#include "core/auth/SecretCallGuard.h"
+#include "core/auth/SecretConnection.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

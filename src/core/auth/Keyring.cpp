@@ -1,7 +1,7 @@
-#include "auth/Keyring.h"
+#include "core/auth/Keyring.h"
 
-#include "auth/KeychainStore.h"
-#include "auth/KeyringQueue.h"
+#include "core/auth/KeychainStore.h"
+#include "core/auth/KeyringQueue.h"
 
 Keyring::Keyring(QObject *parent)
     : QObject(parent)

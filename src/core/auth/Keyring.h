@@ -1,6 +1,6 @@
 #pragma once
 
-#include "auth/KeyringCall.h"
+#include "core/auth/KeyringCall.h"
 
 #include <QHash>
 #include <QObject>

@@ -1,7 +1,7 @@
-#include "auth/KeyringCall.h"
+#include "core/auth/KeyringCall.h"
 
-#include "auth/Keyring.h"
-#include "auth/KeyringQueue.h"
+#include "core/auth/Keyring.h"
+#include "core/auth/KeyringQueue.h"
 
 KeyringCall::KeyringCall(Keyring &keyring, quint64 id)
     : Operation(&keyring)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "util/Operation.h"
+#include "core/util/Operation.h"
 
 #include <QPointer>
 #include <chrono>

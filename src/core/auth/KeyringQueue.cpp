@@ -1,9 +1,9 @@
-#include "auth/KeyringQueue.h"
+#include "core/auth/KeyringQueue.h"
 
-#include "auth/AuthLog.h"
-#include "auth/KeychainStore.h"
-#include "auth/SecretCallGuard.h"
-#include "auth/SecretConnection.h"
+#include "core/auth/AuthLog.h"
+#include "core/auth/KeychainStore.h"
+#include "core/auth/SecretCallGuard.h"
+#include "core/auth/SecretConnection.h"
 
 #include <pthread.h>
 #include <thread>

@@ -1,6 +1,6 @@
-#include "auth/LoopbackConnection.h"
+#include "core/auth/LoopbackConnection.h"
 
-#include "auth/LoopbackPages.h"
+#include "core/auth/LoopbackPages.h"
 
 #include <QTcpSocket>
 #include <sys/socket.h>

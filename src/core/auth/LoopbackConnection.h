@@ -1,6 +1,6 @@
 #pragma once
 
-#include "auth/CallbackRequest.h"
+#include "core/auth/CallbackRequest.h"
 
 #include <QObject>
 #include <QTimer>

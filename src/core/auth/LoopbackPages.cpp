@@ -1,4 +1,4 @@
-#include "auth/LoopbackPages.h"
+#include "core/auth/LoopbackPages.h"
 
 namespace LoopbackPages {
 

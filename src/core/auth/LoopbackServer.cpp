@@ -1,6 +1,6 @@
-#include "auth/LoopbackServer.h"
+#include "core/auth/LoopbackServer.h"
 
-#include "auth/LoopbackConnection.h"
+#include "core/auth/LoopbackConnection.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>

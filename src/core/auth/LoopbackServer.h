@@ -1,7 +1,7 @@
 #pragma once
 
-#include "auth/CallbackRequest.h"
-#include "service/ServiceTypes.h"
+#include "core/auth/CallbackRequest.h"
+#include "core/service/ServiceTypes.h"
 
 #include <QList>
 #include <QObject>

@@ -1,10 +1,10 @@
-#include "auth/OpenRouterAuth.h"
+#include "core/auth/OpenRouterAuth.h"
 
-#include "auth/AuthLog.h"
-#include "auth/KeyExchange.h"
-#include "auth/PKCE.h"
-#include "service/OpenRouterClient.h"
-#include "service/ReplyTools.h"
+#include "core/auth/AuthLog.h"
+#include "core/auth/KeyExchange.h"
+#include "core/auth/PKCE.h"
+#include "core/service/OpenRouterClient.h"
+#include "core/service/ReplyTools.h"
 
 #include <QDesktopServices>
 #include <QNetworkReply>

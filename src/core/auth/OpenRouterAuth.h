@@ -1,8 +1,8 @@
 #pragma once
 
-#include "auth/LoopbackServer.h"
-#include "service/ServiceTypes.h"
-#include "util/Operation.h"
+#include "core/auth/LoopbackServer.h"
+#include "core/service/ServiceTypes.h"
+#include "core/util/Operation.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "auth/SecretCallGuard.h"
+#include "core/auth/SecretCallGuard.h"
 
 #include <gio/gio.h>
 

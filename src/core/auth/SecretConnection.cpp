@@ -1,7 +1,7 @@
-#include "auth/SecretConnection.h"
+#include "core/auth/SecretConnection.h"
 
-#include "auth/AuthLog.h"
-#include "auth/SecretCallGuard.h"
+#include "core/auth/AuthLog.h"
+#include "core/auth/SecretCallGuard.h"
 
 #include <libsecret/secret.h>
 

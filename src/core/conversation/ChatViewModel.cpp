@@ -1,6 +1,6 @@
-#include "conversation/ChatViewModel.h"
+#include "core/conversation/ChatViewModel.h"
 
-#include "conversation/ReplyWithFallback.h"
+#include "core/conversation/ReplyWithFallback.h"
 
 ChatViewModel::ChatViewModel(ChatStore &store, ModelRanker &ranker, OpenRouterClient &client, QObject *parent)
     : QObject(parent)

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "conversation/ImageNotice.h"
-#include "ranker/ModelRanker.h"
-#include "records/ChatRecords.h"
-#include "service/OpenRouterClient.h"
-#include "store/ChatStore.h"
-#include "util/ChangeBatch.h"
+#include "core/conversation/ImageNotice.h"
+#include "core/ranker/ModelRanker.h"
+#include "core/records/ChatRecords.h"
+#include "core/service/OpenRouterClient.h"
+#include "core/store/ChatStore.h"
+#include "core/util/ChangeBatch.h"
 
 #include <QImage>
 #include <QObject>

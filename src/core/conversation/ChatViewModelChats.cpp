@@ -1,6 +1,6 @@
 // Opening, renaming, deleting and pinning chats.
 
-#include "conversation/ChatViewModel.h"
+#include "core/conversation/ChatViewModel.h"
 
 void ChatViewModel::resetOpenChat(const Chat &chat)
 {

@@ -1,10 +1,10 @@
 // Sending, the generation and what its reply job reports, streamed text,
 // stop and regenerate.
 
-#include "conversation/ChatViewModel.h"
-#include "conversation/HistoryWindow.h"
-#include "conversation/ReplyWithFallback.h"
-#include "conversation/SystemPrompt.h"
+#include "core/conversation/ChatViewModel.h"
+#include "core/conversation/HistoryWindow.h"
+#include "core/conversation/ReplyWithFallback.h"
+#include "core/conversation/SystemPrompt.h"
 
 #include <algorithm>
 

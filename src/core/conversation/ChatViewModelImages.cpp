@@ -1,7 +1,7 @@
 // Image attachments and the check that the chat's model can see them.
 
-#include "conversation/ChatViewModel.h"
-#include "conversation/ImageTools.h"
+#include "core/conversation/ChatViewModel.h"
+#include "core/conversation/ImageTools.h"
 
 void ChatViewModel::attach(const QImage &image)
 {

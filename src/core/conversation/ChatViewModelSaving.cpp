@@ -1,6 +1,6 @@
 // The open chat's save problem, apart from the generation's issue.
 
-#include "conversation/ChatViewModel.h"
+#include "core/conversation/ChatViewModel.h"
 
 void ChatViewModel::syncSaveIssue()
 {

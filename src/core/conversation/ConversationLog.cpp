@@ -1,4 +1,4 @@
-#include "conversation/ConversationLog.h"
+#include "core/conversation/ConversationLog.h"
 
 // Info and debug only when QT_LOGGING_RULES asks for them.
 Q_LOGGING_CATEGORY(lcConversation, "tolvi.conversation", QtWarningMsg)

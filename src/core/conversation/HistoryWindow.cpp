@@ -1,6 +1,6 @@
-#include "conversation/HistoryWindow.h"
+#include "core/conversation/HistoryWindow.h"
 
-#include "util/TextUtil.h"
+#include "core/util/TextUtil.h"
 
 namespace HistoryWindow {
 

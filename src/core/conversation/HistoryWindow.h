@@ -1,7 +1,7 @@
 #pragma once
 
-#include "records/ChatRecords.h"
-#include "service/ServiceTypes.h"
+#include "core/records/ChatRecords.h"
+#include "core/service/ServiceTypes.h"
 
 #include <QList>
 #include <QUuid>

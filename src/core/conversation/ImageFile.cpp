@@ -1,7 +1,7 @@
-#include "conversation/ImageFile.h"
+#include "core/conversation/ImageFile.h"
 
-#include "conversation/ImageLog.h"
-#include "conversation/ImageTools.h"
+#include "core/conversation/ImageLog.h"
+#include "core/conversation/ImageTools.h"
 
 #include <QFile>
 #include <QImageReader>

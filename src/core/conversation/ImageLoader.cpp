@@ -1,6 +1,6 @@
-#include "conversation/ImageLoader.h"
+#include "core/conversation/ImageLoader.h"
 
-#include "conversation/ImageLog.h"
+#include "core/conversation/ImageLog.h"
 
 #include <QPointer>
 #include <mutex>

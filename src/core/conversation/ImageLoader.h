@@ -1,6 +1,6 @@
 #pragma once
 
-#include "conversation/PasteboardImages.h"
+#include "core/conversation/PasteboardImages.h"
 
 #include <QImage>
 #include <QList>

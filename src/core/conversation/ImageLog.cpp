@@ -1,3 +1,3 @@
-#include "conversation/ImageLog.h"
+#include "core/conversation/ImageLog.h"
 
 Q_LOGGING_CATEGORY(lcImages, "tolvi.images", QtWarningMsg)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/ServiceTypes.h"
+#include "core/service/ServiceTypes.h"
 
 #include <QString>
 #include <optional>

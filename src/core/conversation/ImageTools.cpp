@@ -1,6 +1,6 @@
-#include "conversation/ImageTools.h"
+#include "core/conversation/ImageTools.h"
 
-#include "conversation/ImageLog.h"
+#include "core/conversation/ImageLog.h"
 
 #include <QBuffer>
 #include <QImageReader>

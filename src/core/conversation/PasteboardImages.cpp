@@ -1,7 +1,7 @@
-#include "conversation/PasteboardImages.h"
+#include "core/conversation/PasteboardImages.h"
 
-#include "conversation/ImageFile.h"
-#include "conversation/ImageTools.h"
+#include "core/conversation/ImageFile.h"
+#include "core/conversation/ImageTools.h"
 
 #include <QBuffer>
 #include <QFileInfo>

@@ -1,11 +1,11 @@
 // One reply: the walk down the ranked candidates, a model's failure, the
 // switch to the next one, and the reply's one outcome.
 
-#include "conversation/ReplyWithFallback.h"
+#include "core/conversation/ReplyWithFallback.h"
 
-#include "conversation/ConversationLog.h"
-#include "conversation/HistoryWindow.h"
-#include "conversation/SystemPrompt.h"
+#include "core/conversation/ConversationLog.h"
+#include "core/conversation/HistoryWindow.h"
+#include "core/conversation/SystemPrompt.h"
 
 #include <algorithm>
 #include <utility>

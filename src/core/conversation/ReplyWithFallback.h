@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ranker/ModelRanker.h"
-#include "records/ChatRecords.h"
-#include "service/OpenRouterClient.h"
+#include "core/ranker/ModelRanker.h"
+#include "core/records/ChatRecords.h"
+#include "core/service/OpenRouterClient.h"
 
 #include <QElapsedTimer>
 #include <QList>

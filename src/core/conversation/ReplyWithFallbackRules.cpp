@@ -2,7 +2,7 @@
 // whether it is cooled, what a reply that got no answer tells the user, what
 // an answer is signed with.
 
-#include "conversation/ReplyWithFallback.h"
+#include "core/conversation/ReplyWithFallback.h"
 
 using Kind = ORError::Kind;
 

@@ -1,4 +1,4 @@
-#include "conversation/SystemPrompt.h"
+#include "core/conversation/SystemPrompt.h"
 
 #include <QSettings>
 

@@ -1,8 +1,8 @@
-#include "hotkey/GlobalHotKey.h"
+#include "core/hotkey/GlobalHotKey.h"
 
-#include "hotkey/HotKeyEventFilter.h"
-#include "hotkey/XcbKeyGrab.h"
-#include "shell/ShellLog.h"
+#include "core/hotkey/HotKeyEventFilter.h"
+#include "core/hotkey/XcbKeyGrab.h"
+#include "core/shell/ShellLog.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
-#include "hotkey/HotKeyEventFilter.h"
+#include "core/hotkey/HotKeyEventFilter.h"
 
-#include "hotkey/GlobalHotKey.h"
-#include "hotkey/XcbKeyGrab.h"
+#include "core/hotkey/GlobalHotKey.h"
+#include "core/hotkey/XcbKeyGrab.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "hotkey/HotKeyStatus.h"
+#include "core/hotkey/HotKeyStatus.h"
 
 HotKeyStatus &HotKeyStatus::shared()
 {

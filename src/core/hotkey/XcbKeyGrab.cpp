@@ -1,4 +1,4 @@
-#include "hotkey/XcbKeyGrab.h"
+#include "core/hotkey/XcbKeyGrab.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "instance/SingleInstance.h"
+#include "core/instance/SingleInstance.h"
 
-#include "shell/ShellLog.h"
+#include "core/shell/ShellLog.h"
 
 #include <QDir>
 #include <QFileInfo>

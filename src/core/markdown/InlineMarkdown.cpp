@@ -1,6 +1,6 @@
-#include "markdown/InlineMarkdown.h"
+#include "core/markdown/InlineMarkdown.h"
 
-#include "markdown/InlineNodes.h"
+#include "core/markdown/InlineNodes.h"
 
 namespace InlineMarkdown {
 namespace {

@@ -1,5 +1,5 @@
-#include "markdown/InlineMarkdown.h"
-#include "markdown/InlineNodes.h"
+#include "core/markdown/InlineMarkdown.h"
+#include "core/markdown/InlineNodes.h"
 
 #include <QHash>
 #include <QStringView>

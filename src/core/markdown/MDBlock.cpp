@@ -1,4 +1,4 @@
-#include "markdown/MDBlock.h"
+#include "core/markdown/MDBlock.h"
 
 #include <QDebug>
 

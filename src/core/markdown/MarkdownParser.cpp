@@ -1,4 +1,4 @@
-#include "markdown/MarkdownParser.h"
+#include "core/markdown/MarkdownParser.h"
 
 #include <QStringView>
 

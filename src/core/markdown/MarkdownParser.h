@@ -1,6 +1,6 @@
 #pragma once
 
-#include "markdown/MDBlock.h"
+#include "core/markdown/MDBlock.h"
 
 #include <QList>
 #include <QString>

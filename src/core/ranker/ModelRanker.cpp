@@ -1,8 +1,8 @@
-#include "ranker/ModelRanker.h"
+#include "core/ranker/ModelRanker.h"
 
-#include "ranker/RankerCache.h"
-#include "ranker/RankerLog.h"
-#include "ranker/Ranking.h"
+#include "core/ranker/RankerCache.h"
+#include "core/ranker/RankerLog.h"
+#include "core/ranker/Ranking.h"
 
 #include <algorithm>
 #include <cmath>

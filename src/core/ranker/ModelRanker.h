@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ranker/RankerRefresh.h"
-#include "ranker/RefreshRequest.h"
-#include "service/OpenRouterClient.h"
+#include "core/ranker/RankerRefresh.h"
+#include "core/ranker/RefreshRequest.h"
+#include "core/service/OpenRouterClient.h"
 
 #include <QDateTime>
 #include <QHash>

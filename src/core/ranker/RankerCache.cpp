@@ -1,7 +1,7 @@
-#include "ranker/RankerCache.h"
+#include "core/ranker/RankerCache.h"
 
-#include "util/AppPaths.h"
-#include "util/DateCodec.h"
+#include "core/util/AppPaths.h"
+#include "core/util/DateCodec.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,3 +1,3 @@
-#include "ranker/RankerLog.h"
+#include "core/ranker/RankerLog.h"
 
 Q_LOGGING_CATEGORY(lcRanker, "tolvi.ranker", QtWarningMsg)

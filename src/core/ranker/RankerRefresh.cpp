@@ -1,7 +1,7 @@
-#include "ranker/RankerRefresh.h"
+#include "core/ranker/RankerRefresh.h"
 
-#include "ranker/ModelRanker.h"
-#include "ranker/RankerLog.h"
+#include "core/ranker/ModelRanker.h"
+#include "core/ranker/RankerLog.h"
 
 RankerRefresh::RankerRefresh(OpenRouterClient &client, const QString &key, QObject *parent)
     : Operation(parent)

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ranker/Ranking.h"
-#include "service/OpenRouterClient.h"
-#include "util/Operation.h"
+#include "core/ranker/Ranking.h"
+#include "core/service/OpenRouterClient.h"
+#include "core/util/Operation.h"
 
 #include <QElapsedTimer>
 #include <QHash>

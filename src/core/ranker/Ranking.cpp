@@ -1,4 +1,4 @@
-#include "ranker/Ranking.h"
+#include "core/ranker/Ranking.h"
 
 #include <algorithm>
 

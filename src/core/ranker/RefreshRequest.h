@@ -1,7 +1,7 @@
 #pragma once
 
-#include "service/ORError.h"
-#include "util/Operation.h"
+#include "core/service/ORError.h"
+#include "core/util/Operation.h"
 
 #include <optional>
 

@@ -1,8 +1,8 @@
-#include "records/ChatRecords.h"
+#include "core/records/ChatRecords.h"
 
-#include "records/JsonRead.h"
-#include "util/DateCodec.h"
-#include "util/TextUtil.h"
+#include "core/records/JsonRead.h"
+#include "core/util/DateCodec.h"
+#include "core/util/TextUtil.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
-#include "records/JsonRead.h"
+#include "core/records/JsonRead.h"
 
-#include "records/ChatRecords.h"
-#include "util/DateCodec.h"
+#include "core/records/ChatRecords.h"
+#include "core/util/DateCodec.h"
 
 namespace JsonRead {
 

@@ -1,6 +1,6 @@
 // The catalogue filter and endpoint statistics of OpenRouterClient.
-#include "service/NumberText.h"
-#include "service/OpenRouterClient.h"
+#include "core/service/NumberText.h"
+#include "core/service/OpenRouterClient.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

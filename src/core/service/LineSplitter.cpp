@@ -1,4 +1,4 @@
-#include "service/LineSplitter.h"
+#include "core/service/LineSplitter.h"
 
 void LineSplitter::feed(QByteArrayView bytes)
 {

@@ -1,4 +1,4 @@
-#include "service/NumberText.h"
+#include "core/service/NumberText.h"
 
 #include <QByteArray>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "service/ORError.h"
+#include "core/service/ORError.h"
 
-#include "service/NumberText.h"
-#include "util/TextUtil.h"
+#include "core/service/NumberText.h"
+#include "core/util/TextUtil.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
-#include "service/OneShotCall.h"
+#include "core/service/OneShotCall.h"
 
-#include "service/ReplyTools.h"
+#include "core/service/ReplyTools.h"
 
 OneShotCall::~OneShotCall()
 {

@@ -1,9 +1,9 @@
-#include "service/OpenRouterClient.h"
+#include "core/service/OpenRouterClient.h"
 
-#include "service/ChainedCall.h"
-#include "service/OneShotCall.h"
-#include "service/ServiceLog.h"
-#include "service/StreamChatCall.h"
+#include "core/service/ChainedCall.h"
+#include "core/service/OneShotCall.h"
+#include "core/service/ServiceLog.h"
+#include "core/service/StreamChatCall.h"
 
 #include <QDate>
 #include <QJsonDocument>

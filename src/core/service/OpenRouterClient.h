@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/ServiceCall.h"
+#include "core/service/ServiceCall.h"
 
 #include <QJsonArray>
 #include <QNetworkAccessManager>

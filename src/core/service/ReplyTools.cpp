@@ -1,6 +1,6 @@
-#include "service/ReplyTools.h"
+#include "core/service/ReplyTools.h"
 
-#include "service/ServiceLog.h"
+#include "core/service/ServiceLog.h"
 
 namespace ReplyTools {
 

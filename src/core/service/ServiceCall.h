@@ -1,7 +1,7 @@
 #pragma once
 
-#include "service/ServiceTypes.h"
-#include "util/Operation.h"
+#include "core/service/ServiceTypes.h"
+#include "core/util/Operation.h"
 
 // A running request to the service, an Operation: each kind of call has one
 // `finished` signal carrying a plain result, and deletes itself after it.

@@ -1,3 +1,3 @@
-#include "service/ServiceLog.h"
+#include "core/service/ServiceLog.h"
 
 Q_LOGGING_CATEGORY(lcService, "tolvi.service", QtWarningMsg)

@@ -1,6 +1,6 @@
-#include "service/ServiceTypes.h"
+#include "core/service/ServiceTypes.h"
 
-#include "service/NumberText.h"
+#include "core/service/NumberText.h"
 
 QJsonObject ORModel::toJson() const
 {

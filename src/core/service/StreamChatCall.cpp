@@ -1,9 +1,9 @@
-#include "service/StreamChatCall.h"
+#include "core/service/StreamChatCall.h"
 
-#include "service/ReplyTools.h"
-#include "service/ServiceLog.h"
-#include "service/StreamEvent.h"
-#include "util/TextUtil.h"
+#include "core/service/ReplyTools.h"
+#include "core/service/ServiceLog.h"
+#include "core/service/StreamEvent.h"
+#include "core/util/TextUtil.h"
 
 #include <cmath>
 #include <limits>

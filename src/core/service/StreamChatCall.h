@@ -1,7 +1,7 @@
 #pragma once
 
-#include "service/LineSplitter.h"
-#include "service/ServiceCall.h"
+#include "core/service/LineSplitter.h"
+#include "core/service/ServiceCall.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>

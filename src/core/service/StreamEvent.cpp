@@ -1,6 +1,6 @@
-#include "service/StreamEvent.h"
+#include "core/service/StreamEvent.h"
 
-#include "service/NumberText.h"
+#include "core/service/NumberText.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

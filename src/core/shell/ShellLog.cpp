@@ -1,3 +1,3 @@
-#include "shell/ShellLog.h"
+#include "core/shell/ShellLog.h"
 
 Q_LOGGING_CATEGORY(lcShell, "tolvi.shell", QtWarningMsg)

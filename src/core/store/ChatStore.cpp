@@ -1,10 +1,10 @@
-#include "store/ChatStore.h"
+#include "core/store/ChatStore.h"
 
-#include "store/StoreLayout.h"
-#include "store/StoreLoad.h"
-#include "store/StoreWriter.h"
-#include "store/SummaryOrder.h"
-#include "util/AppPaths.h"
+#include "core/store/StoreLayout.h"
+#include "core/store/StoreLoad.h"
+#include "core/store/StoreWriter.h"
+#include "core/store/SummaryOrder.h"
+#include "core/util/AppPaths.h"
 
 #include <QDir>
 

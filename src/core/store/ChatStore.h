@@ -1,7 +1,7 @@
 #pragma once
 
-#include "records/ChatRecords.h"
-#include "store/StoreTask.h"
+#include "core/records/ChatRecords.h"
+#include "core/store/StoreTask.h"
 
 #include <QHash>
 #include <QObject>

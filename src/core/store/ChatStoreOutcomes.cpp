@@ -1,9 +1,9 @@
 // What the writer reports back: chats written or not, chat files that do
 // not decode.
 
-#include "store/ChatStore.h"
-#include "store/StoreLog.h"
-#include "store/StoreWriter.h"
+#include "core/store/ChatStore.h"
+#include "core/store/StoreLog.h"
+#include "core/store/StoreWriter.h"
 
 void ChatStore::takeOutcomes()
 {

@@ -1,6 +1,6 @@
-#include "store/FolderScan.h"
+#include "core/store/FolderScan.h"
 
-#include "store/StoreLayout.h"
+#include "core/store/StoreLayout.h"
 
 #include <QDir>
 

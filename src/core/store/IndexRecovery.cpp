@@ -1,7 +1,7 @@
-#include "store/IndexRecovery.h"
+#include "core/store/IndexRecovery.h"
 
-#include "store/StoreLayout.h"
-#include "store/SummaryOrder.h"
+#include "core/store/StoreLayout.h"
+#include "core/store/SummaryOrder.h"
 
 #include <QDir>
 

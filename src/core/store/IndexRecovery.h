@@ -1,6 +1,6 @@
 #pragma once
 
-#include "records/ChatRecords.h"
+#include "core/records/ChatRecords.h"
 
 // Rebuilds the chat list when the index is gone or damaged.
 namespace IndexRecovery {

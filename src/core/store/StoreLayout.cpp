@@ -1,4 +1,4 @@
-#include "store/StoreLayout.h"
+#include "core/store/StoreLayout.h"
 
 #include <QFile>
 #include <QRegularExpression>

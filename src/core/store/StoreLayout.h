@@ -1,6 +1,6 @@
 #pragma once
 
-#include "records/ChatRecords.h"
+#include "core/records/ChatRecords.h"
 
 // The names of the store's files: "index.json" and one "<UUID>.json" per chat
 // (canonical upper-case id), and what an interrupted atomic write leaves.

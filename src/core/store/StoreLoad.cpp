@@ -1,9 +1,9 @@
-#include "store/StoreLoad.h"
+#include "core/store/StoreLoad.h"
 
-#include "store/FolderScan.h"
-#include "store/IndexRecovery.h"
-#include "store/StoreLayout.h"
-#include "store/SummaryOrder.h"
+#include "core/store/FolderScan.h"
+#include "core/store/IndexRecovery.h"
+#include "core/store/StoreLayout.h"
+#include "core/store/SummaryOrder.h"
 
 #include <QFile>
 #include <QSet>

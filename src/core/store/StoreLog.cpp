@@ -1,3 +1,3 @@
-#include "store/StoreLog.h"
+#include "core/store/StoreLog.h"
 
 Q_LOGGING_CATEGORY(lcStore, "tolvi.store", QtWarningMsg)

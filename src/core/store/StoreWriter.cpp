@@ -1,8 +1,8 @@
-#include "store/StoreWriter.h"
+#include "core/store/StoreWriter.h"
 
-#include "store/AtomicFile.h"
-#include "store/StoreLayout.h"
-#include "store/StoreLog.h"
+#include "core/store/AtomicFile.h"
+#include "core/store/StoreLayout.h"
+#include "core/store/StoreLog.h"
 
 #include <QFile>
 #include <QFileInfo>

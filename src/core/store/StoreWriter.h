@@ -1,7 +1,7 @@
 #pragma once
 
-#include "store/ChatStore.h"
-#include "store/StoreTask.h"
+#include "core/store/ChatStore.h"
+#include "core/store/StoreTask.h"
 
 #include <QDateTime>
 #include <QMutex>

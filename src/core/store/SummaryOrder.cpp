@@ -1,4 +1,4 @@
-#include "store/SummaryOrder.h"
+#include "core/store/SummaryOrder.h"
 
 #include <QSet>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "util/AppPaths.h"
+#include "core/util/AppPaths.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "util/DateCodec.h"
+#include "core/util/DateCodec.h"
 
 #include <cmath>
 

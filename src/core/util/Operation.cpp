@@ -1,4 +1,4 @@
-#include "util/Operation.h"
+#include "core/util/Operation.h"
 
 Operation::Operation(QObject *parent)
     : QObject(parent)

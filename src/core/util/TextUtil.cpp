@@ -1,4 +1,4 @@
-#include "util/TextUtil.h"
+#include "core/util/TextUtil.h"
 
 #include <QStringDecoder>
 #include <QTextBoundaryFinder>

@@ -1,4 +1,4 @@
-#include "conversation/CenteredColumnLayout.h"
+#include "ui/conversation/CenteredColumnLayout.h"
 
 #include <QWidget>
 

@@ -1,12 +1,12 @@
-#include "conversation/ChatRootView.h"
+#include "ui/conversation/ChatRootView.h"
 
-#include "app/AppModel.h"
-#include "conversation/ConversationView.h"
-#include "icons/Icons.h"
-#include "modelmenu/ModelMenu.h"
-#include "settings/SettingsView.h"
-#include "sidebar/SidebarView.h"
-#include "style/PaletteFollower.h"
+#include "core/app/AppModel.h"
+#include "ui/conversation/ConversationView.h"
+#include "ui/icons/Icons.h"
+#include "ui/modelmenu/ModelMenu.h"
+#include "ui/settings/SettingsView.h"
+#include "ui/sidebar/SidebarView.h"
+#include "ui/style/PaletteFollower.h"
 
 #include <QDialog>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
-#include "conversation/ConversationStyle.h"
+#include "ui/conversation/ConversationStyle.h"
 
-#include "icons/Icons.h"
-#include "style/PaletteFollower.h"
+#include "ui/icons/Icons.h"
+#include "ui/style/PaletteFollower.h"
 
 #include <QPainter>
 #include <QPalette>

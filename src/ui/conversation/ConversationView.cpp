@@ -1,12 +1,12 @@
-#include "conversation/ConversationView.h"
+#include "ui/conversation/ConversationView.h"
 
-#include "conversation/CenteredColumnLayout.h"
-#include "conversation/ChatViewModel.h"
-#include "conversation/MessageColumn.h"
-#include "conversation/MessageList.h"
-#include "conversation/MessageRow.h"
-#include "conversation/ScrollFollower.h"
-#include "input/InputBar.h"
+#include "core/conversation/ChatViewModel.h"
+#include "ui/conversation/CenteredColumnLayout.h"
+#include "ui/conversation/MessageColumn.h"
+#include "ui/conversation/MessageList.h"
+#include "ui/conversation/MessageRow.h"
+#include "ui/conversation/ScrollFollower.h"
+#include "ui/input/InputBar.h"
 
 #include <QScrollArea>
 #include <QScrollBar>

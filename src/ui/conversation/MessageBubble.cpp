@@ -1,6 +1,6 @@
-#include "conversation/MessageBubble.h"
+#include "ui/conversation/MessageBubble.h"
 
-#include "conversation/ConversationStyle.h"
+#include "ui/conversation/ConversationStyle.h"
 
 #include <QEvent>
 #include <QPainter>

@@ -1,10 +1,10 @@
-#include "conversation/MessageColumn.h"
+#include "ui/conversation/MessageColumn.h"
 
-#include "conversation/ChatViewModel.h"
-#include "conversation/ConversationStyle.h"
-#include "conversation/MessageList.h"
-#include "conversation/ThinkingIndicator.h"
-#include "signin/IssueView.h"
+#include "core/conversation/ChatViewModel.h"
+#include "ui/conversation/ConversationStyle.h"
+#include "ui/conversation/MessageList.h"
+#include "ui/conversation/ThinkingIndicator.h"
+#include "ui/signin/IssueView.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,6 +1,6 @@
-#include "conversation/MessageList.h"
+#include "ui/conversation/MessageList.h"
 
-#include "conversation/MessageRow.h"
+#include "ui/conversation/MessageRow.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "records/ChatRecords.h"
+#include "core/records/ChatRecords.h"
 
 #include <QHash>
 #include <QList>

@@ -1,12 +1,12 @@
-#include "conversation/MessageRow.h"
+#include "ui/conversation/MessageRow.h"
 
-#include "conversation/ConversationStyle.h"
-#include "conversation/MessageBubble.h"
-#include "input/DataURLImage.h"
-#include "markdown/FlowRowLayout.h"
-#include "markdown/MarkdownView.h"
-#include "markdown/WrappingLabel.h"
-#include "style/PaletteFollower.h"
+#include "ui/conversation/ConversationStyle.h"
+#include "ui/conversation/MessageBubble.h"
+#include "ui/input/DataURLImage.h"
+#include "ui/markdown/FlowRowLayout.h"
+#include "ui/markdown/MarkdownView.h"
+#include "ui/markdown/WrappingLabel.h"
+#include "ui/style/PaletteFollower.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

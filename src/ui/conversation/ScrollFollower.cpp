@@ -1,4 +1,4 @@
-#include "conversation/ScrollFollower.h"
+#include "ui/conversation/ScrollFollower.h"
 
 #include <QApplication>
 #include <QScrollArea>

@@ -1,6 +1,6 @@
-#include "conversation/ThinkingIndicator.h"
+#include "ui/conversation/ThinkingIndicator.h"
 
-#include "conversation/ConversationStyle.h"
+#include "ui/conversation/ConversationStyle.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "icons/Icons.h"
+#include "ui/icons/Icons.h"
 
-#include "icons/TintedIconEngine.h"
+#include "ui/icons/TintedIconEngine.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "icons/TintedIconEngine.h"
+#include "ui/icons/TintedIconEngine.h"
 
 #include <QGuiApplication>
 #include <QImage>

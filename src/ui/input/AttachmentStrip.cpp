@@ -1,8 +1,8 @@
-#include "input/AttachmentStrip.h"
+#include "ui/input/AttachmentStrip.h"
 
-#include "input/DataURLImage.h"
-#include "input/InputStyle.h"
-#include "input/SymbolButton.h"
+#include "ui/input/DataURLImage.h"
+#include "ui/input/InputStyle.h"
+#include "ui/input/SymbolButton.h"
 
 #include <QHBoxLayout>
 

@@ -1,6 +1,6 @@
-#include "input/DataURLImage.h"
+#include "ui/input/DataURLImage.h"
 
-#include "input/InputStyle.h"
+#include "ui/input/InputStyle.h"
 
 #include <QBuffer>
 #include <QImageReader>

@@ -1,6 +1,6 @@
-#include "input/GrowingTextView.h"
+#include "ui/input/GrowingTextView.h"
 
-#include "input/InputStyle.h"
+#include "ui/input/InputStyle.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "input/SendTextView.h"
+#include "ui/input/SendTextView.h"
 
 // The message editor of the input bar: a plain-text editor whose height
 // follows its text (from one line up to a limit, beyond which it scrolls),

@@ -1,13 +1,13 @@
-#include "input/InputBar.h"
+#include "ui/input/InputBar.h"
 
-#include "conversation/ChatViewModel.h"
-#include "conversation/ImageLoader.h"
-#include "conversation/PasteboardImages.h"
-#include "input/AttachmentStrip.h"
-#include "input/GrowingTextView.h"
-#include "input/InputStyle.h"
-#include "input/NoticeRow.h"
-#include "input/SymbolButton.h"
+#include "core/conversation/ChatViewModel.h"
+#include "core/conversation/ImageLoader.h"
+#include "core/conversation/PasteboardImages.h"
+#include "ui/input/AttachmentStrip.h"
+#include "ui/input/GrowingTextView.h"
+#include "ui/input/InputStyle.h"
+#include "ui/input/NoticeRow.h"
+#include "ui/input/SymbolButton.h"
 
 #include <QDragEnterEvent>
 #include <QHBoxLayout>

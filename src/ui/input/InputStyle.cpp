@@ -1,4 +1,4 @@
-#include "input/InputStyle.h"
+#include "ui/input/InputStyle.h"
 
 #include <QPainter>
 

@@ -1,10 +1,10 @@
-#include "input/NoticeRow.h"
+#include "ui/input/NoticeRow.h"
 
-#include "icons/Icons.h"
-#include "input/InputStyle.h"
-#include "markdown/FlowRowLayout.h"
-#include "markdown/WrappingButton.h"
-#include "markdown/WrappingLabel.h"
+#include "ui/icons/Icons.h"
+#include "ui/input/InputStyle.h"
+#include "ui/markdown/FlowRowLayout.h"
+#include "ui/markdown/WrappingButton.h"
+#include "ui/markdown/WrappingLabel.h"
 
 #include <QEvent>
 #include <QPainter>

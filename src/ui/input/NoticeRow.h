@@ -1,6 +1,6 @@
 #pragma once
 
-#include "conversation/ImageNotice.h"
+#include "core/conversation/ImageNotice.h"
 
 #include <QWidget>
 

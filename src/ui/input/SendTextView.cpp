@@ -1,6 +1,6 @@
-#include "input/SendTextView.h"
+#include "ui/input/SendTextView.h"
 
-#include "input/InputStyle.h"
+#include "ui/input/InputStyle.h"
 
 #include <QKeyEvent>
 #include <QMimeData>

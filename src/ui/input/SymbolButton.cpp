@@ -1,7 +1,7 @@
-#include "input/SymbolButton.h"
+#include "ui/input/SymbolButton.h"
 
-#include "icons/Icons.h"
-#include "input/InputStyle.h"
+#include "ui/icons/Icons.h"
+#include "ui/input/InputStyle.h"
 
 #include <QPainter>
 

@@ -1,7 +1,7 @@
-#include "markdown/BlockWidgets.h"
+#include "ui/markdown/BlockWidgets.h"
 
-#include "markdown/CodeBlockView.h"
-#include "markdown/MarkdownStyle.h"
+#include "ui/markdown/CodeBlockView.h"
+#include "ui/markdown/MarkdownStyle.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

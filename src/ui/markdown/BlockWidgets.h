@@ -1,7 +1,7 @@
 #pragma once
 
-#include "markdown/MDBlock.h"
-#include "markdown/RichTextLabel.h"
+#include "core/markdown/MDBlock.h"
+#include "ui/markdown/RichTextLabel.h"
 
 #include <QWidget>
 

@@ -1,10 +1,10 @@
-#include "markdown/CodeBlockView.h"
+#include "ui/markdown/CodeBlockView.h"
 
-#include "icons/Icons.h"
-#include "markdown/CodeTextView.h"
-#include "markdown/MarkdownStyle.h"
-#include "markdown/RoundedPanel.h"
-#include "markdown/WrappingLabel.h"
+#include "ui/icons/Icons.h"
+#include "ui/markdown/CodeTextView.h"
+#include "ui/markdown/MarkdownStyle.h"
+#include "ui/markdown/RoundedPanel.h"
+#include "ui/markdown/WrappingLabel.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

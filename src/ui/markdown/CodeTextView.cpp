@@ -1,6 +1,6 @@
-#include "markdown/CodeTextView.h"
+#include "ui/markdown/CodeTextView.h"
 
-#include "markdown/MarkdownStyle.h"
+#include "ui/markdown/MarkdownStyle.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "markdown/FlowRowLayout.h"
+#include "ui/markdown/FlowRowLayout.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "markdown/MarkdownStyle.h"
+#include "ui/markdown/MarkdownStyle.h"
 
 #include <QFontDatabase>
 

@@ -1,7 +1,7 @@
-#include "markdown/MarkdownView.h"
+#include "ui/markdown/MarkdownView.h"
 
-#include "markdown/BlockWidgets.h"
-#include "markdown/MarkdownParser.h"
+#include "core/markdown/MarkdownParser.h"
+#include "ui/markdown/BlockWidgets.h"
 
 #include <QVBoxLayout>
 

@@ -1,6 +1,6 @@
-#include "markdown/RichTextLabel.h"
+#include "ui/markdown/RichTextLabel.h"
 
-#include "markdown/InlineMarkdown.h"
+#include "core/markdown/InlineMarkdown.h"
 
 #include <QDesktopServices>
 #include <QUrl>

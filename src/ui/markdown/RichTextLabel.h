@@ -1,6 +1,6 @@
 #pragma once
 
-#include "markdown/SelectableText.h"
+#include "ui/markdown/SelectableText.h"
 
 // Selectable, wrapping text that shows one block's inline Markdown. Links
 // open in the browser, and only for http, https and mailto. Its accessible

@@ -1,4 +1,4 @@
-#include "markdown/RoundedPanel.h"
+#include "ui/markdown/RoundedPanel.h"
 
 #include <QPainter>
 

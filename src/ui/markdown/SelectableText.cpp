@@ -1,4 +1,4 @@
-#include "markdown/SelectableText.h"
+#include "ui/markdown/SelectableText.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "markdown/TextWrap.h"
+#include "ui/markdown/TextWrap.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -1,6 +1,6 @@
-#include "markdown/WrappingButton.h"
+#include "ui/markdown/WrappingButton.h"
 
-#include "markdown/TextWrap.h"
+#include "ui/markdown/TextWrap.h"
 
 #include <QStyle>
 #include <QStyleOptionButton>

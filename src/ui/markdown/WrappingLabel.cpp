@@ -1,6 +1,6 @@
-#include "markdown/WrappingLabel.h"
+#include "ui/markdown/WrappingLabel.h"
 
-#include "markdown/TextWrap.h"
+#include "ui/markdown/TextWrap.h"
 
 #include <QPainter>
 

@@ -1,9 +1,9 @@
-#include "modelmenu/ModelMenu.h"
+#include "ui/modelmenu/ModelMenu.h"
 
-#include "conversation/ChatViewModel.h"
-#include "conversation/ReplyWithFallback.h"
-#include "icons/Icons.h"
-#include "ranker/ModelRanker.h"
+#include "core/conversation/ChatViewModel.h"
+#include "core/conversation/ReplyWithFallback.h"
+#include "core/ranker/ModelRanker.h"
+#include "ui/icons/Icons.h"
 
 #include <QActionGroup>
 #include <QMenu>

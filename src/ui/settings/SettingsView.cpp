@@ -1,8 +1,8 @@
-#include "settings/SettingsView.h"
+#include "ui/settings/SettingsView.h"
 
-#include "conversation/SystemPrompt.h"
-#include "hotkey/HotKeyStatus.h"
-#include "signin/ViewStyle.h"
+#include "core/conversation/SystemPrompt.h"
+#include "core/hotkey/HotKeyStatus.h"
+#include "ui/signin/ViewStyle.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

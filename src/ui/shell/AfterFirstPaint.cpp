@@ -1,4 +1,4 @@
-#include "shell/AfterFirstPaint.h"
+#include "ui/shell/AfterFirstPaint.h"
 
 #include <QEvent>
 #include <QMetaObject>

@@ -1,11 +1,11 @@
-#include "shell/AppShell.h"
+#include "ui/shell/AppShell.h"
 
-#include "app/AppNotifications.h"
-#include "hotkey/GlobalHotKey.h"
-#include "hotkey/HotKeyStatus.h"
-#include "icons/Icons.h"
-#include "shell/MainWindow.h"
-#include "shell/ShellLog.h"
+#include "core/app/AppNotifications.h"
+#include "core/hotkey/GlobalHotKey.h"
+#include "core/hotkey/HotKeyStatus.h"
+#include "core/shell/ShellLog.h"
+#include "ui/icons/Icons.h"
+#include "ui/shell/MainWindow.h"
 
 #include <QCoreApplication>
 #include <QMenu>

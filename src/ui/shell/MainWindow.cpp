@@ -1,7 +1,7 @@
-#include "shell/MainWindow.h"
+#include "ui/shell/MainWindow.h"
 
-#include "app/AppModel.h"
-#include "shell/RootView.h"
+#include "core/app/AppModel.h"
+#include "ui/shell/RootView.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "shell/QuitOnSignals.h"
+#include "ui/shell/QuitOnSignals.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -1,8 +1,8 @@
-#include "shell/RootView.h"
+#include "ui/shell/RootView.h"
 
-#include "app/AppModel.h"
-#include "conversation/ChatRootView.h"
-#include "signin/SignInView.h"
+#include "core/app/AppModel.h"
+#include "ui/conversation/ChatRootView.h"
+#include "ui/signin/SignInView.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QPropertyAnimation>

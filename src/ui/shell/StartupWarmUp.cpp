@@ -1,6 +1,6 @@
-#include "shell/StartupWarmUp.h"
+#include "ui/shell/StartupWarmUp.h"
 
-#include "icons/Icons.h"
+#include "ui/icons/Icons.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
-#include "sidebar/ChatListModel.h"
+#include "ui/sidebar/ChatListModel.h"
 
-#include "store/ChatStore.h"
-#include "util/TextUtil.h"
+#include "core/store/ChatStore.h"
+#include "core/util/TextUtil.h"
 
 #include <QSet>
 

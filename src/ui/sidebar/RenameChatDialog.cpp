@@ -1,4 +1,4 @@
-#include "sidebar/RenameChatDialog.h"
+#include "ui/sidebar/RenameChatDialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,11 +1,11 @@
-#include "sidebar/SidebarView.h"
+#include "ui/sidebar/SidebarView.h"
 
-#include "conversation/ChatViewModel.h"
-#include "icons/Icons.h"
-#include "sidebar/ChatListModel.h"
-#include "sidebar/RenameChatDialog.h"
-#include "store/ChatStore.h"
-#include "style/PaletteFollower.h"
+#include "core/conversation/ChatViewModel.h"
+#include "core/store/ChatStore.h"
+#include "ui/icons/Icons.h"
+#include "ui/sidebar/ChatListModel.h"
+#include "ui/sidebar/RenameChatDialog.h"
+#include "ui/style/PaletteFollower.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sidebar/RenameChatDialog.h"
+#include "ui/sidebar/RenameChatDialog.h"
 
 #include <QPointer>
 #include <QUuid>

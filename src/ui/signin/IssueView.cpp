@@ -1,8 +1,8 @@
-#include "signin/IssueView.h"
+#include "ui/signin/IssueView.h"
 
-#include "signin/ViewStyle.h"
-#include "signin/WarningSign.h"
-#include "signin/WrappingText.h"
+#include "ui/signin/ViewStyle.h"
+#include "ui/signin/WarningSign.h"
+#include "ui/signin/WrappingText.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

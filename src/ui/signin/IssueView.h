@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/ORError.h"
+#include "core/service/ORError.h"
 
 #include <QWidget>
 #include <functional>

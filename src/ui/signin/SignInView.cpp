@@ -1,10 +1,10 @@
-#include "signin/SignInView.h"
+#include "ui/signin/SignInView.h"
 
-#include "app/AppModel.h"
-#include "icons/Icons.h"
-#include "signin/IssueView.h"
-#include "signin/ViewStyle.h"
-#include "style/Contrast.h"
+#include "core/app/AppModel.h"
+#include "ui/icons/Icons.h"
+#include "ui/signin/IssueView.h"
+#include "ui/signin/ViewStyle.h"
+#include "ui/style/Contrast.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

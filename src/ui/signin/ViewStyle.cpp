@@ -1,4 +1,4 @@
-#include "signin/ViewStyle.h"
+#include "ui/signin/ViewStyle.h"
 
 #include <QFontDatabase>
 #include <QPalette>

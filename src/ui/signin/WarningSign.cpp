@@ -1,4 +1,4 @@
-#include "signin/WarningSign.h"
+#include "ui/signin/WarningSign.h"
 
 #include <QPainter>
 #include <QPainterPath>

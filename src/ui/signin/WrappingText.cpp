@@ -1,4 +1,4 @@
-#include "signin/WrappingText.h"
+#include "ui/signin/WrappingText.h"
 
 #include <QTextDocument>
 #include <cmath>

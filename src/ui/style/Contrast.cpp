@@ -1,4 +1,4 @@
-#include "style/Contrast.h"
+#include "ui/style/Contrast.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "style/PaletteFollower.h"
+#include "ui/style/PaletteFollower.h"
 
 #include <QEvent>
 #include <QWidget>
