@@ -426,4 +426,4 @@ void SignInViewsTest::longDetailsWrapInsteadOfWidening()
 }
 
 QTEST_MAIN(SignInViewsTest)
-#include "tst_signin_views.moc"
+#include "test_signin_views.moc"

@@ -507,4 +507,4 @@ void OpenRouterAuthTest::listenerCannotStart()
 }
 
 QTEST_GUILESS_MAIN(OpenRouterAuthTest)
-#include "tst_openrouter_auth.moc"
+#include "test_openrouter_auth.moc"

@@ -91,4 +91,4 @@ void AppModelNoKeyringTest::refusedSave()
 }
 
 QTEST_GUILESS_MAIN(AppModelNoKeyringTest)
-#include "tst_app_model_no_keyring.moc"
+#include "test_app_model_no_keyring.moc"

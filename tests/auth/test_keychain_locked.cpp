@@ -83,4 +83,4 @@ void KeychainUnavailableTest::cancelledReadIsCutShort()
 }
 
 QTEST_GUILESS_MAIN(KeychainUnavailableTest)
-#include "tst_keychain_unavailable.moc"
+#include "test_keychain_locked.moc"

@@ -239,4 +239,4 @@ void TestInlineMarkdown::randomInputGivesBalancedMarkup()
 }
 
 QTEST_MAIN(TestInlineMarkdown)
-#include "tst_InlineMarkdown.moc"
+#include "test_inline_markdown.moc"

@@ -49,4 +49,4 @@ void QuitOnSignalsTest::signalBeforeTheLoopQuitsOnceItRuns()
 }
 
 QTEST_GUILESS_MAIN(QuitOnSignalsTest)
-#include "tst_quit_on_signals.moc"
+#include "test_quit_on_signals.moc"

@@ -282,4 +282,4 @@ void TestMarkdownViews::longCodeScrollsSidewaysAndPassesUprightWheel()
 }
 
 QTEST_MAIN(TestMarkdownViews)
-#include "tst_MarkdownViews.moc"
+#include "test_markdown_views.moc"

@@ -579,4 +579,4 @@ void ServiceStreamTest::badOriginFailsLater()
 }
 
 QTEST_GUILESS_MAIN(ServiceStreamTest)
-#include "tst_service_stream.moc"
+#include "test_service_stream.moc"

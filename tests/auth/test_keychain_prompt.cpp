@@ -112,4 +112,4 @@ void KeychainPromptTest::callWaitsForThePerson()
 }
 
 QTEST_GUILESS_MAIN(KeychainPromptTest)
-#include "tst_keychain_prompt.moc"
+#include "test_keychain_prompt.moc"

@@ -71,4 +71,4 @@ private Q_SLOTS:
 };
 
 QTEST_MAIN(AfterFirstPaintTest)
-#include "tst_after_first_paint.moc"
+#include "test_after_first_paint.moc"

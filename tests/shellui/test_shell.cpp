@@ -507,4 +507,4 @@ void ShellTest::everyTextAppearsExactly()
 }
 
 QTEST_MAIN(ShellTest)
-#include "tst_shell.moc"
+#include "test_shell.moc"

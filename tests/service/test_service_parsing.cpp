@@ -389,4 +389,4 @@ void ServiceParsingTest::eventLine()
 }
 
 QTEST_GUILESS_MAIN(ServiceParsingTest)
-#include "tst_service_parsing.moc"
+#include "test_service_parsing.moc"

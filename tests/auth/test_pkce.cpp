@@ -71,4 +71,4 @@ void PkceTest::drawsDiffer()
 }
 
 QTEST_GUILESS_MAIN(PkceTest)
-#include "tst_pkce.moc"
+#include "test_pkce.moc"

@@ -312,4 +312,4 @@ void KeychainStoreTest::cancelledCallIsSilent()
 }
 
 QTEST_GUILESS_MAIN(KeychainStoreTest)
-#include "tst_keychain_store.moc"
+#include "test_keychain_store.moc"

@@ -326,4 +326,4 @@ void ServiceCallsTest::redirectsAreNeverFollowed()
 }
 
 QTEST_GUILESS_MAIN(ServiceCallsTest)
-#include "tst_service_calls.moc"
+#include "test_service_calls.moc"

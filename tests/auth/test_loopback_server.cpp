@@ -483,4 +483,4 @@ void LoopbackServerTest::listensOnLoopbackOnly()
 }
 
 QTEST_GUILESS_MAIN(LoopbackServerTest)
-#include "tst_loopback_server.moc"
+#include "test_loopback_server.moc"

@@ -811,4 +811,4 @@ void AppModelTest::destroyedModelGetsNothing()
 }
 
 QTEST_GUILESS_MAIN(AppModelTest)
-#include "tst_app_model.moc"
+#include "test_app_model.moc"

@@ -282,4 +282,4 @@ void ServiceErrorsTest::wrap()
 }
 
 QTEST_GUILESS_MAIN(ServiceErrorsTest)
-#include "tst_service_errors.moc"
+#include "test_service_errors.moc"

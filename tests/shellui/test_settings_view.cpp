@@ -161,4 +161,4 @@ void SettingsViewTest::returnInsideTheEditorBreaksTheLine()
 }
 
 QTEST_MAIN(SettingsViewTest)
-#include "tst_settings_view.moc"
+#include "test_settings_view.moc"

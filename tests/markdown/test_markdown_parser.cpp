@@ -147,4 +147,4 @@ void TestMarkdownParser::everyPrefixParses()
 }
 
 QTEST_APPLESS_MAIN(TestMarkdownParser)
-#include "tst_MarkdownParser.moc"
+#include "test_markdown_parser.moc"
