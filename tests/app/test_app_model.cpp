@@ -142,7 +142,7 @@ std::unique_ptr<AppModel> AppModelTest::revokedModel()
 
 void AppModelTest::writeFreshCache()
 {
-    RankerCache{ QDateTime::currentDateTimeUtc(), {}, { ModelRanker::routerID } }.write(
+    RankerCache{ QDateTime::currentDateTimeUtc(), {}, { ModelRanker::routerId } }.write(
         RankerCache::defaultPath());
 }
 
@@ -534,7 +534,7 @@ void AppModelTest::signOutForgetsTheKey()
     QVERIFY(chat.chat().messages.isEmpty());
     QCOMPARE(chat.currentModelName(), std::nullopt);
     QVERIFY(model->ranker().freeModels().isEmpty());
-    QCOMPARE(model->ranker().ladderIDs(), QStringList{ ModelRanker::routerID });
+    QCOMPARE(model->ranker().ladderIDs(), QStringList{ ModelRanker::routerId });
     QVERIFY(model->ranker().cooling().isEmpty());
     QVERIFY(!QFile::exists(RankerCache::defaultPath()));
 

@@ -245,7 +245,7 @@ private Q_SLOTS:
     void routerAloneFailsAfterOneAttempt()
     {
         Harness h; // a fresh ranker offers the router alone
-        h.fake.enqueueChat(ModelRanker::routerID, fake::replies::providerError(502));
+        h.fake.enqueueChat(ModelRanker::routerId, fake::replies::providerError(502));
         Run run(h);
         QVERIFY(run.startAndWait());
         QCOMPARE(h.fake.chatRequests().size(), 1);

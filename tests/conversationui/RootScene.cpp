@@ -22,7 +22,7 @@ RootScene::RootScene(const QList<ORModel> &models)
     QStringList ladder;
     for (const ORModel &m : models)
         ladder.append(m.id);
-    ladder.append(ModelRanker::routerID);
+    ladder.append(ModelRanker::routerId);
     RankerCache{ QDateTime::currentDateTimeUtc(), models, ladder }.write(RankerCache::defaultPath());
 
     app = std::make_unique<AppModel>(notifications, *client);

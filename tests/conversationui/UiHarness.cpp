@@ -40,7 +40,7 @@ void Harness::useModels(const QList<ORModel> &models)
     QStringList ladder;
     for (const ORModel &m : models)
         ladder.append(m.id);
-    ladder.append(ModelRanker::routerID);
+    ladder.append(ModelRanker::routerId);
     RankerCache{ QDateTime::currentDateTimeUtc(), models, ladder }.write(ranker->cachePath());
     bool done = false;
     QObject::connect(ranker->refresh(QStringLiteral("sk-or-v1-test"), false), &RefreshRequest::finished,

@@ -369,7 +369,7 @@ private Q_SLOTS:
         Harness h;
         h.useModels({ alpha });
         h.fake.onChat(alpha.id, fake::replies::providerError(503));
-        h.fake.onChat(ModelRanker::routerID, fake::replies::providerError(503));
+        h.fake.onChat(ModelRanker::routerId, fake::replies::providerError(503));
         ShownView shown(*h.vm);
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
@@ -397,7 +397,7 @@ private Q_SLOTS:
         Harness h;
         h.useModels({ alpha });
         h.fake.onChat(alpha.id, fake::replies::providerError(503));
-        h.fake.onChat(ModelRanker::routerID, fake::replies::providerError(503));
+        h.fake.onChat(ModelRanker::routerId, fake::replies::providerError(503));
         ShownView shown(*h.vm);
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
@@ -430,7 +430,7 @@ private Q_SLOTS:
         QCOMPARE(rows.size(), 2);
         // A failed regeneration removes the answer row and adds no other.
         h.fake.onChat(alpha.id, fake::replies::providerError(503));
-        h.fake.onChat(ModelRanker::routerID, fake::replies::providerError(503));
+        h.fake.onChat(ModelRanker::routerId, fake::replies::providerError(503));
         h.vm->regenerate();
         QVERIFY(h.waitIdle());
         QCOMPARE(shown.view.rows().size(), 1);

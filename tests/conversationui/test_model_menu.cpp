@@ -121,7 +121,7 @@ private Q_SLOTS:
             << std::optional<QString>("vendor/old:free/") << "old" << QStringList{};
         QTest::newRow("no slash") << std::optional<QString>("lonely:free") << "lonely" << QStringList{};
         QTest::newRow("the free router")
-            << std::optional<QString>(ModelRanker::routerID) << "Free Models Router" << QStringList{};
+            << std::optional<QString>(ModelRanker::routerId) << "Free Models Router" << QStringList{};
     }
 
     void buttonLabel()

@@ -199,7 +199,7 @@ private Q_SLOTS:
         s.openStored(longChat(6));
         QVERIFY(s.settledAtEnd());
         s.h.fake.onChat(alpha.id, fake::Reply::error(503, QStringLiteral("down")));
-        s.h.fake.onChat(ModelRanker::routerID, fake::Reply::error(503, QStringLiteral("down")));
+        s.h.fake.onChat(ModelRanker::routerId, fake::Reply::error(503, QStringLiteral("down")));
         s.h.say(QStringLiteral("fail please"));
         QVERIFY(s.h.waitIdle());
         QVERIFY(s.h.vm->issue().has_value());

@@ -17,7 +17,7 @@ using namespace rankerkit;
 
 namespace {
 
-const QString router = ModelRanker::routerID;
+const QString router = ModelRanker::routerId;
 const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1780000000, Qt::UTC);
 
 ORModel m(const QString &id, int context, bool images = false)

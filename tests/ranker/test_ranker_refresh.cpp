@@ -22,7 +22,7 @@ using testsupport::waitFor;
 
 namespace {
 
-const QString router = ModelRanker::routerID;
+const QString router = ModelRanker::routerId;
 const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1780000000, Qt::UTC);
 const QString key = QStringLiteral("sk-or-v1-test");
 const QString dailyText

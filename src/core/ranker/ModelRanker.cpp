@@ -9,9 +9,9 @@
 
 namespace {
 
-constexpr double kMinCoolSeconds = 600;
-constexpr double kMaxCoolSeconds = 3600;
-constexpr int kVisionExtras = 3;
+constexpr double minCoolSeconds = 600;
+constexpr double maxCoolSeconds = 3600;
+constexpr int visionExtras = 3;
 
 template <class T> bool assign(T &field, const T &value)
 {
@@ -25,15 +25,15 @@ double coolSeconds(std::optional<double> retryAfter)
 {
     const double asked = retryAfter.value_or(0);
     if (std::isnan(asked))
-        return kMinCoolSeconds;
-    return std::clamp(asked, kMinCoolSeconds, kMaxCoolSeconds);
+        return minCoolSeconds;
+    return std::clamp(asked, minCoolSeconds, maxCoolSeconds);
 }
 
 } // namespace
 
 ORModel ModelRanker::routerModel()
 {
-    return ORModel{ routerID, QStringLiteral("Free Models Router"), 32000, true };
+    return ORModel{ routerId, QStringLiteral("Free Models Router"), 32000, true };
 }
 
 ModelRanker::ModelRanker(OpenRouterClient &client, QObject *parent)
@@ -158,7 +158,7 @@ void ModelRanker::reset()
     RankerCache::remove(m_cachePath);
     Changes changes;
     changes.freeModels = assign(m_freeModels, QList<ORModel>());
-    changes.ladderIDs = assign(m_ladderIDs, QStringList{ routerID });
+    changes.ladderIDs = assign(m_ladderIDs, QStringList{ routerId });
     changes.cooling = assign(m_cooling, QHash<QString, QDateTime>());
     changes.note = assign(m_note, std::optional<QString>());
     changes.isRefreshing = assign(m_isRefreshing, false);
@@ -171,7 +171,7 @@ QList<ORModel> ModelRanker::candidates(
     const std::optional<QString> &pinned, bool needsImages, const QSet<QString> &excluding) const
 {
     QStringList ladder = m_ladderIDs;
-    ladder.removeAll(routerID);
+    ladder.removeAll(routerId);
     if (needsImages) {
         QList<ORModel> seeing;
         for (const ORModel &model : m_freeModels) {
@@ -180,14 +180,14 @@ QList<ORModel> ModelRanker::candidates(
         }
         std::stable_sort(seeing.begin(), seeing.end(),
             [](const ORModel &a, const ORModel &b) { return a.contextLength > b.contextLength; });
-        for (const ORModel &model : seeing.mid(0, kVisionExtras))
+        for (const ORModel &model : seeing.mid(0, visionExtras))
             ladder.append(model.id);
     }
     QStringList order;
     if (pinned)
         order.append(*pinned);
     order.append(ladder);
-    order.append(routerID);
+    order.append(routerId);
 
     QList<ORModel> ready;
     QList<ORModel> cooling;
@@ -216,7 +216,7 @@ std::optional<ORModel> ModelRanker::firstVisionModel() const
 
 std::optional<ORModel> ModelRanker::model(const QString &id) const
 {
-    if (id == routerID)
+    if (id == routerId)
         return routerModel();
     for (const ORModel &model : m_freeModels) {
         if (model.id == id)

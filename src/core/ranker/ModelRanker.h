@@ -26,7 +26,7 @@ class ModelRanker : public QObject
     Q_PROPERTY(QHash<QString, QDateTime> cooling READ cooling NOTIFY coolingChanged)
 
 public:
-    static inline const QString routerID = QStringLiteral("openrouter/free");
+    static inline const QString routerId = QStringLiteral("openrouter/free");
     static ORModel routerModel(); // "Free Models Router", 32000, images
 
     // cachePath defaults to AppPaths::dir() + "/models-cache.json".
@@ -92,7 +92,7 @@ private:
     OpenRouterClient &m_client;
     QString m_cachePath;
     QList<ORModel> m_freeModels;
-    QStringList m_ladderIDs{ routerID };
+    QStringList m_ladderIDs{ routerId };
     bool m_isRefreshing = false;
     std::optional<QString> m_note;
     QHash<QString, QDateTime> m_cooling;

@@ -44,7 +44,7 @@ std::optional<QStringList> decodeLadder(const QJsonValue &value)
 
 bool RankerCache::isFresh(const QDateTime &now) const
 {
-    return !ladder.isEmpty() && now.toMSecsSinceEpoch() - fetched.toMSecsSinceEpoch() < kFreshForMs;
+    return !ladder.isEmpty() && now.toMSecsSinceEpoch() - fetched.toMSecsSinceEpoch() < freshForMs;
 }
 
 QByteArray RankerCache::encode() const

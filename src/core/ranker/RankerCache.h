@@ -18,7 +18,7 @@ struct RankerCache {
     QList<ORModel> models; // the whole free list of the catalogue
     QStringList ladder; // identifiers, best first, the router last
 
-    static constexpr qint64 kFreshForMs = 900 * 1000;
+    static constexpr qint64 freshForMs = 900 * 1000;
 
     // Young enough (a "fetched" in the future counts) and with a ladder.
     bool isFresh(const QDateTime &now) const;

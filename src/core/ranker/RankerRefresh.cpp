@@ -83,8 +83,8 @@ void RankerRefresh::onStats(const QString &id, const std::optional<EndpointStats
 void RankerRefresh::probeBest()
 {
     const QList<ORModel> ranked = Ranking::byScore(m_pool, m_stats);
-    const QList<ORModel> best = ranked.mid(0, Ranking::kProbed);
-    for (const ORModel &model : ranked.mid(Ranking::kProbed, Ranking::kReserve))
+    const QList<ORModel> best = ranked.mid(0, Ranking::probedCount);
+    for (const ORModel &model : ranked.mid(Ranking::probedCount, Ranking::reserveCount))
         m_reserve.append(model.id);
     m_pending = int(best.size());
     if (m_pending == 0) {
@@ -115,7 +115,7 @@ void RankerRefresh::conclude()
         return;
     }
     finish(
-        MeasuredModels{ m_models, Ranking::plan(m_successes, m_failures, m_reserve, ModelRanker::routerID) });
+        MeasuredModels{ m_models, Ranking::plan(m_successes, m_failures, m_reserve, ModelRanker::routerId) });
 }
 
 void RankerRefresh::finish(const RefreshOutcome &outcome)

@@ -16,8 +16,8 @@ QList<ORModel> pool(const QList<ORModel> &models)
     QList<ORModel> sorted = models;
     std::stable_sort(sorted.begin(), sorted.end(),
         [](const ORModel &a, const ORModel &b) { return a.contextLength > b.contextLength; });
-    if (sorted.size() > kPoolSize)
-        sorted.resize(kPoolSize);
+    if (sorted.size() > poolSize)
+        sorted.resize(poolSize);
     return sorted;
 }
 
@@ -41,7 +41,7 @@ QList<ORModel> byScore(const QList<ORModel> &pool, const QHash<QString, Endpoint
 }
 
 LadderPlan plan(const QList<ProbeSuccess> &successes, const QList<ORError> &failures,
-    const QStringList &reserve, const QString &routerID)
+    const QStringList &reserve, const QString &routerId)
 {
     LadderPlan result;
     if (successes.isEmpty()) {
@@ -56,7 +56,7 @@ LadderPlan plan(const QList<ProbeSuccess> &successes, const QList<ORError> &fail
             result.ladder.append(success.id);
         result.ladder.append(reserve);
     }
-    result.ladder.append(routerID);
+    result.ladder.append(routerId);
     return result;
 }
 

@@ -12,9 +12,9 @@
 // statistics score, and how probe answers become a ladder.
 namespace Ranking {
 
-constexpr int kPoolSize = 12; // models whose statistics are read
-constexpr int kProbed = 4; // best-scoring models that are probed
-constexpr int kReserve = 3; // next best, kept unprobed behind the probed ones
+constexpr int poolSize = 12; // models whose statistics are read
+constexpr int probedCount = 4; // best-scoring models that are probed
+constexpr int reserveCount = 3; // next best, kept unprobed behind the probed ones
 
 inline const QString dailyLimitNote
     = QStringLiteral("Daily free limit reached. Using the free router until it resets.");
@@ -27,7 +27,7 @@ inline const QString catalogueFailedPrefix = QStringLiteral("Couldn't update the
 // reliable model beats a slightly faster flaky one.
 double score(const std::optional<EndpointStats> &stats);
 
-// The largest contexts first (stable), at most kPoolSize of them.
+// The largest contexts first (stable), at most poolSize of them.
 QList<ORModel> pool(const QList<ORModel> &models);
 
 // The pool sorted by score, best first (stable).
@@ -45,7 +45,7 @@ struct LadderPlan {
 
 // successes and failures in order of arrival; reserve in pool order.
 LadderPlan plan(const QList<ProbeSuccess> &successes, const QList<ORError> &failures,
-    const QStringList &reserve, const QString &routerID);
+    const QStringList &reserve, const QString &routerId);
 
 // The first unauthorized failure, if any: a rejected key ends the refresh.
 std::optional<ORError> firstRejection(const QList<ORError> &failures);

@@ -6,7 +6,7 @@
 // (Unix seconds - 978307200); earlier dates are negative.
 namespace DateCodec {
 
-constexpr double kReferenceOffset = 978307200.0;
+constexpr double referenceOffset = 978307200.0;
 
 double toReferenceSeconds(const QDateTime &when);
 // An invalid QDateTime when seconds is not finite or absurdly far away.
