@@ -542,9 +542,9 @@ private Q_SLOTS:
         // a listed chat without one.
         const auto ops = log->snapshot();
         QCOMPARE(ops.size(), 3);
-        QCOMPARE(ops[1].op, ChatStore::FileOp::Commit);
+        QCOMPARE(ops[1].op, ChatStore::FileOp::commit);
         QCOMPARE(ops[1].fileName, QStringLiteral("index.json"));
-        QCOMPARE(ops[2].op, ChatStore::FileOp::Remove);
+        QCOMPARE(ops[2].op, ChatStore::FileOp::remove);
         QCOMPARE(ops[2].fileName, QFileInfo(chatFilePath(gone.id)).fileName());
         QCOMPARE(readIndex(), QList<ChatSummary>{ store.summaries() });
     }

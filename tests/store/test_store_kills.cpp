@@ -105,7 +105,7 @@ int runChild(int argc, char *argv[])
     const auto observer = [killAt, &count](ChatStore::FileOp op, const QString &path) {
         if (++count == killAt)
             raise(SIGKILL);
-        const char kind = op == ChatStore::FileOp::Write ? 'W' : op == ChatStore::FileOp::Commit ? 'C' : 'R';
+        const char kind = op == ChatStore::FileOp::write ? 'W' : op == ChatStore::FileOp::commit ? 'C' : 'R';
         std::printf("%c %s\n", kind, qPrintable(QFileInfo(path).fileName()));
         std::fflush(stdout);
     };

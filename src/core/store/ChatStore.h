@@ -28,7 +28,7 @@ public:
     static constexpr int maxChats = 200;
 
     // Commit: the bytes are in the temporary, which is not yet moved into place.
-    enum class FileOp { Write, Commit, Remove };
+    enum class FileOp { write, commit, remove };
     using FileObserver = std::function<void(FileOp op, const QString &path)>;
 
     // Loads the index from dir (default: AppPaths::dir() + "/chats"). When the

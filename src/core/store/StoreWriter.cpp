@@ -105,14 +105,14 @@ QList<QUuid> StoreWriter::unreadable(const QList<QUuid> &ids) const
 
 std::optional<QString> StoreWriter::writeFile(const QString &path, const QByteArray &bytes)
 {
-    notify(ChatStore::FileOp::Write, path);
+    notify(ChatStore::FileOp::write, path);
     return AtomicFile::write(
-        path, bytes, nextStamp(), [this, &path] { notify(ChatStore::FileOp::Commit, path); });
+        path, bytes, nextStamp(), [this, &path] { notify(ChatStore::FileOp::commit, path); });
 }
 
 void StoreWriter::removeFile(const QString &path)
 {
-    notify(ChatStore::FileOp::Remove, path);
+    notify(ChatStore::FileOp::remove, path);
     if (!QFile::remove(path) && QFileInfo::exists(path))
         qCWarning(lcStore) << "removing" << QFileInfo(path).fileName() << "failed";
 }
