@@ -2,7 +2,13 @@
 // characters, MarkdownView::setText re-parses it and updates its widgets, and
 // the event loop lays out and paints the visible part of the conversation.
 //
-//   bench_markdown_flush [--runs N] [--length CHARS] [--snapshot FILE.png]
+//   bench_markdown_flush [--shape blocks|paragraph|code|list|quote] [--runs N]
+//                        [--length CHARS] [--snapshot FILE.png]
+//
+// Shapes: blocks mixes headings, paragraphs, lists, code and quotes, as a
+// how-to answer does; paragraph is one paragraph that never ends (a model
+// that repeats itself without blank lines); code is one fenced block; list
+// and quote are one long list and one long quotation.
 
 #include "core/markdown/MarkdownParser.h"
 #include "ui/markdown/MarkdownView.h"
@@ -58,11 +64,34 @@ QString section(int n)
           "examples above. Most problems come from a typo in the configuration file.\n\n";
 }
 
-QString makeReply(qsizetype length)
+QString sentence(int n)
 {
-    QString reply = "# Setting up the service\n\nHere is a complete walk-through.\n\n";
-    for (int n = 1; reply.size() < length; ++n)
-        reply += section(n);
+    return QStringLiteral("Sentence %1 says that the **service** restarts with `systemctl restart tolvi-%1`, "
+                          "and that its [manual](https://example.org/%1) explains each option. ")
+        .arg(n);
+}
+
+QString makeReply(const QString &shape, qsizetype length)
+{
+    QString reply;
+    if (shape == QLatin1String("paragraph")) {
+        for (int n = 1; reply.size() < length; ++n)
+            reply += sentence(n);
+    } else if (shape == QLatin1String("code")) {
+        reply = QStringLiteral("```cpp\n");
+        for (int n = 1; reply.size() < length; ++n)
+            reply += QStringLiteral("    total += weight(%1) * value(\"item-%1\"); // step %1\n").arg(n);
+    } else if (shape == QLatin1String("list")) {
+        for (int n = 1; reply.size() < length; ++n)
+            reply += QStringLiteral("- ") + sentence(n) + (n % 3 ? QString() : sentence(n + 1)) + u'\n';
+    } else if (shape == QLatin1String("quote")) {
+        for (int n = 1; reply.size() < length; ++n)
+            reply += QStringLiteral("> ") + sentence(n) + u'\n';
+    } else {
+        reply = "# Setting up the service\n\nHere is a complete walk-through.\n\n";
+        for (int n = 1; reply.size() < length; ++n)
+            reply += section(n);
+    }
     return reply.left(length);
 }
 
@@ -88,10 +117,15 @@ Stats statsOf(std::vector<double> samples)
     return { at(0.5), at(0.99), samples.back() };
 }
 
-int intOption(const QStringList &args, const QString &name, int fallback)
+QString option(const QStringList &args, const QString &name, const QString &fallback)
 {
     const qsizetype i = args.indexOf(name);
-    return i >= 0 && i + 1 < args.size() ? args[i + 1].toInt() : fallback;
+    return i >= 0 && i + 1 < args.size() ? args[i + 1] : fallback;
+}
+
+int intOption(const QStringList &args, const QString &name, int fallback)
+{
+    return option(args, name, QString::number(fallback)).toInt();
 }
 
 } // namespace
@@ -103,7 +137,14 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int runs = intOption(args, "--runs", 3);
-    const QString reply = makeReply(intOption(args, "--length", 30000));
+    const QString shape = option(args, "--shape", QStringLiteral("blocks"));
+    const QStringList shapes{ "blocks", "paragraph", "code", "list", "quote" };
+    if (!shapes.contains(shape)) {
+        std::fprintf(
+            stderr, "unknown shape %s; one of: %s\n", qPrintable(shape), qPrintable(shapes.join(", ")));
+        return 2;
+    }
+    const QString reply = makeReply(shape, intOption(args, "--length", 30000));
 
     std::vector<double> flushMs;
     std::vector<double> flushCpuMs;
@@ -158,8 +199,8 @@ int main(int argc, char **argv)
     const Stats flush = statsOf(flushMs);
     const Stats flushCpu = statsOf(flushCpuMs);
     const Stats parse = statsOf(parseMs);
-    std::printf("reply of %lld characters, %zu flushes over %d runs\n", static_cast<long long>(reply.size()),
-        flushMs.size(), runs);
+    std::printf("%s reply of %lld characters, %zu flushes over %d runs\n", qPrintable(shape),
+        static_cast<long long>(reply.size()), flushMs.size(), runs);
     std::printf("flush (parse + setText + layout + paint): median %.3f ms, p99 %.3f ms, max %.3f ms\n",
         flush.median, flush.p99, flush.max);
     std::printf("flush, CPU time of the main thread:      median %.3f ms, p99 %.3f ms, max %.3f ms\n",
