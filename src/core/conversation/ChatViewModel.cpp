@@ -14,6 +14,7 @@ ChatViewModel::ChatViewModel(ChatStore &store, ModelRanker &ranker, OpenRouterCl
     // per interval.
     m_flushTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_flushTimer, &QTimer::timeout, this, &ChatViewModel::fireScheduledFlush);
+    m_conversation.sync(m_chat, false);
     connect(&m_store, &ChatStore::saveFailuresChanged, this, [this] {
         const Batch batch(*this);
         syncSaveIssue();
@@ -136,6 +137,8 @@ void ChatViewModel::publish()
         }
     };
     while (m_dirty != 0) {
+        if (m_dirty & (chatField | streamingField))
+            m_conversation.sync(m_chat, m_isStreaming);
         announce(chatField, &ChatViewModel::chatChanged);
         announce(draftField, &ChatViewModel::draftChanged);
         announce(attachmentsField, &ChatViewModel::attachmentsChanged);

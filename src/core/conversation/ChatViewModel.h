@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/conversation/ConversationModel.h"
 #include "core/conversation/ImageNotice.h"
 #include "core/ranker/ModelRanker.h"
 #include "core/records/ChatRecords.h"
@@ -69,6 +70,9 @@ public:
     std::function<void()> onUnauthorized = [] {};
 
     const Chat &chat() const { return m_chat; }
+    // The open chat's messages as rows for a view; it changes before
+    // chatChanged is announced.
+    ConversationModel &conversation() { return m_conversation; }
     const QString &draft() const { return m_draft; }
     void setDraft(const QString &draft);
     const QStringList &attachments() const { return m_attachments; }
@@ -230,6 +234,7 @@ private:
     QString m_buffer;
     std::optional<std::chrono::nanoseconds> m_lastFlush; // none: the distant past
     QTimer m_flushTimer;
+    ConversationModel m_conversation;
     Clock m_clock;
 
     unsigned m_dirty = 0;

@@ -1,6 +1,7 @@
 #include "ui/conversation/MessageColumn.h"
 
 #include "core/conversation/ChatViewModel.h"
+#include "core/conversation/ConversationModel.h"
 #include "ui/conversation/ConversationStyle.h"
 #include "ui/conversation/MessageList.h"
 #include "ui/conversation/ThinkingIndicator.h"
@@ -13,7 +14,6 @@
 
 namespace {
 
-const QString userRole = QStringLiteral("user");
 constexpr int oldListLingerMs = 250;
 
 QWidget *makeEmptyState(QWidget *parent)
@@ -42,14 +42,12 @@ QWidget *makeEmptyState(QWidget *parent)
     return state;
 }
 
-// Answers are shown once they have text; until then the thinking
-// indicator stands in for them.
 QList<ChatMessage> visibleMessages(const QList<ChatMessage> &messages)
 {
     QList<ChatMessage> visible;
     visible.reserve(messages.size());
     for (const ChatMessage &message : messages) {
-        if (message.role == userRole || !message.text.isEmpty())
+        if (ConversationModel::isShown(message))
             visible.append(message);
     }
     return visible;
