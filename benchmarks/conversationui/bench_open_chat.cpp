@@ -1,8 +1,11 @@
 // Opening a long stored chat in the conversation pane: the time from
 // ChatViewModel::select() to the first paint of the conversation's viewport,
-// and to the moment every row is built; then the process's resident memory
-// with the chat open. Two stored chats of 400 messages (questions, answers
-// with headings, lists and code blocks) are opened in turn.
+// and to the moment every row is built, with the main thread's CPU time for
+// it; the process's resident memory with the chat open after the switches;
+// then the CPU time of scrolling from the top to the end one viewport at a
+// time (layout and paint of each step). Two stored chats of 400 messages
+// (questions, answers with headings, lists and code blocks) are opened in
+// turn, --runs times after a cold open.
 //
 //   bench_open_chat [--runs N] [--messages N]
 
@@ -18,9 +21,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -91,12 +96,28 @@ protected:
 struct Sample {
     double firstPaintMs;
     double allRowsMs;
+    double cpuMs; // main thread, until every row is built
 };
 
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+double percentile(std::vector<double> values, double q)
+{
+    std::sort(values.begin(), values.end());
+    return values[size_t(q * double(values.size() - 1) + 0.5)];
+}
+
+// CPU time of this thread: on a shared machine the wall clock also counts
+// the time other processes held the core.
+double threadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
 
 int intArg(const QStringList &args, const QString &name, int fallback)
@@ -142,11 +163,12 @@ int main(int argc, char **argv)
     for (int run = 0; run <= runs; ++run) { // run 0 is the cold open
         probe.at = -1;
         clock.start();
+        const double cpuStart = threadCpuMs();
         vm.select(chats[run % 2].id);
         while (probe.at < 0 || !view.column()->list()->isComplete())
             app.processEvents(QEventLoop::AllEvents, 5);
         const qint64 complete = clock.nsecsElapsed();
-        samples.push_back({ probe.at / 1e6, complete / 1e6 });
+        samples.push_back({ probe.at / 1e6, complete / 1e6, threadCpuMs() - cpuStart });
         app.processEvents(); // the last layout and paint
         // What the event loop does on its own once the open returns to it:
         // the previous chat's rows, deleted later, go.
@@ -154,10 +176,24 @@ int main(int argc, char **argv)
     }
     const long openKiB = residentKiB();
 
-    std::vector<double> paints, builds;
+    // From the top to the end, a viewport at a time, as a person paging
+    // through the chat would.
+    QScrollBar *bar = view.scrollArea()->verticalScrollBar();
+    bar->setValue(0);
+    app.processEvents();
+    std::vector<double> stepCpuMs;
+    while (bar->value() < bar->maximum()) {
+        const double cpuStart = threadCpuMs();
+        bar->setValue(bar->value() + bar->pageStep());
+        app.processEvents();
+        stepCpuMs.push_back(threadCpuMs() - cpuStart);
+    }
+
+    std::vector<double> paints, builds, cpus;
     for (size_t i = 1; i < samples.size(); ++i) {
         paints.push_back(samples[i].firstPaintMs);
         builds.push_back(samples[i].allRowsMs);
+        cpus.push_back(samples[i].cpuMs);
     }
     std::printf("chat of %d messages, %zu rows, window 1000x700, %d warm runs\n", messages,
         size_t(view.rows().size()), runs);
@@ -172,7 +208,14 @@ int main(int argc, char **argv)
         *std::min_element(paints.begin(), paints.end()), *std::max_element(paints.begin(), paints.end()));
     std::printf("            all rows built median %.1f ms (min %.1f, max %.1f)\n", median(builds),
         *std::min_element(builds.begin(), builds.end()), *std::max_element(builds.begin(), builds.end()));
-    std::printf("resident memory: %ld KiB before any chat, %ld KiB with the chat open (+%ld KiB)\n", baseKiB,
-        openKiB, openKiB - baseKiB);
+    std::printf("            main-thread CPU until then median %.1f ms\n", median(cpus));
+    std::printf(
+        "resident memory: %ld KiB before any chat, %ld KiB with the chat open after %d switches (+%ld KiB)\n",
+        baseKiB, openKiB, runs, openKiB - baseKiB);
+    if (!stepCpuMs.empty())
+        std::printf("scrolling top to end: %zu steps of %d px, CPU per step median %.2f ms, p99 %.2f ms, max "
+                    "%.2f ms\n",
+            stepCpuMs.size(), bar->pageStep(), median(stepCpuMs), percentile(stepCpuMs, 0.99),
+            *std::max_element(stepCpuMs.begin(), stepCpuMs.end()));
     return 0;
 }
