@@ -3,21 +3,28 @@
 // the event loop lays out and paints the visible part of the conversation.
 //
 //   bench_markdown_flush [--shape blocks|paragraph|code|list|quote] [--runs N]
-//                        [--length CHARS] [--snapshot FILE.png]
+//                        [--length CHARS] [--snapshot FILE.png] [--document]
+//
+// With --document the reply goes into one QTextDocument through
+// MarkdownDocument instead, and a flush is its edit and the document's
+// layout at the column's width (no widgets, no paint).
 //
 // Shapes: blocks mixes headings, paragraphs, lists, code and quotes, as a
 // how-to answer does; paragraph is one paragraph that never ends (a model
 // that repeats itself without blank lines); code is one fenced block; list
 // and quote are one long list and one long quotation.
 
+#include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownParser.h"
 #include "ui/markdown/MarkdownView.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTextDocument>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -145,6 +152,29 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString reply = makeReply(shape, intOption(args, "--length", 30000));
+
+    if (args.contains(QStringLiteral("--document"))) {
+        std::vector<double> cpuMs;
+        for (int run = 0; run < runs; ++run) {
+            QTextDocument document;
+            document.setTextWidth(772);
+            MarkdownDocument markdown(document);
+            QRandomGenerator pieces(quint32(run + 1));
+            for (qsizetype end = 0; end < reply.size();) {
+                end = std::min(reply.size(), end + qsizetype(pieces.bounded(40, 121)));
+                const double start = threadCpuMs();
+                markdown.setText(reply.left(end));
+                document.documentLayout()->documentSize();
+                cpuMs.push_back(threadCpuMs() - start);
+            }
+        }
+        const Stats cpu = statsOf(cpuMs);
+        std::printf("%s reply of %lld characters into one document, %zu flushes over %d runs\n",
+            qPrintable(shape), static_cast<long long>(reply.size()), cpuMs.size(), runs);
+        std::printf("flush (parse + edit + layout), CPU: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+            cpu.median, cpu.p99, cpu.max);
+        return 0;
+    }
 
     std::vector<double> flushMs;
     std::vector<double> flushCpuMs;

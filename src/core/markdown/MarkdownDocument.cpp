@@ -1,0 +1,184 @@
+#include "core/markdown/MarkdownDocument.h"
+
+#include "core/markdown/InlineRuns.h"
+#include "core/markdown/MarkdownParser.h"
+
+#include <QFont>
+#include <QFontDatabase>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace {
+
+constexpr int blockSpacing = 10;
+constexpr int headingExtraSpace = 4;
+constexpr int lineSpacing = 3;
+constexpr int bulletStep = 16; // per level
+constexpr int bulletMargin = 4;
+constexpr int quoteIndent = 13; // the bar and its gap
+constexpr int codePixelSize = 13;
+
+int headingPixelSize(int level)
+{
+    return level == 1 ? 22 : level == 2 ? 19 : 16;
+}
+
+QTextCharFormat codeFormat(QTextCharFormat format)
+{
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    format.setFontFamilies({ fixed.family() });
+    format.setFontFixedPitch(true);
+    return format;
+}
+
+QTextCharFormat lookOf(const InlineMarkdown::Run &run, QTextCharFormat format)
+{
+    if (run.strong)
+        format.setFontWeight(QFont::Bold);
+    if (run.emphasis)
+        format.setFontItalic(true);
+    if (run.code)
+        format = codeFormat(format);
+    if (!run.link.isEmpty()) {
+        format.setAnchor(true);
+        format.setAnchorHref(run.link);
+        format.setFontUnderline(true);
+    }
+    return format;
+}
+
+} // namespace
+
+MarkdownDocument::MarkdownDocument(QTextDocument &document)
+    : m_document(document)
+{
+}
+
+void MarkdownDocument::render(QTextDocument &document, const QString &text)
+{
+    document.clear();
+    MarkdownDocument(document).setText(text);
+}
+
+QList<MarkdownDocument::Segment> MarkdownDocument::segmentsOf(
+    const QString &text, const QTextDocument &document)
+{
+    QList<Segment> segments;
+    const QList<MDBlock> blocks = MarkdownParser::blocks(text);
+    for (qsizetype i = 0; i < blocks.size(); ++i)
+        appendBlock(segments, blocks[i], document, i == 0);
+    return segments;
+}
+
+void MarkdownDocument::appendBlock(
+    QList<Segment> &segments, const MDBlock &block, const QTextDocument &document, bool first)
+{
+    Q_UNUSED(document);
+    QTextBlockFormat blockFormat;
+    blockFormat.setProperty(blockKindProperty, int(block.kind));
+    blockFormat.setTopMargin(first ? 0 : blockSpacing);
+    QTextCharFormat charFormat;
+    switch (block.kind) {
+    case MDBlock::Kind::Code: {
+        QTextCharFormat code = codeFormat(charFormat);
+        code.setProperty(QTextFormat::FontPixelSize, codePixelSize);
+        blockFormat.setNonBreakableLines(true);
+        const QStringList lines = block.body.split(u'\n');
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            segments.append({ lines[i], code, blockFormat, true });
+            blockFormat.setTopMargin(0);
+        }
+        return;
+    }
+    case MDBlock::Kind::Heading:
+        blockFormat.setTopMargin(blockFormat.topMargin() + headingExtraSpace);
+        blockFormat.setProperty(headingLevelProperty, block.level);
+        charFormat.setProperty(QTextFormat::FontPixelSize, headingPixelSize(block.level));
+        charFormat.setFontWeight(QFont::DemiBold);
+        break;
+    case MDBlock::Kind::Paragraph:
+        blockFormat.setLineHeight(lineSpacing, QTextBlockFormat::LineDistanceHeight);
+        break;
+    case MDBlock::Kind::Bullet:
+        blockFormat.setLeftMargin(block.indent * bulletStep + bulletMargin);
+        blockFormat.setProperty(bulletIndentProperty, block.indent);
+        break;
+    case MDBlock::Kind::Quote:
+        blockFormat.setLeftMargin(quoteIndent);
+        break;
+    }
+    const QString &source = block.kind == MDBlock::Kind::Code ? block.body : block.text;
+    Segment opening{ {}, charFormat, blockFormat, true };
+    if (block.kind == MDBlock::Kind::Bullet) {
+        QTextCharFormat marker = charFormat;
+        marker.setProperty(markerProperty, true);
+        opening = { block.marker + u' ', marker, blockFormat, true };
+    }
+    segments.append(opening);
+    for (const InlineMarkdown::Run &run : InlineMarkdown::runs(source))
+        segments.append({ run.text, lookOf(run, charFormat), blockFormat, false });
+}
+
+int MarkdownDocument::setText(const QString &text)
+{
+    if (text == m_text && !m_segments.isEmpty())
+        return m_document.characterCount();
+    m_text = text;
+    const QList<Segment> segments = segmentsOf(text, m_document);
+
+    // The first segment that differs. When it only changed its text, its
+    // block stays and the document is edited from the first character that
+    // differs; otherwise from where the segment (or its block) begins.
+    qsizetype same = 0;
+    while (same < m_segments.size() && same < segments.size() && m_segments[same].sameLook(segments[same])
+        && m_segments[same].text == segments[same].text)
+        ++same;
+    if (same == segments.size() && same == m_segments.size())
+        return m_document.characterCount();
+    int position = 0; // after the text of the segments that stay
+    for (qsizetype i = 0; i < same; ++i)
+        position += (m_segments[i].startsBlock && i > 0 ? 1 : 0) + int(m_segments[i].text.size());
+    const bool textOnly
+        = same < m_segments.size() && same < segments.size() && m_segments[same].sameLook(segments[same]);
+    qsizetype keep = 0;
+    int from = position;
+    if (textOnly) {
+        const QString &was = m_segments[same].text;
+        const QString &is = segments[same].text;
+        while (keep < was.size() && keep < is.size() && was[keep] == is[keep])
+            ++keep;
+        from += (segments[same].startsBlock && same > 0 ? 1 : 0) + int(keep);
+    }
+    write(from, same, textOnly ? keep : -1, segments);
+    m_segments = segments;
+    return from;
+}
+
+void MarkdownDocument::write(int from, qsizetype segment, qsizetype offset, const QList<Segment> &segments)
+{
+    QTextCursor cursor(&m_document);
+    cursor.beginEditBlock();
+    cursor.setPosition(from);
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    if (segments.isEmpty())
+        cursor.setBlockFormat(QTextBlockFormat());
+    for (qsizetype i = segment; i < segments.size(); ++i) {
+        const Segment &piece = segments[i];
+        if (i == segment && offset >= 0) { // its block stays
+            cursor.insertText(piece.text.mid(offset), piece.charFormat);
+            continue;
+        }
+        if (piece.startsBlock) {
+            if (i == 0) {
+                cursor.setBlockFormat(piece.blockFormat);
+                cursor.setBlockCharFormat(piece.charFormat);
+            } else {
+                cursor.insertBlock(piece.blockFormat, piece.charFormat);
+            }
+        }
+        if (!piece.text.isEmpty())
+            cursor.insertText(piece.text, piece.charFormat);
+    }
+    cursor.endEditBlock();
+}

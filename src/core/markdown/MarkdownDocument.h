@@ -1,0 +1,69 @@
+#pragma once
+
+#include "core/markdown/MDBlock.h"
+
+#include <QList>
+#include <QString>
+#include <QTextBlockFormat>
+#include <QTextCharFormat>
+
+class QTextDocument;
+
+// Keeps a QTextDocument in step with a reply's Markdown while it grows. The
+// text is parsed again at every change, but the document is only edited
+// from the first character whose text or look changed: while a reply streams
+// in, that is the end of the last block, so a flush lays out what it added
+// and leaves every finished block alone. One document holds the whole reply,
+// so a person can select across all of it.
+//
+// The look is given as formats with properties a view reads (see Property);
+// colours are the view's, taken from its palette.
+class MarkdownDocument
+{
+public:
+    // Block and character properties for the view.
+    enum Property {
+        blockKindProperty = QTextFormat::UserProperty + 1, // int: MDBlock::Kind of the block
+        headingLevelProperty, // int, headings
+        bulletIndentProperty, // int, list items: their nesting level
+        markerProperty, // bool, character: a list item's marker
+    };
+
+    explicit MarkdownDocument(QTextDocument &document);
+
+    // Shows text. Returns the position of the first character that changed
+    // (the document's length when nothing did).
+    int setText(const QString &text);
+    const QString &text() const { return m_text; }
+
+    // The document a fresh MarkdownDocument makes of text, for comparison.
+    static void render(QTextDocument &document, const QString &text);
+
+private:
+    // A stretch of the document with one look; `startsBlock` begins a new
+    // document block with blockFormat.
+    struct Segment {
+        QString text;
+        QTextCharFormat charFormat;
+        QTextBlockFormat blockFormat;
+        bool startsBlock = false;
+
+        bool sameLook(const Segment &other) const
+        {
+            return startsBlock == other.startsBlock && charFormat == other.charFormat
+                && blockFormat == other.blockFormat;
+        }
+    };
+
+    static QList<Segment> segmentsOf(const QString &text, const QTextDocument &document);
+    static void appendBlock(
+        QList<Segment> &segments, const MDBlock &block, const QTextDocument &document, bool first);
+    // Replaces everything from position from with segments[segment...]; a
+    // non-negative offset says the first of them keeps its block and only
+    // its text from offset on is written.
+    void write(int from, qsizetype segment, qsizetype offset, const QList<Segment> &segments);
+
+    QTextDocument &m_document;
+    QString m_text;
+    QList<Segment> m_segments;
+};

@@ -1,0 +1,91 @@
+// A reply streamed into a document in pieces of any size must end up, and be
+// at every step, the document that its text gives when rendered at once.
+
+#include "core/markdown/MarkdownDocument.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+
+namespace {
+
+// The first difference between two documents, or nothing.
+QString difference(const QTextDocument &streamed, const QTextDocument &whole)
+{
+    QTextBlock a = streamed.begin();
+    QTextBlock b = whole.begin();
+    for (int index = 0; a.isValid() || b.isValid(); ++index, a = a.next(), b = b.next()) {
+        if (!a.isValid() || !b.isValid())
+            return QStringLiteral("block count differs at %1").arg(index);
+        if (a.text() != b.text())
+            return QStringLiteral("block %1: \"%2\" against \"%3\"").arg(index).arg(a.text(), b.text());
+        if (a.blockFormat() != b.blockFormat())
+            return QStringLiteral("block %1 (\"%2\"): its format differs").arg(index).arg(a.text());
+        QTextBlock::iterator x = a.begin();
+        QTextBlock::iterator y = b.begin();
+        for (; !x.atEnd() || !y.atEnd(); ++x, ++y) {
+            if (x.atEnd() || y.atEnd() || x.fragment().text() != y.fragment().text()
+                || x.fragment().charFormat() != y.fragment().charFormat())
+                return QStringLiteral("block %1 (\"%2\"): its runs differ").arg(index).arg(a.text());
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+class MarkdownDocumentTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void streamedEqualsWhole_data()
+    {
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("blocks of every kind") << QStringLiteral(
+            "# Title\n\nSome *text* with `code` and a [link](https://example.org).\nSecond line.\n\n"
+            "- one\n  - two **strong**\n3) three\n\n> quoted _words_\n\n```sh\nls -l\n  echo "
+            "hi\n```\n\nThe end.");
+        QTest::newRow("one long paragraph")
+            << QStringLiteral("A sentence that goes on, with **strong words** and `code`, ").repeated(40);
+        QTest::newRow("markers that close late")
+            << QStringLiteral("**bold that runs on and on** then *emphasis* and `code that ends late` done");
+        QTest::newRow("a line that becomes another kind")
+            << QStringLiteral("Intro\n1. item\n12) twelve\n####### not a heading\n# heading\n> quote");
+        QTest::newRow("an unfinished fence") << QStringLiteral("Look:\n```python\nprint(1)\n\n    x = 2\n");
+        QTest::newRow("empty lines and a lone marker") << QStringLiteral("\n\n-\n- \n>\n> \n```\n```\n");
+    }
+    void streamedEqualsWhole()
+    {
+        QFETCH(QString, reply);
+        for (quint32 seed = 1; seed <= 4; ++seed) {
+            QRandomGenerator pieces(seed);
+            QTextDocument streamed;
+            MarkdownDocument document(streamed);
+            QTextDocument whole;
+            for (qsizetype end = 0; end < reply.size();) {
+                end = std::min(reply.size(), end + qsizetype(pieces.bounded(1, seed == 1 ? 3 : 40)));
+                const QString text = reply.left(end);
+                document.setText(text);
+                MarkdownDocument::render(whole, text);
+                const QString diff = difference(streamed, whole);
+                QVERIFY2(
+                    diff.isEmpty(), qPrintable(QStringLiteral("after %1 characters: %2").arg(end).arg(diff)));
+            }
+        }
+    }
+
+    // A flush that adds to the last paragraph edits only what it added.
+    void appendingEditsOnlyTheEnd()
+    {
+        QTextDocument streamed;
+        MarkdownDocument document(streamed);
+        document.setText(QStringLiteral("# Title\n\nFirst paragraph.\n\nSecond"));
+        const int before = streamed.characterCount();
+        QCOMPARE(document.setText(QStringLiteral("# Title\n\nFirst paragraph.\n\nSecond grows")), before - 1);
+    }
+};
+
+QTEST_MAIN(MarkdownDocumentTest)
+#include "test_markdown_document.moc"
