@@ -8,6 +8,8 @@
 #include "ui/conversation/ScrollFollower.h"
 #include "ui/input/InputBar.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -35,6 +37,7 @@ ConversationView::ConversationView(ChatViewModel &vm, QWidget *parent)
     auto *centred = new CenteredColumnLayout(columnMaxWidth, host);
     centred->addWidget(m_column);
     m_scrollArea->setWidget(host);
+    m_column->installEventFilter(this);
     m_scrollArea->setWidgetResizable(true);
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -49,7 +52,7 @@ ConversationView::ConversationView(ChatViewModel &vm, QWidget *parent)
     m_chatId = vm.chat().id;
     m_messageCount = vm.chat().messages.size();
     m_lastText = lastText(vm.chat());
-    onListReplaced(m_column->list());
+    m_column->list()->setScrollArea(m_scrollArea);
 
     connect(&vm, &ChatViewModel::chatChanged, this, &ConversationView::onChatChanged);
     connect(&vm, &ChatViewModel::isStreamingChanged, m_column, &MessageColumn::syncMessages);
@@ -61,7 +64,6 @@ ConversationView::ConversationView(ChatViewModel &vm, QWidget *parent)
         m_column->syncIssue();
         scrollToEndIfSticking();
     });
-    connect(m_column, &MessageColumn::listReplaced, this, &ConversationView::onListReplaced);
 }
 
 QWidget *ConversationView::makeInputArea()
@@ -89,6 +91,18 @@ MessageRow *ConversationView::row(const QUuid &messageId) const
     return m_column->list()->row(messageId);
 }
 
+bool ConversationView::eventFilter(QObject *watched, QEvent *event)
+{
+    // The scroll area takes a taller conversation on its own but not a
+    // shorter one (the empty state going away, a reply removed): told after
+    // the conversation's own layout, it fits the conversation again rather
+    // than leaving a blank stretch at the end.
+    if (watched == m_column && event->type() == QEvent::LayoutRequest) {
+        QCoreApplication::postEvent(m_scrollArea, new QEvent(QEvent::LayoutRequest), Qt::LowEventPriority);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void ConversationView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
@@ -114,8 +128,6 @@ void ConversationView::onChatChanged()
     m_messageCount = chat.messages.size();
     m_lastText = text;
 
-    if (otherChat || countChanged || textChanged)
-        m_follower->setAnchoredToEnd(false);
     m_column->syncMessages();
 
     if (countChanged) {
@@ -129,14 +141,6 @@ void ConversationView::onChatChanged()
         // The new chat's rows are laid out first.
         QTimer::singleShot(0, this, &ConversationView::scrollToEndIfSticking);
     }
-}
-
-void ConversationView::onListReplaced(MessageList *list)
-{
-    // Older rows come in above what a reader who scrolled back is reading;
-    // until the conversation changes at its end, a change of height is
-    // taken to come from above.
-    connect(list, &MessageList::aboutToAddOlderRows, this, [this] { m_follower->setAnchoredToEnd(true); });
 }
 
 void ConversationView::scrollToEndIfSticking()

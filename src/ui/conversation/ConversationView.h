@@ -6,7 +6,6 @@
 class ChatViewModel;
 class InputBar;
 class MessageColumn;
-class MessageList;
 class MessageRow;
 class QScrollArea;
 class ScrollFollower;
@@ -32,13 +31,13 @@ public:
     MessageRow *row(const QUuid &messageId) const;
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
 private:
     QWidget *makeInputArea();
     void onChatChanged();
-    void onListReplaced(MessageList *list);
     void scrollToEndIfSticking();
 
     ChatViewModel &m_vm;

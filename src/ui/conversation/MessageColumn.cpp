@@ -9,12 +9,9 @@
 
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
-
-constexpr int oldListLingerMs = 250;
 
 QWidget *makeEmptyState(QWidget *parent)
 {
@@ -42,17 +39,6 @@ QWidget *makeEmptyState(QWidget *parent)
     return state;
 }
 
-QList<ChatMessage> visibleMessages(const QList<ChatMessage> &messages)
-{
-    QList<ChatMessage> visible;
-    visible.reserve(messages.size());
-    for (const ChatMessage &message : messages) {
-        if (ConversationModel::isShown(message))
-            visible.append(message);
-    }
-    return visible;
-}
-
 } // namespace
 
 MessageColumn::MessageColumn(ChatViewModel &vm, QWidget *parent)
@@ -60,11 +46,13 @@ MessageColumn::MessageColumn(ChatViewModel &vm, QWidget *parent)
     , m_vm(vm)
     , m_layout(new QVBoxLayout(this))
     , m_emptyState(makeEmptyState(this))
+    , m_list(new MessageList(vm.conversation(), this))
     , m_thinking(new ThinkingIndicator(this))
 {
     m_layout->setContentsMargins(24, 20, 24, 20);
-    m_layout->setSpacing(22);
+    m_layout->setSpacing(MessageList::rowSpacing);
     m_layout->addWidget(m_emptyState);
+    m_layout->addWidget(m_list);
     m_layout->addWidget(m_thinking);
     m_layout->addStretch(1);
     m_thinking->hide();
@@ -73,40 +61,15 @@ MessageColumn::MessageColumn(ChatViewModel &vm, QWidget *parent)
     syncThinking();
     syncIssue();
     syncSaveIssue();
+    connect(m_list, &MessageList::regenerateRequested, &vm, &ChatViewModel::regenerate);
     connect(&vm, &ChatViewModel::saveIssueChanged, this, &MessageColumn::syncSaveIssue);
-}
-
-void MessageColumn::replaceList()
-{
-    if (m_list) {
-        m_layout->removeWidget(m_list);
-        m_list->hide();
-        // Taking a long chat's rows apart takes a while: not before the new
-        // chat is on screen.
-        QTimer::singleShot(oldListLingerMs, m_list, &QObject::deleteLater);
-    }
-    m_list = new MessageList(this);
-    m_listChat = m_vm.chat().id;
-    m_layout->insertWidget(1, m_list);
-    connect(m_list, &MessageList::regenerateRequested, &m_vm, &ChatViewModel::regenerate);
-    Q_EMIT listReplaced(m_list);
 }
 
 void MessageColumn::syncMessages()
 {
-    const Chat &chat = m_vm.chat();
-    if (!m_list || chat.id != m_listChat)
-        replaceList();
-    const QList<ChatMessage> visible = visibleMessages(chat.messages);
-    const QUuid lastId = chat.messages.isEmpty() ? QUuid() : chat.messages.last().id;
-    m_list->sync(visible, lastId, !m_vm.isStreaming());
-    m_list->setVisible(!visible.isEmpty());
-    updateEmptyState(visible.size());
-}
-
-void MessageColumn::updateEmptyState(qsizetype visibleCount)
-{
-    m_emptyState->setVisible(visibleCount == 0 && !m_vm.isStreaming());
+    const bool empty = m_vm.conversation().rowCount() == 0;
+    m_list->setVisible(!empty);
+    m_emptyState->setVisible(empty && !m_vm.isStreaming());
 }
 
 void MessageColumn::syncThinking()

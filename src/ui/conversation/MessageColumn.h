@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QPointer>
-#include <QUuid>
 #include <QWidget>
 
 class ChatViewModel;
@@ -28,25 +27,19 @@ public:
     IssueView *issueView() const { return m_issueView; }
     IssueView *saveIssueView() const { return m_saveIssueView; }
 
+    // Shows the empty state or the rows, as the conversation has rows or not.
     void syncMessages();
     void syncThinking();
     void syncIssue();
     void syncSaveIssue();
 
-Q_SIGNALS:
-    // A new chat was opened: its rows are in a new list.
-    void listReplaced(MessageList *list);
-
 private:
-    void replaceList();
     void takeAway(IssueView *&box);
-    void updateEmptyState(qsizetype visibleCount);
 
     ChatViewModel &m_vm;
     QVBoxLayout *m_layout;
     QWidget *m_emptyState;
-    MessageList *m_list = nullptr;
-    QUuid m_listChat;
+    MessageList *m_list;
     ThinkingIndicator *m_thinking;
     IssueView *m_issueView = nullptr;
     IssueView *m_saveIssueView = nullptr;

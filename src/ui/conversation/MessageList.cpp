@@ -1,158 +1,325 @@
 #include "ui/conversation/MessageList.h"
 
+#include "core/conversation/ConversationModel.h"
 #include "ui/conversation/MessageRow.h"
+#include "ui/conversation/RowHeightEstimate.h"
 
-#include <QElapsedTimer>
+#include <QApplication>
+#include <QEvent>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
-#include <QVBoxLayout>
 
-MessageList::MessageList(QWidget *parent)
+namespace {
+
+// Rows are built this far (in screenfuls) beyond the view and released
+// beyond the second distance; the gap keeps a row that scrolls back and
+// forth at the edge from being built and released over and over.
+constexpr int buildScreens = 1;
+constexpr int releaseScreens = 3;
+// A view not yet in its scroll area is taken to be this tall.
+constexpr int assumedViewHeight = 800;
+// Building rows can change heights, which can bring other rows near the
+// view; a few rounds settle it.
+constexpr int maxPasses = 6;
+
+} // namespace
+
+MessageList::MessageList(const ConversationModel &model, QWidget *parent)
     : QWidget(parent)
-    , m_layout(new QVBoxLayout(this))
+    , m_model(model)
 {
-    m_layout->setContentsMargins(0, 0, 0, 0);
-    m_layout->setSpacing(22);
+    setFixedHeight(0);
+    connect(&model, &QAbstractItemModel::modelReset, this, &MessageList::onReset);
+    connect(&model, &QAbstractItemModel::rowsInserted, this,
+        [this](const QModelIndex &, int first, int last) { onInserted(first, last); });
+    connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+        [this](const QModelIndex &, int first, int last) { onRemoved(first, last); });
+    connect(&model, &QAbstractItemModel::dataChanged, this,
+        [this](const QModelIndex &from, const QModelIndex &to) { onChanged(from.row(), to.row()); });
+    onReset();
 }
 
-void MessageList::sync(const QList<ChatMessage> &visible, const QUuid &lastId, bool canRegenerate)
+void MessageList::setScrollArea(QScrollArea *area)
 {
-    if (!m_synced) {
-        m_synced = true;
-        deferOlder(visible);
-    }
-    m_visible = visible;
-    m_lastId = lastId;
-    m_canRegenerate = canRegenerate;
-
-    QList<MessageRow *> wanted;
-    wanted.reserve(visible.size());
-    for (const ChatMessage &message : visible) {
-        if (m_deferredSet.contains(message.id))
-            continue;
-        MessageRow *row = m_rows.value(message.id);
-        if (row)
-            row->setMessage(message); // nothing happens when it is unchanged
-        else
-            row = makeRow(message, this);
-        updateRowState(row);
-        wanted.append(row);
-    }
-    placeRows(wanted);
+    m_area = area;
+    connect(area->verticalScrollBar(), &QScrollBar::valueChanged, this, &MessageList::onScrolled);
+    area->viewport()->installEventFilter(this);
+    update();
 }
 
-void MessageList::deferOlder(const QList<ChatMessage> &visible)
+void MessageList::onScrolled()
 {
-    const qsizetype deferred = visible.size() - firstRows;
-    for (qsizetype i = 0; i < deferred; ++i) {
-        m_deferred.append(visible[i].id);
-        m_deferredSet.insert(visible[i].id);
-    }
-    // The first paint of the newest rows comes first.
-    if (!m_deferred.isEmpty())
-        QTimer::singleShot(firstBatchDelayMs, this, &MessageList::buildOlderBatch);
+    m_assumeEnd = false;
+    update();
 }
 
-// Builds the newest of the deferred rows, as many as fit in a short slice
-// of time, and puts them above the others. They are made inside a box that
-// is not on screen yet, and the box is shown once: showing each row in the
-// visible list would lay out the whole list again for every row.
-void MessageList::buildOlderBatch()
+QList<MessageRow *> MessageList::rows() const
 {
-    if (m_deferred.isEmpty())
-        return;
-    QHash<QUuid, const ChatMessage *> current;
-    for (const ChatMessage &message : std::as_const(m_visible))
-        current.insert(message.id, &message);
-    auto *box = new QWidget(this);
-    auto *boxLayout = new QVBoxLayout(box);
-    boxLayout->setContentsMargins(0, 0, 0, 0);
-    boxLayout->setSpacing(m_layout->spacing());
-    QList<MessageRow *> rows;
-    QElapsedTimer slice;
-    slice.start();
-    while (!m_deferred.isEmpty() && slice.elapsed() < batchMs) {
-        const QUuid id = m_deferred.takeLast();
-        m_deferredSet.remove(id);
-        const ChatMessage *message = current.value(id);
-        if (!message)
-            continue; // removed meanwhile
-        MessageRow *row = makeRow(*message, box);
-        updateRowState(row);
-        boxLayout->insertWidget(0, row);
-        rows.prepend(row);
+    QList<MessageRow *> built;
+    for (const Entry &entry : m_entries) {
+        if (entry.row)
+            built.append(entry.row);
     }
-    Q_EMIT aboutToAddOlderRows();
-    m_layout->insertWidget(0, box);
-    ++m_boxes;
-    m_older = rows + m_older;
-    for (MessageRow *row : rows)
-        m_olderSet.insert(row);
-    box->setVisible(true);
-    Q_EMIT olderRowsAdded();
-    if (m_deferred.isEmpty())
-        Q_EMIT completed();
+    return built;
+}
+
+MessageRow *MessageList::row(const QUuid &id) const
+{
+    for (const Entry &entry : m_entries) {
+        if (entry.id == id)
+            return entry.row;
+    }
+    return nullptr;
+}
+
+bool MessageList::event(QEvent *event)
+{
+    // A row asks for another height (its text grew, a picture arrived).
+    if (event->type() == QEvent::LayoutRequest)
+        update();
+    return QWidget::event(event);
+}
+
+bool MessageList::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_area && watched == m_area->viewport() && event->type() == QEvent::Resize)
+        update();
+    return QWidget::eventFilter(watched, event);
+}
+
+void MessageList::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (event->size().width() != event->oldSize().width())
+        update();
     else
-        QTimer::singleShot(0, this, &MessageList::buildOlderBatch);
+        placeRows();
 }
 
-MessageRow *MessageList::makeRow(const ChatMessage &message, QWidget *parent)
+// ---- following the model -----------------------------------------------------
+
+void MessageList::onReset()
 {
-    auto *row = new MessageRow(message, parent);
-    // Shown now rather than when the layout gets to it, so that its height
-    // counts in the very next layout pass.
-    row->setVisible(true);
+    for (Entry &entry : m_entries)
+        release(entry);
+    m_entries.clear();
+    const int count = m_model.rowCount();
+    m_entries.reserve(count);
+    for (int i = 0; i < count; ++i)
+        m_entries.append(Entry{ m_model.message(i).id });
+    // Another chat opens at its end.
+    m_assumeEnd = true;
+    m_viewOnly = true;
+    update();
+    QTimer::singleShot(0, this, [this] {
+        m_viewOnly = false;
+        update();
+    });
+}
+
+void MessageList::onInserted(int first, int last)
+{
+    for (int i = first; i <= last; ++i)
+        m_entries.insert(i, Entry{ m_model.message(i).id });
+    update();
+}
+
+void MessageList::onRemoved(int first, int last)
+{
+    for (int i = last; i >= first; --i) {
+        release(m_entries[i]);
+        m_entries.removeAt(i);
+    }
+    // The rows after them move up once the model has removed them.
+    QMetaObject::invokeMethod(this, &MessageList::update, Qt::QueuedConnection);
+}
+
+void MessageList::onChanged(int first, int last)
+{
+    for (int i = first; i <= last && i < m_entries.size(); ++i) {
+        Entry &entry = m_entries[i];
+        if (entry.row) {
+            entry.row->setMessage(m_model.message(i)); // nothing happens when it is unchanged
+            entry.row->setIsLast(true);
+            entry.row->setCanRegenerate(m_model.canRegenerate(i));
+        } else {
+            entry.width = -1; // estimated again
+        }
+    }
+    update();
+}
+
+// ---- building, measuring and placing rows ----------------------------------
+
+void MessageList::update()
+{
+    if (m_updating) {
+        m_updateAgain = true;
+        return;
+    }
+    m_updating = true;
+    for (int pass = 0; pass < maxPasses; ++pass) {
+        m_updateAgain = false;
+        if (!updatePass() && !m_updateAgain)
+            break;
+    }
+    m_updating = false;
+}
+
+// One round: measures the rows that exist and estimates the others, moves
+// the view with what changed above it, builds the rows near the view and
+// releases those far from it. Returns whether it built a row, whose height
+// the next round measures.
+bool MessageList::updatePass()
+{
+    const int width = qMax(1, this->width());
+    const auto [viewTop, viewBottom] = viewSpan();
+    int deltaAbove = 0;
+    int y = 0;
+    for (int i = 0; i < m_entries.size(); ++i) {
+        Entry &entry = m_entries[i];
+        const int old = entry.height;
+        if (entry.row)
+            measure(entry, width);
+        else if (entry.width != width) {
+            entry.height = estimate(i, width);
+            entry.width = width;
+        }
+        if (y + old <= viewTop)
+            deltaAbove += entry.height - old;
+        y += old + rowSpacing;
+    }
+
+    // A reader above the end keeps their place through the list's own
+    // changes of height; at the end, the end is kept by whoever follows it.
+    QScrollBar *bar = m_area ? m_area->verticalScrollBar() : nullptr;
+    const bool keepPlace = bar && !m_assumeEnd && bar->value() < bar->maximum();
+    const int shift = keepPlace ? deltaAbove : 0;
+    const int screen = viewBottom - viewTop;
+    const int margin = m_viewOnly ? 0 : buildScreens * screen;
+    const int buildTop = viewTop + shift - margin;
+    const int buildBottom = viewBottom + shift + margin;
+    const int releaseTop = viewTop + shift - releaseScreens * screen;
+    const int releaseBottom = viewBottom + shift + releaseScreens * screen;
+    const QWidget *focus = QApplication::focusWidget();
+    bool built = false;
+    y = 0;
+    for (int i = 0; i < m_entries.size(); ++i) {
+        Entry &entry = m_entries[i];
+        const int top = y;
+        const int bottom = y + entry.height;
+        y = bottom + rowSpacing;
+        if (!entry.row && bottom >= buildTop && top <= buildBottom) {
+            build(i);
+            built = true;
+        } else if (entry.row && (bottom < releaseTop || top > releaseBottom)
+            && !(focus && entry.row->isAncestorOf(focus))) {
+            release(entry);
+        }
+    }
+
+    // Taken before the new height reaches the scroll bar, which may clamp
+    // the value to a smaller range or take it to the end.
+    const int value = keepPlace ? bar->value() : 0;
+    placeRows();
+    resizeTo(contentHeight());
+    if (keepPlace && bar->value() != value + shift)
+        bar->setValue(value + shift);
+    return built;
+}
+
+bool MessageList::measure(Entry &entry, int width)
+{
+    const int height
+        = entry.row->hasHeightForWidth() ? entry.row->heightForWidth(width) : entry.row->sizeHint().height();
+    const bool changed = height != entry.height;
+    entry.height = height;
+    entry.width = width;
+    return changed;
+}
+
+int MessageList::estimate(int index, int width) const
+{
+    return RowHeightEstimate::of(m_model.message(index), width, font());
+}
+
+void MessageList::build(int index)
+{
+    Entry &entry = m_entries[index];
+    auto *row = new MessageRow(m_model.message(index), this);
+    row->setIsLast(true);
+    row->setCanRegenerate(m_model.canRegenerate(index));
     connect(row, &MessageRow::regenerateRequested, this, &MessageList::regenerateRequested);
-    m_rows.insert(message.id, row);
-    return row;
+    entry.row = row;
+    // Screen readers read the rows in the order of the list's children.
+    for (qsizetype next = index + 1; next < m_entries.size(); ++next) {
+        if (m_entries[next].row) {
+            row->stackUnder(m_entries[next].row);
+            break;
+        }
+    }
 }
 
-void MessageList::dropRow(MessageRow *row)
+void MessageList::release(Entry &entry)
 {
-    m_rows.remove(row->message().id);
-    m_layout->removeWidget(row);
-    row->hide();
+    if (!entry.row)
+        return;
+    entry.row->hide();
     // Later: the change may come from one of the row's own buttons.
-    row->deleteLater();
+    entry.row->deleteLater();
+    entry.row = nullptr;
 }
 
-// Makes the rows be `wanted`, in order. Older rows (built later, in their
-// boxes at the top) only ever leave; the newer rows are laid out one by one
-// after the boxes. In the usual case (text grew, a message was added or
-// removed at the end) this touches only the end of the list.
-void MessageList::placeRows(const QList<MessageRow *> &wanted)
+void MessageList::placeRows()
 {
-    const QSet<MessageRow *> keep(wanted.cbegin(), wanted.cend());
-    for (qsizetype i = m_older.size() - 1; i >= 0; --i) {
-        if (!keep.contains(m_older[i])) {
-            m_olderSet.remove(m_older[i]);
-            dropRow(m_older.takeAt(i));
+    const int width = this->width();
+    int y = 0;
+    for (const Entry &entry : std::as_const(m_entries)) {
+        if (entry.row) {
+            const QRect place(0, y, width, entry.height);
+            if (entry.row->geometry() != place)
+                entry.row->setGeometry(place);
+            if (entry.row->isHidden())
+                entry.row->show();
         }
-    }
-    for (qsizetype i = m_order.size() - 1; i >= 0; --i) {
-        if (!keep.contains(m_order[i]))
-            dropRow(m_order.takeAt(i));
-    }
-    qsizetype at = 0; // position among the newer rows
-    for (MessageRow *row : wanted) {
-        if (m_olderSet.contains(row))
-            continue;
-        if (at < m_order.size() && m_order[at] == row) {
-            ++at;
-            continue;
-        }
-        const qsizetype old = m_order.indexOf(row);
-        if (old >= 0) {
-            m_layout->removeWidget(row);
-            m_order.removeAt(old);
-        }
-        m_layout->insertWidget(int(m_boxes + at), row);
-        m_order.insert(at, row);
-        ++at;
+        y += entry.height + rowSpacing;
     }
 }
 
-void MessageList::updateRowState(MessageRow *row)
+void MessageList::resizeTo(int height)
 {
-    row->setIsLast(row->message().id == m_lastId);
-    row->setCanRegenerate(m_canRegenerate);
+    if (height == this->height() && minimumHeight() == height)
+        return;
+    setFixedHeight(height);
+    // The scroll area takes the new height now rather than on a later turn
+    // of the event loop, so that the view can be moved with what changed
+    // above it before anything is painted.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    if (m_area) {
+        QEvent request(QEvent::LayoutRequest);
+        QCoreApplication::sendEvent(m_area, &request);
+    }
+}
+
+QPair<int, int> MessageList::viewSpan() const
+{
+    const int height = m_area ? m_area->viewport()->height() : assumedViewHeight;
+    if (m_assumeEnd || !m_area || !m_area->viewport()->isAncestorOf(this)) {
+        const int end = contentHeight();
+        return { end - height, end };
+    }
+    const int top = -mapTo(m_area->viewport(), QPoint(0, 0)).y();
+    return { top, top + height };
+}
+
+int MessageList::contentHeight() const
+{
+    int height = 0;
+    for (const Entry &entry : m_entries)
+        height += entry.height;
+    if (!m_entries.isEmpty())
+        height += rowSpacing * int(m_entries.size() - 1);
+    return height;
 }

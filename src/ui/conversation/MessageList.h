@@ -1,64 +1,78 @@
 #pragma once
 
-#include "core/records/ChatRecords.h"
-
-#include <QHash>
 #include <QList>
-#include <QSet>
+#include <QPointer>
 #include <QUuid>
 #include <QWidget>
 
+class ConversationModel;
 class MessageRow;
-class QVBoxLayout;
+class QScrollArea;
 
-// The rows of one chat, one per visible message, kept by message id: a
-// change of the chat touches only the rows whose message changed, adds rows
-// for new messages and drops rows of removed ones. A chat opened with many
-// messages shows its last rows at once and builds the older ones a few at a
-// time on later turns of the event loop, so that opening it never stalls.
+// The rows of the open chat, one per row of the conversation model, built
+// only near what the scroll area shows and released again far from it, so
+// that a chat of thousands of messages costs what a screenful costs. Every
+// message has a height: measured while its row exists (and remembered after
+// it is released), estimated from its text before it was ever built. When a
+// height above the top of the view changes, the view moves with it, so what
+// a reader looks at stays where it is.
 class MessageList : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int firstRows = 8; // built at once when a chat opens
-    static constexpr int batchMs = 10; // building older rows per later turn
-    static constexpr int firstBatchDelayMs = 30;
+    static constexpr int rowSpacing = 22;
 
-    explicit MessageList(QWidget *parent = nullptr);
+    explicit MessageList(const ConversationModel &model, QWidget *parent = nullptr);
 
-    // Shows these messages (the visible ones, in chat order). The first call
-    // may defer the older rows.
-    void sync(const QList<ChatMessage> &visible, const QUuid &lastId, bool canRegenerate);
+    // The scroll area the list is shown in; until it is known, the view is
+    // taken to be a screenful at the end.
+    void setScrollArea(QScrollArea *area);
 
-    QList<MessageRow *> rows() const { return m_older + m_order; }
-    MessageRow *row(const QUuid &id) const { return m_rows.value(id); }
-    bool isComplete() const { return m_deferred.isEmpty(); }
+    // The rows that exist, top to bottom, and the row of one message.
+    QList<MessageRow *> rows() const;
+    MessageRow *row(const QUuid &id) const;
 
 Q_SIGNALS:
     void regenerateRequested();
-    // Older rows are about to be added at the top, and have been.
-    void aboutToAddOlderRows();
-    void olderRowsAdded();
-    void completed();
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void deferOlder(const QList<ChatMessage> &visible);
-    void buildOlderBatch();
-    MessageRow *makeRow(const ChatMessage &message, QWidget *parent);
-    void dropRow(MessageRow *row);
-    void placeRows(const QList<MessageRow *> &wanted);
-    void updateRowState(MessageRow *row);
+    struct Entry {
+        QUuid id;
+        int height = 0;
+        int width = -1; // the width the height is for; -1: none yet
+        MessageRow *row = nullptr;
+    };
 
-    QVBoxLayout *m_layout;
-    QHash<QUuid, MessageRow *> m_rows;
-    QList<MessageRow *> m_older; // built later, in boxes at the top
-    QSet<MessageRow *> m_olderSet;
-    int m_boxes = 0;
-    QList<MessageRow *> m_order; // the others, laid out one by one after the boxes
-    QList<QUuid> m_deferred; // oldest messages still without a row, in order
-    QSet<QUuid> m_deferredSet;
-    QList<ChatMessage> m_visible;
-    QUuid m_lastId;
-    bool m_canRegenerate = false;
-    bool m_synced = false;
+    void onReset();
+    void onInserted(int first, int last);
+    void onRemoved(int first, int last);
+    void onChanged(int first, int last);
+
+    void update();
+    void onScrolled();
+    bool updatePass();
+    bool measure(Entry &entry, int width);
+    int estimate(int index, int width) const;
+    void build(int index);
+    void release(Entry &entry);
+    void placeRows();
+    void resizeTo(int height);
+    QPair<int, int> viewSpan() const;
+    int contentHeight() const;
+
+    const ConversationModel &m_model;
+    QPointer<QScrollArea> m_area;
+    QList<Entry> m_entries;
+    // A chat just opened shows its end, before the scroll bar has got there.
+    bool m_assumeEnd = true;
+    // The rows just outside the view wait until a chat just opened is on
+    // screen.
+    bool m_viewOnly = false;
+    bool m_updating = false;
+    bool m_updateAgain = false;
 };

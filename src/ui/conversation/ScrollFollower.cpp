@@ -23,7 +23,6 @@ void ScrollFollower::setSticking(bool sticking)
     if (sticking == m_sticking)
         return;
     m_sticking = sticking;
-    m_fromEnd = m_bar->maximum() - m_bar->value();
     Q_EMIT stickingChanged(sticking);
 }
 
@@ -32,18 +31,11 @@ void ScrollFollower::scrollToEnd()
     moveTo(m_bar->maximum());
 }
 
-void ScrollFollower::setAnchoredToEnd(bool anchored)
-{
-    m_anchored = anchored;
-    m_fromEnd = m_bar->maximum() - m_bar->value();
-}
-
 void ScrollFollower::moveTo(int value)
 {
     m_moving = true;
     m_bar->setValue(value);
     m_moving = false;
-    m_fromEnd = m_bar->maximum() - m_bar->value();
     reattachIfNearEnd();
 }
 
@@ -77,8 +69,6 @@ void ScrollFollower::onRangeChanged(int, int maximum)
 {
     if (m_sticking)
         moveTo(maximum);
-    else if (m_anchored)
-        moveTo(maximum - m_fromEnd);
     else
         reattachIfNearEnd();
 }
@@ -87,7 +77,6 @@ void ScrollFollower::onValueChanged()
 {
     if (m_moving)
         return;
-    m_fromEnd = m_bar->maximum() - m_bar->value();
     reattachIfNearEnd();
 }
 

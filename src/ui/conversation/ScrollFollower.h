@@ -23,10 +23,6 @@ public:
     bool isSticking() const { return m_sticking; }
     void setSticking(bool sticking);
     void scrollToEnd();
-    // While older rows are being added at the top, a user who scrolled
-    // back keeps seeing the same content: the distance from the end, not
-    // from the top, is kept through changes of the content's height.
-    void setAnchoredToEnd(bool anchored);
 
     // The wheel monitor: an application-wide event filter that only looks.
     void installMonitor();
@@ -48,7 +44,5 @@ private:
     QScrollBar *m_bar;
     bool m_sticking = true;
     bool m_monitoring = false;
-    bool m_anchored = false;
     bool m_moving = false;
-    int m_fromEnd = 0;
 };
