@@ -10,29 +10,47 @@ constexpr int bubblePaddingX = 28;
 constexpr int bubblePaddingY = 20;
 constexpr int imageStrip = 90 + 8;
 constexpr int answerFooter = 8 + 22;
-constexpr int blankLine = 10; // the space between two Markdown blocks
 
-// Lines of text at this many characters per line; blank lines count apart.
-QPair<int, int> linesOf(const QString &text, int perLine)
+constexpr int blockSpacing = 10; // between two Markdown blocks
+constexpr int codeChrome = 32 + 24; // a code block's caption and padding
+constexpr double headingScale = 1.6;
+
+int wrapped(qsizetype length, int perLine)
+{
+    return int((length + perLine - 1) / perLine);
+}
+
+// A question: its lines as they are, wrapped.
+int plainHeight(QStringView text, int perLine, int lineHeight)
 {
     int lines = 0;
-    int blanks = 0;
-    int run = 0;
-    const auto endLine = [&] {
-        if (run == 0)
-            ++blanks;
-        else
-            lines += (run + perLine - 1) / perLine;
-        run = 0;
-    };
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\n'))
-            endLine();
-        else
-            ++run;
+    for (const QStringView line : text.tokenize(u'\n'))
+        lines += qMax(1, wrapped(line.size(), perLine));
+    return lines * lineHeight;
+}
+
+// An answer: a block per line outside code, code lines unwrapped, headings
+// taller, and the chrome of each code block.
+int markdownHeight(QStringView text, int perLine, int lineHeight)
+{
+    int height = 0;
+    bool inCode = false;
+    for (QStringView line : text.tokenize(u'\n')) {
+        if (line.trimmed().startsWith(u"```")) {
+            if (!inCode)
+                height += codeChrome + blockSpacing;
+            inCode = !inCode;
+        } else if (inCode) {
+            height += lineHeight;
+        } else if (line.trimmed().isEmpty()) {
+            continue;
+        } else if (line.startsWith(u'#')) {
+            height += int(lineHeight * headingScale) + blockSpacing;
+        } else {
+            height += wrapped(line.size(), perLine) * lineHeight + blockSpacing;
+        }
     }
-    endLine();
-    return { lines, blanks };
+    return height;
 }
 
 } // namespace
@@ -43,11 +61,12 @@ int RowHeightEstimate::of(const ChatMessage &message, int width, const QFont &fo
     const int charWidth = qMax(1, metrics.averageCharWidth());
     const bool user = message.role == QLatin1String("user");
     const int textWidth = qMax(charWidth, user ? width - userGap - bubblePaddingX : width);
-    const auto [lines, blanks] = linesOf(message.text, qMax(1, textWidth / charWidth));
-    const int text = lines * metrics.lineSpacing() + blanks * blankLine;
+    const int perLine = qMax(1, textWidth / charWidth);
     if (!user)
-        return text + answerFooter;
-    int height = message.text.isEmpty() ? 0 : text + bubblePaddingY;
+        return markdownHeight(message.text, perLine, metrics.lineSpacing()) + answerFooter;
+    int height = message.text.isEmpty()
+        ? 0
+        : plainHeight(message.text, perLine, metrics.lineSpacing()) + bubblePaddingY;
     if (!message.images.isEmpty())
         height += imageStrip;
     return height;
