@@ -317,6 +317,9 @@ class Test:
             pass
         self.showing(contains=held[2])
         self.showing(contains="answered by " + NAMES[first])
+        # The answer's own buttons, as a screen reader finds them.
+        self.showing(name="Copy", roles={"push button"})
+        self.showing(name="Regenerate", roles={"push button"})
         self.fake.set_script(script())
 
         chat = self.wait("the chat is on disk with the answer",
