@@ -76,6 +76,28 @@ private Q_SLOTS:
         }
     }
 
+    // Each code line says which block it belongs to, so that back-to-back
+    // blocks stay apart; only a block's last line carries the bottom padding.
+    void codeLinesKnowTheirBlock()
+    {
+        QTextDocument document;
+        MarkdownDocument(document).setText(QStringLiteral("```sh\na\nb\n```\n```\nc\n```\nafter"));
+        QStringList seen;
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+            const QTextBlockFormat format = block.blockFormat();
+            if (!format.hasProperty(MarkdownDocument::codeBlockProperty)) {
+                QCOMPARE(format.topMargin() >= MarkdownDocument::codePadding, true); // after a panel
+                continue;
+            }
+            seen << QStringLiteral("%1:%2:%3:%4")
+                        .arg(block.text())
+                        .arg(format.intProperty(MarkdownDocument::codeBlockProperty))
+                        .arg(format.stringProperty(MarkdownDocument::codeLanguageProperty))
+                        .arg(format.bottomMargin() > 0 ? "last" : "");
+        }
+        QCOMPARE(seen, (QStringList{ "a:0:sh:", "b:0:sh:last", "c:1::last" }));
+    }
+
     // A flush that adds to the last paragraph edits only what it added.
     void appendingEditsOnlyTheEnd()
     {

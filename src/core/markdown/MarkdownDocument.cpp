@@ -64,29 +64,40 @@ QList<MarkdownDocument::Segment> MarkdownDocument::segmentsOf(
     const QString &text, const QTextDocument &document)
 {
     QList<Segment> segments;
+    Q_UNUSED(document);
     const QList<MDBlock> blocks = MarkdownParser::blocks(text);
+    int codeBlocks = 0;
     for (qsizetype i = 0; i < blocks.size(); ++i)
-        appendBlock(segments, blocks[i], document, i == 0);
+        appendBlock(segments, blocks[i], i > 0 ? &blocks[i - 1] : nullptr, codeBlocks);
     return segments;
 }
 
 void MarkdownDocument::appendBlock(
-    QList<Segment> &segments, const MDBlock &block, const QTextDocument &document, bool first)
+    QList<Segment> &segments, const MDBlock &block, const MDBlock *previous, int &codeBlocks)
 {
-    Q_UNUSED(document);
     QTextBlockFormat blockFormat;
     blockFormat.setProperty(blockKindProperty, int(block.kind));
-    blockFormat.setTopMargin(first ? 0 : blockSpacing);
+    // Margins between blocks collapse to the larger one, so the block after
+    // a code panel asks for the panel's bottom padding as well.
+    const bool afterCode = previous && previous->kind == MDBlock::Kind::Code;
+    blockFormat.setTopMargin(!previous ? 0 : afterCode ? blockSpacing + codePadding : blockSpacing);
     QTextCharFormat charFormat;
     switch (block.kind) {
     case MDBlock::Kind::Code: {
         QTextCharFormat code = codeFormat(charFormat);
         code.setProperty(QTextFormat::FontPixelSize, codePixelSize);
         blockFormat.setNonBreakableLines(true);
+        blockFormat.setProperty(codeBlockProperty, codeBlocks++);
+        blockFormat.setProperty(codeLanguageProperty, block.lang);
+        blockFormat.setLeftMargin(codePadding);
+        blockFormat.setRightMargin(codePadding);
         const QStringList lines = block.body.split(u'\n');
         for (qsizetype i = 0; i < lines.size(); ++i) {
-            segments.append({ lines[i], code, blockFormat, true });
-            blockFormat.setTopMargin(0);
+            QTextBlockFormat line = blockFormat;
+            line.setTopMargin(i == 0 ? blockFormat.topMargin() + codeCaptionHeight + codePadding : 0);
+            if (i + 1 == lines.size())
+                line.setBottomMargin(codePadding);
+            segments.append({ lines[i], code, line, true });
         }
         return;
     }
@@ -163,6 +174,17 @@ void MarkdownDocument::write(int from, qsizetype segment, qsizetype offset, cons
     cursor.removeSelectedText();
     if (segments.isEmpty())
         cursor.setBlockFormat(QTextBlockFormat());
+    // Removing the blocks after an empty one leaves it with the format of
+    // the first block removed: give it back its own.
+    qsizetype owner = offset >= 0 ? segment : segment - 1;
+    while (owner > 0 && !segments.value(owner).startsBlock)
+        --owner;
+    if (owner >= 0 && owner < segments.size()) {
+        if (cursor.blockFormat() != segments[owner].blockFormat)
+            cursor.setBlockFormat(segments[owner].blockFormat);
+        if (cursor.blockCharFormat() != segments[owner].charFormat)
+            cursor.setBlockCharFormat(segments[owner].charFormat);
+    }
     for (qsizetype i = segment; i < segments.size(); ++i) {
         const Segment &piece = segments[i];
         if (i == segment && offset >= 0) { // its block stays

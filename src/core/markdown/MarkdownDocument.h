@@ -27,7 +27,14 @@ public:
         headingLevelProperty, // int, headings
         bulletIndentProperty, // int, list items: their nesting level
         markerProperty, // bool, character: a list item's marker
+        codeBlockProperty, // int, code lines: which code block of the reply, from 0
+        codeLanguageProperty, // QString, code lines: what followed the opening fence
     };
+
+    // A code block's lines sit on a panel: this much room around them, and a
+    // caption line above them (the view draws both into the block margins).
+    static constexpr int codePadding = 12;
+    static constexpr int codeCaptionHeight = 32;
 
     explicit MarkdownDocument(QTextDocument &document);
 
@@ -57,7 +64,7 @@ private:
 
     static QList<Segment> segmentsOf(const QString &text, const QTextDocument &document);
     static void appendBlock(
-        QList<Segment> &segments, const MDBlock &block, const QTextDocument &document, bool first);
+        QList<Segment> &segments, const MDBlock &block, const MDBlock *previous, int &codeBlocks);
     // Replaces everything from position from with segments[segment...]; a
     // non-negative offset says the first of them keeps its block and only
     // its text from offset on is written.
