@@ -1,19 +1,19 @@
-#include "ui/markdown/BlockWidgets.h"
-#include "ui/markdown/CodeBlockView.h"
-#include "ui/markdown/CodeTextView.h"
-#include "ui/markdown/MarkdownView.h"
-#include "ui/markdown/RichTextLabel.h"
+// An answer shown as one document: selecting across it, copying code,
+// links, wrapping, sideways code, and what a streamed flush lays out again.
 
+#include "ui/markdown/AnswerView.h"
+#include "ui/markdown/CodeCopyButton.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QLabel>
-#include <QLayout>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTextCursor>
-#include <QToolButton>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QWheelEvent>
 
 namespace {
@@ -29,17 +29,47 @@ const QString reply = "# Steps\n"
                       "```\n"
                       "> Done when **green**.\n";
 
-QList<QWidget *> widgetsOf(const MarkdownView &view)
+// Where text first starts in the view's plain text.
+int positionOf(const AnswerView &view, const QString &text)
 {
-    QList<QWidget *> widgets;
-    for (qsizetype i = 0; i < view.blocks().size(); ++i)
-        widgets << view.blockWidget(i);
-    return widgets;
+    const int position = int(view.toPlainText().indexOf(text));
+    Q_ASSERT(position >= 0);
+    return position;
 }
 
-QToolButton *copyButtonOf(CodeBlockView &view)
+QPoint centreOf(const AnswerView &view, int position)
 {
-    return view.findChild<QToolButton *>();
+    return view.characterRect(position).center();
+}
+
+void sendMouse(QWidget &widget, QEvent::Type type, QPoint at, Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, at, widget.mapToGlobal(at),
+        type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+bool sendWheel(QWidget &widget, QPoint at, QPoint angle, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QWheelEvent wheel(
+        at, widget.mapToGlobal(at), QPoint(), angle, Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(&widget, &wheel);
+    return wheel.isAccepted();
+}
+
+// How many pixels of an image are close to a colour.
+int pixelsNear(const QImage &image, const QColor &colour)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            count += qAbs(pixel.red() - colour.red()) + qAbs(pixel.green() - colour.green())
+                    + qAbs(pixel.blue() - colour.blue())
+                < 60;
+        }
+    }
+    return count;
 }
 
 // Records the URLs that QDesktopServices would hand to the browser.
@@ -58,227 +88,261 @@ class TestMarkdownViews : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void copyPutsCodeOnClipboardThenResets();
+    void codeCopyPutsThatBlockOnClipboardThenResets();
+    void captionNamesLanguageOrCode_data();
     void captionNamesLanguageOrCode();
-    void streamingKeepsUnchangedBlockWidgets();
-    void changedKindReplacesOnlyThatWidget();
-    void shorterTextRemovesBlocks();
-    void blocksShowTheirContent();
+    void streamedFlushLeavesFinishedBlocksAlone();
+    void selectionAcrossBlocksCopiesPlainText();
     void linksOpenOnlyForAllowedSchemes();
     void longTextWrapsWithoutWideningTheView();
     void longCodeScrollsSidewaysAndPassesUprightWheel();
+    void followsPaletteChanges();
+    void readsToAssistiveTechnology();
 };
 
-void TestMarkdownViews::copyPutsCodeOnClipboardThenResets()
+void TestMarkdownViews::codeCopyPutsThatBlockOnClipboardThenResets()
 {
-    CodeBlockView view("python", "def f():\n    return 1");
+    AnswerView view(reply + "```python\ndef f():\n    return 1\n```\n");
+    view.resize(600, view.heightForWidth(600));
     view.setCopiedInterval(100);
-    QToolButton *button = copyButtonOf(view);
+    view.show();
+    // No widgets per block: only a Copy button per code block.
+    QCOMPARE(view.findChildren<QWidget *>().size(), 2);
+    CodeCopyButton *button = view.codeCopyButton(1);
     QVERIFY(button);
-    QCOMPARE(button->text(), QString("Copy"));
     QCOMPARE(button->accessibleName(), QString("Copy"));
     QVERIFY(!button->icon().isNull());
+    QVERIFY(view.codeBlocks()[1].panel.contains(button->geometry()));
     QGuiApplication::clipboard()->setText("something else");
 
-    QSignalSpy copiedChanged(&view, &CodeBlockView::copiedChanged);
+    QSignalSpy copiedChanged(button, &CodeCopyButton::copiedChanged);
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(QGuiApplication::clipboard()->text(), QString("def f():\n    return 1"));
-    QVERIFY(view.isCopied());
+    QVERIFY(button->isCopied());
     QCOMPARE(button->text(), QString("Copied"));
     QCOMPARE(button->accessibleName(), QString("Copied"));
+    QVERIFY(!view.codeCopyButton(0)->isCopied());
 
-    QTRY_COMPARE_WITH_TIMEOUT(button->text(), QString("Copy"), 30000);
-    QVERIFY(!view.isCopied());
-    QCOMPARE(button->accessibleName(), QString("Copy"));
+    QTRY_COMPARE_WITH_TIMEOUT(button->accessibleName(), QString("Copy"), 30000);
+    QVERIFY(!button->isCopied());
     QCOMPARE(copiedChanged.count(), 2);
+
+    QTest::mouseClick(view.codeCopyButton(0), Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("make all\nmake test"));
+}
+
+void TestMarkdownViews::captionNamesLanguageOrCode_data()
+{
+    QTest::addColumn<QString>("markdown");
+    QTest::addColumn<QStringList>("captions");
+    QTest::newRow("a language") << "```rust\nfn main() {}\n```" << QStringList{ "rust" };
+    QTest::newRow("none") << "```\nx\n```" << QStringList{ "code" };
+    QTest::newRow("two blocks back to back") << "```\na\n```\n```go\nb\n```" << QStringList{ "code", "go" };
+    QTest::newRow("still open") << "Look:\n```sh\nls" << QStringList{ "sh" };
 }
 
 void TestMarkdownViews::captionNamesLanguageOrCode()
 {
-    CodeBlockView view("", "x");
-    auto *caption = view.findChild<QLabel *>();
-    QVERIFY(caption);
-    QCOMPARE(caption->text(), QString("code"));
-    view.setLanguage("rust");
-    QCOMPARE(caption->text(), QString("rust"));
-    QCOMPARE(view.findChild<CodeTextView *>()->accessibleName(), QString("rust"));
+    QFETCH(QString, markdown);
+    QFETCH(QStringList, captions);
+    AnswerView view(markdown);
+    view.resize(500, view.heightForWidth(500));
+    QStringList shown;
+    for (const AnswerView::CodeBlock &block : view.codeBlocks())
+        shown << block.caption;
+    QCOMPARE(shown, captions);
+    // Panels one under the other, apart.
+    const QList<AnswerView::CodeBlock> blocks = view.codeBlocks();
+    for (qsizetype i = 1; i < blocks.size(); ++i)
+        QVERIFY(blocks[i].panel.top() > blocks[i - 1].panel.bottom() + 4);
 }
 
-void TestMarkdownViews::streamingKeepsUnchangedBlockWidgets()
+void TestMarkdownViews::streamedFlushLeavesFinishedBlocksAlone()
 {
-    MarkdownView view;
+    AnswerView view;
     view.resize(600, 400);
     view.show();
-    QList<QWidget *> previous;
-    // Grow the reply the way flushes do, a few characters at a time.
-    for (qsizetype n = 1; n <= reply.size(); n += 7) {
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.setText(reply.left(reply.indexOf("2.")));
+    QCoreApplication::processEvents();
+    // Mark the finished paragraph's first line where layout would reset it:
+    // were the paragraph laid out again, the mark would be gone. (The block
+    // before the one that streams is laid out once more when the next one
+    // starts: its end is where the new block is inserted.)
+    QTextLayout *paragraph = view.document()->findBlockByNumber(1).layout();
+    QCOMPARE(view.document()->findBlockByNumber(1).text(), QString("First read the notes."));
+    QTextLine line = paragraph->lineAt(0);
+    line.setPosition(line.position() + QPointF(0.25, 0));
+    const QPointF marked = line.position();
+
+    view.select(positionOf(view, "First"), positionOf(view, "First") + 5);
+    for (qsizetype n = reply.indexOf("2.") + 1; n <= reply.size(); n += 7) {
         view.setText(reply.left(n));
-        const QList<QWidget *> current = widgetsOf(view);
-        for (qsizetype i = 0; i + 1 < previous.size(); ++i)
-            QCOMPARE(current.value(i), previous[i]);
-        previous = current;
+        QCoreApplication::processEvents();
+        QCOMPARE(view.document()->findBlockByNumber(1).layout(), paragraph);
+        QCOMPARE(paragraph->lineAt(0).position(), marked);
     }
-    view.setText(reply);
-    QCOMPARE(view.blocks().size(), 6);
-
-    // A person may select text while the reply streams: flushes that leave a
-    // block unchanged must not reset it.
-    auto *paragraph = qobject_cast<ParagraphBlock *>(view.blockWidget(1));
-    QVERIFY(paragraph);
-    QTextCursor selection(paragraph->document());
-    selection.setPosition(5, QTextCursor::KeepAnchor);
-    paragraph->setTextCursor(selection);
-    view.setText(reply + "More text");
     view.setText(reply + "More text, and more.\n- a new item");
-    QCOMPARE(paragraph->textCursor().selectedText(), QString("First"));
-    auto *code = qobject_cast<CodeBlockView *>(view.blockWidget(4));
-    QVERIFY(code);
-    QCOMPARE(code->code(), QString("make all\nmake test"));
-    QCOMPARE(code->language(), QString("sh"));
+    QCOMPARE(paragraph->lineAt(0).position(), marked);
+    // A person may select text while the reply streams.
+    QCOMPARE(view.selectedText(), QString("First"));
+    QCOMPARE(view.codeBlocks().size(), 1);
+    QCOMPARE(view.codeBlocks()[0].code, QString("make all\nmake test"));
+
+    // A height asked for twice at one width is laid out once.
+    QSignalSpy laidOut(view.document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged);
+    const int height = view.heightForWidth(600);
+    QCOMPARE(view.heightForWidth(600), height);
+    QCOMPARE(laidOut.count(), 0);
 }
 
-void TestMarkdownViews::changedKindReplacesOnlyThatWidget()
+void TestMarkdownViews::selectionAcrossBlocksCopiesPlainText()
 {
-    MarkdownView view("# Title\nIntro\n-");
-    QWidget *heading = view.blockWidget(0);
-    QVERIFY(qobject_cast<ParagraphBlock *>(view.blockWidget(1)));
+    AnswerView view(reply);
+    view.resize(600, view.heightForWidth(600));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const QPoint from = view.characterRect(positionOf(view, "read")).topLeft() + QPoint(0, 3);
+    const QPoint to = view.characterRect(positionOf(view, "st\nDone")).topLeft() + QPoint(0, 3);
+    sendMouse(view, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    sendMouse(view, QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
+    sendMouse(view, QEvent::MouseMove, to, Qt::LeftButton);
+    sendMouse(view, QEvent::MouseButtonRelease, to, Qt::NoButton);
+    QGuiApplication::clipboard()->clear();
+    QTest::keySequence(&view, QKeySequence::Copy);
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+        QString("read the notes.\n1. Open the file\n2. Run:\nmake all\nmake te"));
 
-    view.setText("# Title\nIntro\n- item");
-    QCOMPARE(view.blockWidget(0), heading);
-    QVERIFY(qobject_cast<ParagraphBlock *>(view.blockWidget(1)));
-    QVERIFY(qobject_cast<BulletBlock *>(view.blockWidget(2)));
-
-    view.setText("# Title\n```\nIntro");
-    QCOMPARE(view.blockWidget(0), heading);
-    QVERIFY(qobject_cast<CodeBlockView *>(view.blockWidget(1)));
-    QCOMPARE(view.blocks().size(), 2);
-    QCOMPARE(view.layout()->count(), 3); // two blocks and the trailing stretch
-}
-
-void TestMarkdownViews::shorterTextRemovesBlocks()
-{
-    MarkdownView view(reply);
-    QPointer<QWidget> last = view.blockWidget(5);
-    view.setText("# Steps");
-    QCOMPARE(view.blocks().size(), 1);
-    QVERIFY(view.blockWidget(1) == nullptr);
-    QTRY_VERIFY(last.isNull());
-    view.setText(QString());
-    QVERIFY(view.blocks().isEmpty());
-    QCOMPARE(view.layout()->count(), 1);
-}
-
-void TestMarkdownViews::blocksShowTheirContent()
-{
-    MarkdownView view("## Sub *title*\n    - deep **item**\n> quoted\nplain <b>text</b>");
-    auto *heading = qobject_cast<HeadingBlock *>(view.blockWidget(0));
-    QVERIFY(heading);
-    QCOMPARE(heading->font().pixelSize(), 19);
-    QCOMPARE(heading->font().weight(), QFont::DemiBold);
-    QCOMPARE(heading->accessibleName(), QString("Sub title"));
-
-    auto *bullet = qobject_cast<BulletBlock *>(view.blockWidget(1));
-    QVERIFY(bullet);
-    QCOMPARE(bullet->indentAt(600), 2 * 16 + 4);
-    auto *itemText = bullet->findChild<RichTextLabel *>();
-    QCOMPARE(itemText->accessibleName(), QString("deep item"));
-    QVERIFY(itemText->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
-
-    auto *paragraph = qobject_cast<ParagraphBlock *>(view.blockWidget(3));
-    QVERIFY(paragraph);
-    QCOMPARE(paragraph->accessibleName(), QString("plain <b>text</b>"));
-    QVERIFY(paragraph->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
-
-    // Text is drawn in the palette's colours, also after the palette changed.
-    QPalette dark = view.palette();
-    dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
-    dark.setColor(QPalette::PlaceholderText, QColor(150, 150, 155));
-    view.setPalette(dark);
-    QCOMPARE(paragraph->palette().color(QPalette::Text), QColor(235, 235, 240));
-    QCOMPARE(view.blockWidget(2)->findChild<RichTextLabel *>()->palette().color(QPalette::Text),
-        QColor(150, 150, 155)); // a quote
+    QTest::mouseDClick(&view, Qt::LeftButton, Qt::NoModifier, centreOf(view, positionOf(view, "Open") + 1));
+    QCOMPARE(view.selectedText(), QString("Open"));
+    QTest::keySequence(&view, QKeySequence::SelectAll);
+    QCOMPARE(view.selectedText(), view.toPlainText());
+    QVERIFY(view.toPlainText().startsWith("Steps\nFirst read the notes.\n1. Open"));
 }
 
 void TestMarkdownViews::linksOpenOnlyForAllowedSchemes()
 {
     UrlRecorder recorder;
-    for (const char *scheme : { "https", "mailto", "file", "javascript" })
+    const QStringList schemes{ "https", "mailto", "file", "javascript" };
+    for (const QString &scheme : schemes)
         QDesktopServices::setUrlHandler(scheme, &recorder, "open");
-    RichTextLabel label;
-    label.setMarkdown("[a](https://example.org/x)");
-    QVERIFY(label.toHtml().contains("href=\"https://example.org/x\""));
-
-    for (const char *link :
-        { "https://example.org/x", "mailto:a@b.c", "file:///etc/passwd", "javascript:alert(1)" })
-        Q_EMIT label.anchorClicked(QUrl(link));
+    AnswerView view("[web](https://example.org/x) [mail](mailto:a@b.c) [disk](file:///etc/passwd) "
+                    "[script](javascript:alert(1)) plain");
+    view.resize(600, view.heightForWidth(600));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    for (const char *name : { "web", "mail", "disk", "script", "plain" })
+        QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, centreOf(view, positionOf(view, name) + 1));
     QCOMPARE(recorder.opened, (QList<QUrl>{ QUrl("https://example.org/x"), QUrl("mailto:a@b.c") }));
-    for (const char *scheme : { "https", "mailto", "file", "javascript" })
+
+    QTest::mouseMove(&view, centreOf(view, positionOf(view, "web") + 1));
+    QCOMPARE(view.cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseMove(&view, centreOf(view, positionOf(view, "plain") + 1));
+    QCOMPARE(view.cursor().shape(), Qt::IBeamCursor);
+    for (const QString &scheme : schemes)
         QDesktopServices::unsetUrlHandler(scheme);
 }
 
 void TestMarkdownViews::longTextWrapsWithoutWideningTheView()
 {
     const QString longWord = "https://example.org/" + QString("a").repeated(300);
-    MarkdownView view(QString("word ").repeated(200) + "\n\n" + longWord + "\n\n- "
-        + QString("item ").repeated(100) + "\n" + QString(" ").repeated(120) + "- deep\n\n```"
-        + QString("lang").repeated(30) + "\ncode\n```");
+    AnswerView view(QString("word ").repeated(200) + "\n\n" + longWord + "\n\n- "
+        + QString("item ").repeated(100) + "\n> " + QString("quoted ").repeated(60) + "\n\n```"
+        + QString("lang").repeated(30) + "\n" + QString("code ").repeated(100) + "\n```");
     QVERIFY(view.hasHeightForWidth());
     QVERIFY(view.minimumSizeHint().width() < 200);
     QVERIFY(view.heightForWidth(300) > view.heightForWidth(800));
 
-    // At 300 wide every block, and every line in it, ends inside the view:
-    // a word longer than the line breaks, indentation stops at a quarter.
     view.resize(300, view.heightForWidth(300));
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
-    for (const QWidget *child : view.findChildren<QWidget *>()) {
-        if (child->isVisible())
-            QVERIFY(child->mapTo(&view, QPoint(child->width(), 0)).x() <= 300);
+    QVERIFY(view.sizeHint().width() <= 300);
+    // Every line of prose ends inside the view; code keeps its line whole.
+    for (QTextBlock block = view.document()->begin(); block.isValid(); block = block.next()) {
+        const QTextLayout *layout = block.layout();
+        const bool code = block.text().startsWith("code");
+        QCOMPARE(layout->lineCount() == 1, code || block.text().size() < 30);
+        for (int i = 0; i < layout->lineCount() && !code; ++i)
+            QVERIFY(layout->position().x() + layout->lineAt(i).naturalTextWidth() <= 300.5);
     }
-    for (const SelectableText *text : view.findChildren<SelectableText *>())
-        QVERIFY(text->document()->idealWidth() <= text->viewport()->width());
-    auto *deep = qobject_cast<BulletBlock *>(view.blockWidget(3));
-    QVERIFY(deep);
-    QCOMPARE(deep->indentAt(300), 75);
-
-    // Blank runs survive in the rendered paragraph, and still wrap.
-    view.setText("a     b");
-    auto *paragraph = qobject_cast<ParagraphBlock *>(view.blockWidget(0));
-    QVERIFY(paragraph);
-    QCOMPARE(paragraph->accessibleName(), QString("a     b"));
+    const AnswerView::CodeBlock code = view.codeBlocks().value(0);
+    QCOMPARE(code.panel.left(), 0);
+    QCOMPARE(code.panel.width(), 300);
+    QVERIFY(view.codeCopyButton(0)->geometry().right() < 300);
 }
 
 void TestMarkdownViews::longCodeScrollsSidewaysAndPassesUprightWheel()
 {
-    QWidget conversation;
-    CodeBlockView block("", QString("x").repeated(400) + "\nshort", &conversation);
-    block.resize(200, block.sizeHint().height());
-    conversation.show();
-    auto *code = block.findChild<CodeTextView *>();
-    QVERIFY(code);
-    QTRY_VERIFY(code->horizontalScrollBar()->maximum() > 0);
-    QCOMPARE(code->verticalScrollBar()->maximum(), 0); // every line fits
+    AnswerView view("Some text\n\n```\n" + QString("x").repeated(400) + "\nshort\n```\n");
+    view.resize(200, view.heightForWidth(200));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const QPoint onCode = centreOf(view, positionOf(view, "xxx") + 10);
+    const QPoint onText = centreOf(view, 1);
+    const int underPointer = view.positionAt(onCode);
 
-    const QPointF at(10, 10);
-    QWheelEvent sideways(at, code->mapToGlobal(at), QPoint(), QPoint(-120, 0), Qt::NoButton, Qt::NoModifier,
-        Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(code->viewport(), &sideways);
-    QVERIFY(code->horizontalScrollBar()->value() > 0);
+    QVERIFY(sendWheel(view, onCode, QPoint(-120, 0)));
+    const int scrolled = view.codeScroll(0);
+    QVERIFY(scrolled > 0);
+    QVERIFY(view.positionAt(onCode) > underPointer); // hits follow the code
+    QVERIFY(sendWheel(view, onCode, QPoint(0, -120), Qt::ShiftModifier));
+    QVERIFY(view.codeScroll(0) > scrolled);
+    QVERIFY(sendWheel(view, onCode, QPoint(-120000, 0)));
+    QVERIFY(view.codeScroll(0) < 400 * 13); // no further than the longest line
 
-    QWheelEvent upright(at, code->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-        Qt::NoScrollPhase, false);
-    code->horizontalScrollBar()->setValue(0);
-    QCoreApplication::sendEvent(code->viewport(), &upright);
-    QVERIFY(!upright.isAccepted()); // left for the conversation to scroll
-    QCOMPARE(code->horizontalScrollBar()->value(), 0);
+    // An upright turn is the conversation's, over code as over text.
+    const int before = view.codeScroll(0);
+    QVERIFY(!sendWheel(view, onCode, QPoint(0, -120)));
+    QVERIFY(!sendWheel(view, onText, QPoint(0, -120)));
+    QVERIFY(!sendWheel(view, onText, QPoint(-120, 0)));
+    QCOMPARE(view.codeScroll(0), before);
+}
 
-    // Nor does the text around the code keep an upright turn for itself.
-    ParagraphBlock paragraph(&conversation);
-    paragraph.setMarkdown("Some text");
-    QWheelEvent onText(at, paragraph.mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-        Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(paragraph.viewport(), &onText);
-    QVERIFY(!onText.isAccepted());
+void TestMarkdownViews::followsPaletteChanges()
+{
+    AnswerView view("Plain words here and there.\n\n> Quoted words here and there.\n\n```\ncode words\n```");
+    view.resize(400, view.heightForWidth(400));
+    const QList<std::pair<QColor, QColor>> looks{
+        { QColor(200, 30, 30), QColor(30, 160, 30) },
+        { QColor(30, 30, 200), QColor(200, 160, 30) },
+    };
+    for (const auto &[text, secondary] : looks) {
+        QPalette palette = view.palette();
+        palette.setColor(QPalette::WindowText, text);
+        palette.setColor(QPalette::PlaceholderText, secondary);
+        view.setPalette(palette);
+        const QImage shot = view.grab().toImage();
+        const QRect plain = view.characterRect(positionOf(view, "Plain"))
+                                .united(view.characterRect(positionOf(view, "there.")));
+        const QRect quoted = view.characterRect(positionOf(view, "Quoted"))
+                                 .united(view.characterRect(positionOf(view, "\ncode words") - 1));
+        QVERIFY(pixelsNear(shot.copy(plain), text) > 10);
+        QVERIFY(pixelsNear(shot.copy(quoted), secondary) > 10);
+        QCOMPARE(pixelsNear(shot.copy(quoted), text), 0);
+        QVERIFY(pixelsNear(shot.copy(view.codeBlocks()[0].panel), text) > 10);
+    }
+}
+
+void TestMarkdownViews::readsToAssistiveTechnology()
+{
+    AnswerView view(reply);
+    view.resize(500, view.heightForWidth(500));
+    view.show();
+    QAccessibleInterface *answer = QAccessible::queryAccessibleInterface(&view);
+    QVERIFY(answer);
+    QCOMPARE(answer->text(QAccessible::Name), view.toPlainText());
+    QAccessibleTextInterface *text = answer->textInterface();
+    QVERIFY(text);
+    QCOMPARE(text->characterCount(), view.toPlainText().size());
+    QCOMPARE(text->text(0, 5), QString("Steps"));
+    text->setSelection(0, positionOf(view, "Open"), positionOf(view, "Open") + 4);
+    QCOMPARE(view.selectedText(), QString("Open"));
+    int start = 0;
+    int end = 0;
+    text->selection(0, &start, &end);
+    QCOMPARE(text->text(start, end), QString("Open"));
+    const int make = positionOf(view, "make");
+    QCOMPARE(text->offsetAtPoint(text->characterRect(make).topLeft() + QPoint(1, 1)), make);
 }
 
 QTEST_MAIN(TestMarkdownViews)
