@@ -15,7 +15,7 @@
 #include "ui/conversation/MessageRow.h"
 #include "ui/input/InputBar.h"
 #include "ui/input/NoticeRow.h"
-#include "ui/markdown/MarkdownView.h"
+#include "ui/markdown/AnswerView.h"
 #include "ui/markdown/WrappingButton.h"
 #include "ui/modelmenu/ModelMenu.h"
 #include "ui/signin/IssueView.h"
@@ -142,7 +142,7 @@ private Q_SLOTS:
         const QList<MessageRow *> rows = view->rows();
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows[0]->images().size(), 1);
-        QCOMPARE(rows[1]->markdownView()->blocks().size(), 7);
+        QCOMPARE(rows[1]->answerView()->document()->blockCount(), 8); // the code: a block a line
         QWidget *content = view->scrollArea()->widget();
         int bottom = -1;
         for (MessageRow *row : rows) {

@@ -12,7 +12,7 @@
 #include "ui/conversation/MessageRow.h"
 #include "ui/conversation/ThinkingIndicator.h"
 #include "ui/input/DataURLImage.h"
-#include "ui/markdown/MarkdownView.h"
+#include "ui/markdown/AnswerView.h"
 #include "ui/sidebar/ChatListModel.h"
 #include "ui/sidebar/SidebarView.h"
 #include "ui/signin/IssueView.h"
@@ -180,7 +180,7 @@ private Q_SLOTS:
         QCOMPARE(shown.view.rows(), before); // no row was rebuilt
         for (qsizetype i = 0; i < before.size(); ++i)
             QCOMPARE(before[i]->renderCount(), renders[i] + (i == before.size() - 1 ? 1 : 0));
-        QCOMPARE(before.last()->markdownView()->text(), QStringLiteral("Growing"));
+        QCOMPARE(before.last()->answerView()->text(), QStringLiteral("Growing"));
         QCOMPARE(changed.size() + inserted.size() + moved.size() + reset.size(), 0);
         QVERIFY(h.releaseUntilIdle());
     }
@@ -349,10 +349,10 @@ private Q_SLOTS:
 
         const QList<MessageRow *> rows = shown.view.rows();
         QCOMPARE(rows.size(), 3);
-        const MarkdownView *reply = rows[1]->markdownView();
+        const AnswerView *reply = rows[1]->answerView();
         QVERIFY(seenTexts(rows[0]->bubble()).contains(hostile));
-        QVERIFY(seenTexts(reply->blockWidget(0)).contains(hostile)); // a paragraph
-        QVERIFY(seenTexts(reply->blockWidget(1)).contains(hostile)); // the code's language
+        QVERIFY(reply->toPlainText().startsWith(hostile + QLatin1Char('\n'))); // a paragraph
+        QCOMPARE(reply->codeBlocks().value(0).caption, hostile); // the code's language
         QVERIFY(seenTexts(rows[1]).contains(
             QStringLiteral("answered by ") + hostile + QStringLiteral(" · ") + hostile));
         const QStringList issueTexts = seenTexts(issue);

@@ -10,6 +10,7 @@
 #include "ui/conversation/MessageColumn.h"
 #include "ui/input/GrowingTextView.h"
 #include "ui/input/InputBar.h"
+#include "ui/markdown/AnswerView.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/sidebar/SidebarView.h"
 #include "ui/signin/IssueView.h"
@@ -126,7 +127,7 @@ QLabel *labelWith(QWidget *root, const QString &text)
     return nullptr;
 }
 
-// A text a person can select (a question, an answer's paragraph).
+// A text a person can select (a question).
 QWidget *selectableWith(QWidget *root, const QString &text)
 {
     const QList<QTextEdit *> views = root->findChildren<QTextEdit *>();
@@ -135,6 +136,21 @@ QWidget *selectableWith(QWidget *root, const QString &text)
             return view;
     }
     return nullptr;
+}
+
+// Text in an answer, seen where the answer shows it.
+Seen inAnswer(const char *what, QWidget *root, const QString &text, double needed = bodyContrast)
+{
+    const QList<AnswerView *> answers = root->findChildren<AnswerView *>();
+    for (AnswerView *answer : answers) {
+        const int at = int(answer->toPlainText().indexOf(text));
+        if (answer->isVisible() && at >= 0) {
+            const QRect area
+                = answer->characterRect(at).united(answer->characterRect(at + int(text.size()) - 1));
+            return Seen(what, answer, area, needed);
+        }
+    }
+    return Seen(what, nullptr);
 }
 
 QAbstractButton *buttonWith(QWidget *root, const QString &text)
@@ -216,9 +232,9 @@ private Q_SLOTS:
         failed += failures(window,
             {
                 { "user bubble", selectableWith(column, "Hi there") },
-                { "answer", selectableWith(column, "in plain words") },
-                { "quote", selectableWith(column, "A quote to read"), {}, secondaryContrast },
-                { "code", selectableWith(column, "int code") },
+                inAnswer("answer", column, "in plain words"),
+                inAnswer("quote", column, "A quote to read", secondaryContrast),
+                inAnswer("code", column, "int code"),
                 { "footer", labelWith(column, "answered by"), {}, secondaryContrast },
             });
 

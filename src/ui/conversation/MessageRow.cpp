@@ -3,8 +3,8 @@
 #include "ui/conversation/ConversationStyle.h"
 #include "ui/conversation/MessageBubble.h"
 #include "ui/input/DataURLImage.h"
+#include "ui/markdown/AnswerView.h"
 #include "ui/markdown/FlowRowLayout.h"
-#include "ui/markdown/MarkdownView.h"
 #include "ui/markdown/WrappingLabel.h"
 #include "ui/style/PaletteFollower.h"
 
@@ -76,8 +76,8 @@ void MessageRow::buildAnswer()
     auto *stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(8);
-    m_markdown = new MarkdownView(this);
-    stack->addWidget(m_markdown);
+    m_answer = new AnswerView(this);
+    stack->addWidget(m_answer);
     stack->addWidget(makeFooter());
 }
 
@@ -143,8 +143,8 @@ void MessageRow::renderUser()
 
 void MessageRow::renderAnswer()
 {
-    m_markdown->setText(m_message.text);
-    m_markdown->setAccessibleDescription(m_message.text);
+    // Its accessible name is the answer's text without markup.
+    m_answer->setText(m_message.text);
     const QString label = answerLabel();
     m_answeredBy->setText(label);
     m_answeredBy->setVisible(!label.isEmpty());

@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-class MarkdownView;
+class AnswerView;
 class MessageBubble;
 class QHBoxLayout;
 class QToolButton;
@@ -40,7 +40,7 @@ public:
     QToolButton *copyButton() const { return m_copyButton; }
     QToolButton *regenerateButton() const { return m_regenerateButton; }
     MessageBubble *bubble() const { return m_bubble; }
-    MarkdownView *markdownView() const { return m_markdown; }
+    AnswerView *answerView() const { return m_answer; }
     QList<QWidget *> images() const;
 
 Q_SIGNALS:
@@ -72,7 +72,7 @@ private:
     QStringList m_shownImages;
     MessageBubble *m_bubble = nullptr;
     // Answer rows.
-    MarkdownView *m_markdown = nullptr;
+    AnswerView *m_answer = nullptr;
     WrappingLabel *m_answeredBy = nullptr;
     QToolButton *m_copyButton = nullptr;
     QToolButton *m_regenerateButton = nullptr;

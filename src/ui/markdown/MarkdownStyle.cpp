@@ -25,24 +25,11 @@ QFont captionFont(const QFont &base)
     return font;
 }
 
-QFont headingFont(const QFont &base, int level)
-{
-    QFont font = base;
-    font.setPixelSize(level == 1 ? 22 : level == 2 ? 19 : 16);
-    font.setWeight(QFont::DemiBold);
-    return font;
-}
-
 QFont codeFont()
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPixelSize(13);
     return font;
-}
-
-int indent(int wanted, int width)
-{
-    return qBound(0, wanted, width / 4);
 }
 
 } // namespace MarkdownStyle

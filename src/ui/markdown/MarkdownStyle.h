@@ -11,10 +11,6 @@ namespace MarkdownStyle {
 QColor primary(const QPalette &palette, qreal opacity = 1.0);
 QColor secondary(const QPalette &palette, qreal opacity = 1.0);
 QFont captionFont(const QFont &base);
-QFont headingFont(const QFont &base, int level);
 QFont codeFont();
-// Indentation as wanted, but never more than a quarter of the width it
-// sits in: deep nesting must leave room for the text.
-int indent(int wanted, int width);
 
 } // namespace MarkdownStyle
