@@ -1,6 +1,7 @@
 // Cost of one streamed flush on the main thread: the reply grows by 40-120
-// characters, MarkdownView::setText re-parses it and updates its widgets, and
-// the event loop lays out and paints the visible part of the conversation.
+// characters, AnswerView::setText re-parses it and edits its document, and
+// the event loop lays out and paints the visible part of the conversation:
+// the view sits in a row with a footer under it, as an answer does.
 //
 //   bench_markdown_flush [--shape blocks|paragraph|code|list|quote] [--runs N]
 //                        [--length CHARS] [--snapshot FILE.png] [--document]
@@ -16,15 +17,17 @@
 
 #include "core/markdown/MarkdownDocument.h"
 #include "core/markdown/MarkdownParser.h"
-#include "ui/markdown/MarkdownView.h"
+#include "ui/markdown/AnswerView.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QRandomGenerator>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTextDocument>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -184,11 +187,17 @@ int main(int argc, char **argv)
     std::vector<double> parseMs;
     QScrollArea *lastArea = nullptr;
     for (int run = 0; run < runs; ++run) {
-        // A conversation column: the view in a scroll area that follows the end.
+        // A conversation column: a row in a scroll area that follows the end.
         auto *area = new QScrollArea;
-        auto *view = new MarkdownView;
+        auto *row = new QWidget;
+        auto *stack = new QVBoxLayout(row);
+        stack->setContentsMargins(24, 16, 24, 16);
+        stack->setSpacing(8);
+        auto *view = new AnswerView;
+        stack->addWidget(view);
+        stack->addWidget(new QLabel(QStringLiteral("answered by Alpha")));
         area->setWidgetResizable(true);
-        area->setWidget(view);
+        area->setWidget(row);
         area->resize(820, 700);
         area->show();
         QCoreApplication::processEvents();
@@ -220,8 +229,8 @@ int main(int argc, char **argv)
             flushMs.push_back(double(timer.nsecsElapsed()) / 1e6);
             Q_UNUSED(blockCount);
         }
-        std::printf("run %d: %lld blocks, view %d px high\n", run + 1,
-            static_cast<long long>(view->blocks().size()), view->height());
+        std::printf("run %d: %d document blocks, view %d px high\n", run + 1, view->document()->blockCount(),
+            view->height());
         delete lastArea;
         lastArea = area;
     }
