@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -54,6 +55,15 @@ MarkdownDocument::MarkdownDocument(QTextDocument &document)
 {
 }
 
+void MarkdownDocument::rewrite()
+{
+    const QString text = m_text;
+    m_text.clear();
+    m_segments.clear();
+    m_document.clear();
+    setText(text);
+}
+
 void MarkdownDocument::render(QTextDocument &document, const QString &text)
 {
     document.clear();
@@ -64,16 +74,16 @@ QList<MarkdownDocument::Segment> MarkdownDocument::segmentsOf(
     const QString &text, const QTextDocument &document)
 {
     QList<Segment> segments;
-    Q_UNUSED(document);
     const QList<MDBlock> blocks = MarkdownParser::blocks(text);
+    const QFont font = document.defaultFont();
     int codeBlocks = 0;
     for (qsizetype i = 0; i < blocks.size(); ++i)
-        appendBlock(segments, blocks[i], i > 0 ? &blocks[i - 1] : nullptr, codeBlocks);
+        appendBlock(segments, blocks[i], i > 0 ? &blocks[i - 1] : nullptr, font, codeBlocks);
     return segments;
 }
 
-void MarkdownDocument::appendBlock(
-    QList<Segment> &segments, const MDBlock &block, const MDBlock *previous, int &codeBlocks)
+void MarkdownDocument::appendBlock(QList<Segment> &segments, const MDBlock &block, const MDBlock *previous,
+    const QFont &font, int &codeBlocks)
 {
     QTextBlockFormat blockFormat;
     blockFormat.setProperty(blockKindProperty, int(block.kind));
@@ -110,10 +120,14 @@ void MarkdownDocument::appendBlock(
     case MDBlock::Kind::Paragraph:
         blockFormat.setLineHeight(lineSpacing, QTextBlockFormat::LineDistanceHeight);
         break;
-    case MDBlock::Kind::Bullet:
-        blockFormat.setLeftMargin(block.indent * bulletStep + bulletMargin);
+    case MDBlock::Kind::Bullet: {
+        // Lines that wrap start under the text, not under the marker.
+        const qreal hang = QFontMetricsF(font).horizontalAdvance(block.marker + u' ');
+        blockFormat.setLeftMargin(block.indent * bulletStep + bulletMargin + hang);
+        blockFormat.setTextIndent(-hang);
         blockFormat.setProperty(bulletIndentProperty, block.indent);
         break;
+    }
     case MDBlock::Kind::Quote:
         blockFormat.setLeftMargin(quoteIndent);
         break;

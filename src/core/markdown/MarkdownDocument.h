@@ -7,6 +7,7 @@
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
 
+class QFont;
 class QTextDocument;
 
 // Keeps a QTextDocument in step with a reply's Markdown while it grows. The
@@ -42,6 +43,9 @@ public:
     // (the document's length when nothing did).
     int setText(const QString &text);
     const QString &text() const { return m_text; }
+    // Writes the whole text again, as after the document's default font
+    // changed: list items hang by the width of their marker in that font.
+    void rewrite();
 
     // The document a fresh MarkdownDocument makes of text, for comparison.
     static void render(QTextDocument &document, const QString &text);
@@ -63,8 +67,8 @@ private:
     };
 
     static QList<Segment> segmentsOf(const QString &text, const QTextDocument &document);
-    static void appendBlock(
-        QList<Segment> &segments, const MDBlock &block, const MDBlock *previous, int &codeBlocks);
+    static void appendBlock(QList<Segment> &segments, const MDBlock &block, const MDBlock *previous,
+        const QFont &font, int &codeBlocks);
     // Replaces everything from position from with segments[segment...]; a
     // non-negative offset says the first of them keeps its block and only
     // its text from offset on is written.
