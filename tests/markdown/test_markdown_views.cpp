@@ -155,6 +155,7 @@ void TestMarkdownViews::captionNamesLanguageOrCode()
     const QList<AnswerView::CodeBlock> blocks = view.codeBlocks();
     for (qsizetype i = 1; i < blocks.size(); ++i)
         QVERIFY(blocks[i].panel.top() > blocks[i - 1].panel.bottom() + 4);
+    QVERIFY(blocks.last().panel.bottom() < view.heightForWidth(500)); // the last panel is whole
 }
 
 void TestMarkdownViews::streamedFlushLeavesFinishedBlocksAlone()
@@ -264,6 +265,9 @@ void TestMarkdownViews::longTextWrapsWithoutWideningTheView()
         QCOMPARE(layout->lineCount() == 1, code || block.text().size() < 30);
         for (int i = 0; i < layout->lineCount() && !code; ++i)
             QVERIFY(layout->position().x() + layout->lineAt(i).naturalTextWidth() <= 300.5);
+        // A list item's wrapped lines start under its text, not its marker.
+        if (block.text().startsWith(u'•'))
+            QCOMPARE(layout->lineAt(1).x(), layout->lineAt(0).cursorToX(2));
     }
     const AnswerView::CodeBlock code = view.codeBlocks().value(0);
     QCOMPARE(code.panel.left(), 0);

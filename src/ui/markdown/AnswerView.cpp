@@ -29,7 +29,7 @@ using Kind = MDBlock::Kind;
 constexpr int cornerRadius = 10;
 constexpr int quoteBarWidth = 3;
 constexpr int copyButtonInset = 6;
-constexpr int keptHeights = 4; // widths whose heights are remembered
+constexpr int keptHeights = 4; // other widths whose heights are remembered
 
 Kind kindOf(const QTextBlock &block)
 {
@@ -80,6 +80,9 @@ AnswerView::AnswerView(QWidget *parent)
     setSizePolicy(policy);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
+    // A reply that grows only adds at the bottom: growing taller paints
+    // only what is new (a new width paints everything, see resizeEvent).
+    setAttribute(Qt::WA_StaticContents);
     setCursor(Qt::IBeamCursor);
 }
 
@@ -106,7 +109,6 @@ QString AnswerView::toPlainText() const
 
 void AnswerView::documentChanged(int from)
 {
-    m_heights.clear();
     const int end = m_document->characterCount() - 1;
     if (m_anchor > end || m_position > end)
         updateSelection(qMin(m_anchor, end), qMin(m_position, end));
@@ -116,9 +118,18 @@ void AnswerView::documentChanged(int from)
         m_codePanels.removeLast();
     placeCodePanels();
     updateGeometry();
+    // Lines above the one that changed keep their place: only what is
+    // below it is painted again (a code panel's corner reaches a little up).
     const QTextBlock changed = m_document->findBlock(from);
-    const int top = changed.isValid() ? qFloor(linesRect(changed).top()) - cornerRadius : 0;
-    update(QRect(0, top, width(), height() - top));
+    int top = 0;
+    if (changed.isValid() && changed.layout()->lineCount() > 0) {
+        const QTextLayout *layout = changed.layout();
+        QTextLine line = layout->lineForTextPosition(from - changed.position());
+        if (!line.isValid())
+            line = layout->lineAt(layout->lineCount() - 1);
+        top = qFloor(layout->position().y() + line.y()) - cornerRadius;
+    }
+    update(QRect(0, top, width(), qMax(height(), exactHeight()) - top));
 }
 
 // The document is laid out at the width last asked for; it follows the
@@ -129,25 +140,48 @@ void AnswerView::followWidth(int width) const
         m_document->setTextWidth(width);
 }
 
+int AnswerView::exactHeight() const
+{
+    int height = qCeil(m_document->documentLayout()->documentSize().height());
+    // The document leaves out the last block's bottom margin: a reply that
+    // ends in code still needs the bottom of its panel.
+    const QTextBlock last = m_document->lastBlock();
+    if (isCode(last))
+        height = qMax(height, qCeil(linesRect(last).bottom()) + MarkdownDocument::codePadding);
+    return height;
+}
+
 int AnswerView::heightForWidth(int width) const
 {
-    for (const auto &[known, height] : m_heights) {
-        if (known == width)
-            return height;
+    if (m_shownWidth <= 0 || width == m_shownWidth) {
+        followWidth(width);
+        return exactHeight(); // laid out only where it changed
+    }
+    // Another width than the one shown: a scroll area asks for the width
+    // without its scroll bar, a layout for its hint. Laying the whole
+    // document out at that width and back at every flush would cost twice
+    // what the flush does, so the height measured there once follows what
+    // the document grew by at the width shown.
+    followWidth(m_shownWidth);
+    const int shown = exactHeight();
+    for (const Measured &measured : std::as_const(m_measured)) {
+        if (measured.width == width)
+            return qMax(0, measured.height + shown - measured.shownHeight);
     }
     followWidth(width);
-    const int height = qCeil(m_document->documentLayout()->documentSize().height());
-    if (m_heights.size() >= keptHeights)
-        m_heights.removeFirst();
-    m_heights.append({ width, height });
+    const int height = exactHeight();
+    followWidth(m_shownWidth);
+    if (m_measured.size() >= keptHeights)
+        m_measured.removeFirst();
+    m_measured.append({ width, height, shown });
     return height;
 }
 
 QSize AnswerView::sizeHint() const
 {
-    // Never wider than it is given: the column decides the width.
-    const int width = this->width() > 0 ? this->width() : 400;
-    return { qMin(width, 400), heightForWidth(width) };
+    // No wider than it was given: the column decides the width.
+    const int width = m_shownWidth > 0 ? m_shownWidth : 400;
+    return { width, heightForWidth(width) };
 }
 
 QSize AnswerView::minimumSizeHint() const
@@ -158,9 +192,15 @@ QSize AnswerView::minimumSizeHint() const
 void AnswerView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    // Growing taller as a reply streams in moves nothing.
+    if (width() == m_shownWidth)
+        return;
+    m_shownWidth = width();
+    m_measured.clear();
     followWidth(width());
     m_codePanels.clear();
     placeCodePanels();
+    update();
 }
 
 void AnswerView::placeCodePanels()
@@ -401,12 +441,11 @@ bool AnswerView::event(QEvent *event)
 void AnswerView::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
+    if (event->type() == QEvent::FontChange && m_document->defaultFont() != font()) {
         m_document->setDefaultFont(font());
-        m_heights.clear();
+        m_measured.clear();
         m_codePanels.clear();
-        placeCodePanels();
-        updateGeometry();
+        m_markdown.rewrite();
     }
     // Colours are read from the palette at paint time, so a palette change
     // only needs a repaint.
@@ -476,11 +515,26 @@ void AnswerView::paintBlock(QPainter &painter, const QTextBlock &block, const QR
         painter.drawRoundedRect(QRectF(0, lines.top(), quoteBarWidth, lines.height()), 1.5, 1.5);
     }
 
+    // The characters of the lines in the clip: a long paragraph has many
+    // links, and each range given to draw() costs on every line it draws.
+    const QRectF area = QRectF(clip).translated(-at - layout->position());
+    int shownFrom = block.length();
+    int shownTo = 0;
+    for (int i = 0; i < layout->lineCount(); ++i) {
+        const QTextLine line = layout->lineAt(i);
+        if (line.y() + line.height() < area.top() || line.y() > area.bottom())
+            continue;
+        shownFrom = qMin(shownFrom, line.textStart());
+        shownTo = qMax(shownTo, line.textStart() + line.textLength());
+    }
     QList<QTextLayout::FormatRange> looks;
     for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
         const QTextFragment fragment = it.fragment();
+        const int start = fragment.position() - block.position();
+        if (start >= shownTo || start + fragment.length() <= shownFrom)
+            continue;
         const QTextCharFormat format = fragment.charFormat();
-        QTextLayout::FormatRange look{ fragment.position() - block.position(), fragment.length(), {} };
+        QTextLayout::FormatRange look{ start, fragment.length(), {} };
         if (format.isAnchor())
             look.format.setForeground(palette().link());
         else if (format.boolProperty(MarkdownDocument::markerProperty))
@@ -501,7 +555,9 @@ void AnswerView::paintBlock(QPainter &painter, const QTextBlock &block, const QR
 
     painter.setPen(
         kind == Kind::Quote ? MarkdownStyle::secondary(palette()) : MarkdownStyle::primary(palette()));
-    layout->draw(&painter, at, looks, code ? QRectF(clip) : QRectF());
+    // Only the lines in the clip are drawn: a paragraph can be taller than
+    // the window. (The clip is in view coordinates, as the layout is.)
+    layout->draw(&painter, at, looks, QRectF(clip).translated(-at));
     painter.restore();
 }
 

@@ -12,8 +12,7 @@ class QTextDocument;
 // Shows one answer's Markdown from a single QTextDocument, so a person can
 // drag-select across all of it and copy it as plain text. While a reply
 // streams, MarkdownDocument edits the document only from the first changed
-// character, and the document lays out only what changed; heights are kept
-// per width until the next change.
+// character, and the document lays out only what changed.
 //
 // The view paints the document itself, block by block: prose wraps at the
 // view's width, while each code block keeps its lines whole on a panel of
@@ -97,6 +96,7 @@ private:
 
     void documentChanged(int from);
     void followWidth(int width) const;
+    int exactHeight() const;
     void placeCodePanels();
     int codeIndexOf(const QTextBlock &block) const;
     int scrollOf(const QTextBlock &block) const;
@@ -119,5 +119,13 @@ private:
     int m_position = 0;
     bool m_selecting = false;
     QString m_pressedLink;
-    mutable QList<std::pair<int, int>> m_heights; // width, height; since the last change
+    // Heights at widths other than the one shown, each with the height at
+    // the width shown when it was measured.
+    struct Measured {
+        int width = 0;
+        int height = 0;
+        int shownHeight = 0;
+    };
+    int m_shownWidth = -1; // until a layout gives the view its width
+    mutable QList<Measured> m_measured;
 };
