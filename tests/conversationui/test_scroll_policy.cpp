@@ -185,10 +185,16 @@ private Q_SLOTS:
         wheel(s.view->scrollArea()->viewport(), 120);
         s.bar()->setValue(0);
         QVERIFY(!s.view->isStickingToBottom());
-        s.openStored(longChat(8));
+        const Chat other = longChat(8);
+        s.openStored(other);
         QVERIFY(s.view->isStickingToBottom());
         QVERIFY(s.settledAtEnd());
-        QVERIFY(waitFor([&] { return s.view->rows().size() == 8; }));
+        // Only the other chat's rows, down to its last message.
+        const QList<MessageRow *> rows = s.view->rows();
+        QVERIFY(!rows.isEmpty());
+        QCOMPARE(rows.last()->message().id, other.messages.last().id);
+        for (const MessageRow *row : rows)
+            QVERIFY(other.messages.contains(row->message()));
     }
 
     void thinkingAndIssueScrollOnlyWhenSticking()
