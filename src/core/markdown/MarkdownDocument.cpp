@@ -17,6 +17,7 @@ constexpr int lineSpacing = 3;
 constexpr int bulletStep = 16; // per level
 constexpr int bulletMargin = 4;
 constexpr int quoteIndent = 13; // the bar and its gap
+constexpr int maxBulletLevel = 6;
 constexpr int codePixelSize = 13;
 
 int headingPixelSize(int level)
@@ -123,7 +124,9 @@ void MarkdownDocument::appendBlock(QList<Segment> &segments, const MDBlock &bloc
     case MDBlock::Kind::Bullet: {
         // Lines that wrap start under the text, not under the marker.
         const qreal hang = QFontMetricsF(font).horizontalAdvance(block.marker + u' ');
-        blockFormat.setLeftMargin(block.indent * bulletStep + bulletMargin + hang);
+        // However deep the source nests, an item keeps most of the width.
+        const int level = qMin(block.indent, maxBulletLevel);
+        blockFormat.setLeftMargin(level * bulletStep + bulletMargin + hang);
         blockFormat.setTextIndent(-hang);
         blockFormat.setProperty(bulletIndentProperty, block.indent);
         break;
