@@ -43,28 +43,38 @@ private Q_SLOTS:
     void streamedEqualsWhole_data()
     {
         QTest::addColumn<QString>("reply");
+        QTest::addColumn<int>("streamFrom"); // what was written before the first flush
         QTest::newRow("blocks of every kind") << QStringLiteral(
             "# Title\n\nSome *text* with `code` and a [link](https://example.org).\nSecond line.\n\n"
             "- one\n  - two **strong**\n3) three\n\n> quoted _words_\n\n```sh\nls -l\n  echo "
-            "hi\n```\n\nThe end.");
-        QTest::newRow("one long paragraph")
-            << QStringLiteral("A sentence that goes on, with **strong words** and `code`, ").repeated(40);
+            "hi\n```\n\nThe end.") << 0;
+        const QString sentence
+            = QStringLiteral("A sentence that goes on, with **strong words** and `code`, ");
+        QTest::newRow("one long paragraph") << sentence.repeated(40) << 0;
+        // Past some thousands of characters a paragraph is laid out more
+        // cheaply, which changes the look of all of it.
+        QTest::newRow("a paragraph that outgrows shaping")
+            << sentence.repeated(75) + QStringLiteral("\n\nThen *another*.") << 3800;
         QTest::newRow("markers that close late")
-            << QStringLiteral("**bold that runs on and on** then *emphasis* and `code that ends late` done");
+            << QStringLiteral("**bold that runs on and on** then *emphasis* and `code that ends late` done")
+            << 0;
         QTest::newRow("a line that becomes another kind")
-            << QStringLiteral("Intro\n1. item\n12) twelve\n####### not a heading\n# heading\n> quote");
-        QTest::newRow("an unfinished fence") << QStringLiteral("Look:\n```python\nprint(1)\n\n    x = 2\n");
-        QTest::newRow("empty lines and a lone marker") << QStringLiteral("\n\n-\n- \n>\n> \n```\n```\n");
+            << QStringLiteral("Intro\n1. item\n12) twelve\n####### not a heading\n# heading\n> quote") << 0;
+        QTest::newRow("an unfinished fence")
+            << QStringLiteral("Look:\n```python\nprint(1)\n\n    x = 2\n") << 0;
+        QTest::newRow("empty lines and a lone marker") << QStringLiteral("\n\n-\n- \n>\n> \n```\n```\n") << 0;
     }
     void streamedEqualsWhole()
     {
         QFETCH(QString, reply);
+        QFETCH(int, streamFrom);
         for (quint32 seed = 1; seed <= 4; ++seed) {
             QRandomGenerator pieces(seed);
             QTextDocument streamed;
             MarkdownDocument document(streamed);
             QTextDocument whole;
-            for (qsizetype end = 0; end < reply.size();) {
+            document.setText(reply.left(streamFrom));
+            for (qsizetype end = streamFrom; end < reply.size();) {
                 end = std::min(reply.size(), end + qsizetype(pieces.bounded(1, seed == 1 ? 3 : 40)));
                 const QString text = reply.left(end);
                 document.setText(text);

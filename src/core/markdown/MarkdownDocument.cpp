@@ -19,6 +19,13 @@ constexpr int bulletMargin = 4;
 constexpr int quoteIndent = 13; // the bar and its gap
 constexpr int maxBulletLevel = 6;
 constexpr int codePixelSize = 13;
+// Shaping lays a block's whole text out again at every change, so its cost
+// grows with the block; a model that repeats itself without a blank line
+// writes paragraphs of tens of thousands of characters. Past this length a
+// block's Latin text goes without kerning and ligatures (scripts that need
+// shaping keep it): a flush stays cheap, and the look changes once, when
+// the paragraph gets there.
+constexpr qsizetype shapedLength = 4000;
 
 int headingPixelSize(int level)
 {
@@ -136,6 +143,8 @@ void MarkdownDocument::appendBlock(QList<Segment> &segments, const MDBlock &bloc
         break;
     }
     const QString &source = block.kind == MDBlock::Kind::Code ? block.body : block.text;
+    if (source.size() > shapedLength)
+        charFormat.setFontStyleStrategy(QFont::PreferNoShaping);
     Segment opening{ {}, charFormat, blockFormat, true };
     if (block.kind == MDBlock::Kind::Bullet) {
         QTextCharFormat marker = charFormat;
