@@ -4,7 +4,7 @@
 #include <QString>
 
 // The pieces that the inline scanner cuts a block's text into, before they
-// are written out as rich text. Internal to InlineMarkdown.
+// are written out as runs. Internal to InlineMarkdown.
 namespace InlineMarkdown::detail {
 
 enum class Tag : char { Emphasis, Strong };

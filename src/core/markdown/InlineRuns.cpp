@@ -26,6 +26,8 @@ public:
 private:
     void text(QStringView text, bool code = false)
     {
+        if (text.isEmpty()) // a marker that only opened or closed
+            return;
         Run look{ {}, m_strong > 0, m_emphasis > 0, code, m_link };
         if (!m_runs.isEmpty() && m_runs.last().sameLook(look)) {
             m_runs.last().text += text;
@@ -87,6 +89,12 @@ private:
 QList<Run> runs(const QString &text)
 {
     return RunWriter(text).write(detail::scan(text));
+}
+
+bool isAllowedLink(const QString &url)
+{
+    return url.startsWith(u"http://", Qt::CaseInsensitive) || url.startsWith(u"https://", Qt::CaseInsensitive)
+        || url.startsWith(u"mailto:", Qt::CaseInsensitive);
 }
 
 } // namespace InlineMarkdown

@@ -1,5 +1,5 @@
-#include "core/markdown/InlineMarkdown.h"
 #include "core/markdown/InlineNodes.h"
+#include "core/markdown/InlineRuns.h"
 
 #include <QHash>
 #include <QStringView>

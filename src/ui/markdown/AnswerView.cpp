@@ -1,6 +1,6 @@
 #include "ui/markdown/AnswerView.h"
 
-#include "core/markdown/InlineMarkdown.h"
+#include "core/markdown/InlineRuns.h"
 #include "ui/markdown/AnswerAccessible.h"
 #include "ui/markdown/CodeCopyButton.h"
 #include "ui/markdown/MarkdownStyle.h"
