@@ -147,6 +147,28 @@ def dump(root, path):
     return path
 
 
+class TextWatcher:
+    """Collects the text that AT-SPI says was inserted into any object."""
+
+    def __init__(self):
+        from gi.repository import GLib
+        self._context = GLib.MainContext.default()
+        self.inserted = []
+        pyatspi.Registry.registerEventListener(self._on_insert, "object:text-changed:insert")
+
+    def _on_insert(self, event):
+        self.inserted.append(str(event.any_data))
+
+    def text(self):
+        while self._context.iteration(False):
+            pass
+        return "".join(self.inserted)
+
+    def forget(self):
+        self.text()
+        self.inserted.clear()
+
+
 class FocusWatcher:
     """Follows which object has the keyboard focus, from AT-SPI's events.
 

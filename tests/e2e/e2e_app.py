@@ -120,6 +120,7 @@ class Test:
         import a11y  # needs the session bus address in the environment
         self.a11y = a11y
         self.focus = a11y.FocusWatcher()
+        self.inserted_text = a11y.TextWatcher()
         self.x = X(self.desktop)
         script_path = os.path.join(self.desktop.root, "fake-script.json")
         with open(script_path, "w") as out:
@@ -313,9 +314,13 @@ class Test:
         self.check(not self.is_showing(contains=held[2]), "the held part of the answer is already shown")
         self.showing(name="Stop", roles={"push button"})
         self.shot("streaming")
+        self.inserted_text.forget()
         while self.fake.release():
             pass
         self.showing(contains=held[2])
+        # A screen reader that follows the answer hears the rest as it comes.
+        self.wait("a screen reader is told of the text the answer grew by",
+                  lambda: held[2].strip() in self.inserted_text.text(), 30)
         self.showing(contains="answered by " + NAMES[first])
         # The answer's own buttons, as a screen reader finds them.
         self.showing(name="Copy", roles={"push button"})

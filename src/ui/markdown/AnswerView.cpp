@@ -72,8 +72,7 @@ AnswerView::AnswerView(QWidget *parent)
     QTextOption option = m_document->defaultTextOption();
     option.setTabStopDistance(QFontMetricsF(MarkdownStyle::codeFont()).horizontalAdvance(u' ') * 4);
     m_document->setDefaultTextOption(option);
-    connect(m_document, &QTextDocument::contentsChange, this,
-        [this](int from, int, int) { documentChanged(from); });
+    connect(m_document, &QTextDocument::contentsChange, this, &AnswerView::documentChanged);
 
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
@@ -107,11 +106,12 @@ QString AnswerView::toPlainText() const
     return m_document->toPlainText();
 }
 
-void AnswerView::documentChanged(int from)
+void AnswerView::documentChanged(int from, int removed, int added)
 {
     const int end = m_document->characterCount() - 1;
     if (m_anchor > end || m_position > end)
         updateSelection(qMin(m_anchor, end), qMin(m_position, end));
+    announceChange(from, removed, added);
     // Panels that end before the change keep their place; the rest are
     // placed again.
     while (!m_codePanels.isEmpty() && m_codePanels.last().end >= from)
@@ -130,6 +130,25 @@ void AnswerView::documentChanged(int from)
         top = qFloor(layout->position().y() + line.y()) - cornerRadius;
     }
     update(QRect(0, top, width(), qMax(height(), exactHeight()) - top));
+}
+
+// A screen reader that follows the answer hears what a flush added. The
+// text removed is gone by now; the event only needs its length.
+void AnswerView::announceChange(int from, int removed, int added)
+{
+    if (!QAccessible::isActive() || !isVisible() || (removed == 0 && added == 0))
+        return;
+    QTextCursor cursor(m_document);
+    cursor.setPosition(qMin(from, m_document->characterCount() - 1));
+    cursor.setPosition(qMin(from + added, m_document->characterCount() - 1), QTextCursor::KeepAnchor);
+    const QString inserted = cursor.selection().toPlainText();
+    if (removed == 0) {
+        QAccessibleTextInsertEvent event(this, from, inserted);
+        QAccessible::updateAccessibility(&event);
+    } else {
+        QAccessibleTextUpdateEvent event(this, from, QString(removed, u' '), inserted);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 // The document is laid out at the width last asked for; it follows the

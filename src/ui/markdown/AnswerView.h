@@ -94,7 +94,8 @@ private:
         int contentWidth = 0; // of the widest line, padding included
     };
 
-    void documentChanged(int from);
+    void documentChanged(int from, int removed, int added);
+    void announceChange(int from, int removed, int added);
     void followWidth(int width) const;
     int exactHeight() const;
     void placeCodePanels();
