@@ -88,14 +88,16 @@ class Desktop:
 
     # -- services ------------------------------------------------------------
 
-    def start(self, accessibility=True, window_manager=True, tray=True):
+    def start(self, accessibility=True, window_manager="openbox", tray=True):
+        """window_manager: "openbox", "metacity" (which keeps windows from
+        stealing the focus with an old timestamp), or None."""
         self._start_xvfb()
         self._start_session_bus()
         self._start_keyring()
         if accessibility:
             self._start_accessibility_bus()
         if window_manager:
-            self._start_window_manager()
+            self._start_window_manager(window_manager)
         if tray:
             self._start_tray()
 
@@ -150,9 +152,9 @@ class Desktop:
         os.environ["DBUS_SESSION_BUS_ADDRESS"] = self.env["DBUS_SESSION_BUS_ADDRESS"]
         os.environ["DISPLAY"] = self.env["DISPLAY"]
 
-    def _start_window_manager(self):
-        self.start_child("openbox", ["openbox", "--sm-disable"])
-        wait_for("openbox manages the display",
+    def _start_window_manager(self, name):
+        self.start_child(name, [name, "--sm-disable"])
+        wait_for("%s manages the display" % name,
                  lambda: self.run(["wmctrl", "-m"], check=False).returncode == 0, timeout=60)
 
     def _start_tray(self):

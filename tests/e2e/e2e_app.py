@@ -82,6 +82,8 @@ class StepFailure(Exception):
 
 
 class Test:
+    window_manager = "openbox"
+
     def __init__(self, args):
         self.args = args
         self.output = os.path.abspath(args.output)
@@ -116,7 +118,7 @@ class Test:
     # -- set-up --------------------------------------------------------------
 
     def set_up(self):
-        self.desktop.start()
+        self.desktop.start(window_manager=self.window_manager)
         import a11y  # needs the session bus address in the environment
         self.a11y = a11y
         self.focus = a11y.FocusWatcher()

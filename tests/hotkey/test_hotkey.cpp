@@ -136,13 +136,16 @@ private Q_SLOTS:
 
         int calls = 0;
         bool onMainThread = false;
-        hotKey.setCallback([&] {
+        std::uint32_t pressedAt = 0;
+        hotKey.setCallback([&](std::uint32_t timestamp) {
             ++calls;
             onMainThread = QThread::currentThread() == qApp->thread();
+            pressedAt = timestamp;
         });
         pressShortcut();
         QTRY_COMPARE_WITH_TIMEOUT(calls, 1, slowMs);
         QVERIFY(onMainThread);
+        QVERIFY(pressedAt != 0); // the press's own time, to activate the window with
         QCOMPARE(counter.presses, 2);
         qApp->removeNativeEventFilter(&counter);
     }
@@ -159,7 +162,7 @@ private Q_SLOTS:
         QFETCH(QStringList, lockKeys);
         GlobalHotKey hotKey;
         int calls = 0;
-        hotKey.setCallback([&calls] { ++calls; });
+        hotKey.setCallback([&calls](std::uint32_t) { ++calls; });
         QVERIFY(hotKey.registerHotKey());
         for (const QString &key : lockKeys)
             xdotool({ QStringLiteral("key"), key });
@@ -210,7 +213,7 @@ private Q_SLOTS:
     {
         GlobalHotKey hotKey;
         int calls = 0;
-        hotKey.setCallback([&calls] { ++calls; });
+        hotKey.setCallback([&calls](std::uint32_t) { ++calls; });
         QVERIFY(hotKey.registerHotKey());
         QVERIFY(hotKey.registerHotKey());
         pressShortcut();

@@ -16,7 +16,7 @@ private Q_SLOTS:
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("offscreen"));
         QVERIFY(HotKeyStatus::shared().registered());
         GlobalHotKey hotKey;
-        hotKey.setCallback([] { QFAIL("no press can arrive"); });
+        hotKey.setCallback([](std::uint32_t) { QFAIL("no press can arrive"); });
         QVERIFY(!hotKey.registerHotKey());
         QVERIFY(!hotKey.isRegistered());
         QVERIFY(!hotKey.registerHotKey());

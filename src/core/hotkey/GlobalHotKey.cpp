@@ -37,7 +37,7 @@ GlobalHotKey::~GlobalHotKey()
     m_grab.reset();
 }
 
-void GlobalHotKey::setCallback(std::function<void()> callback)
+void GlobalHotKey::setCallback(Callback callback)
 {
     m_callback = std::move(callback);
 }
@@ -75,15 +75,15 @@ bool GlobalHotKey::isRegistered() const
     return m_grab && m_grab->isHeld();
 }
 
-void GlobalHotKey::pressed()
+void GlobalHotKey::pressed(std::uint32_t timestamp)
 {
     QMetaObject::invokeMethod(
         this,
-        [this] {
+        [this, timestamp] {
             qCDebug(lcShell) << "hot key pressed";
-            const std::function<void()> callback = m_callback;
+            const Callback callback = m_callback;
             if (callback)
-                callback();
+                callback(timestamp);
         },
         Qt::QueuedConnection);
 }

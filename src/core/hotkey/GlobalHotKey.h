@@ -26,8 +26,10 @@ public:
     explicit GlobalHotKey(QObject *parent = nullptr);
     ~GlobalHotKey() override;
 
-    // What to run on a press; the one set at the time of the call is used.
-    void setCallback(std::function<void()> callback);
+    // What to run on a press, given the press's X time (for activating a
+    // window with it); the one set at the time of the call is used.
+    using Callback = std::function<void(std::uint32_t timestamp)>;
+    void setCallback(Callback callback);
     // True when the shortcut is now held by this application; false when the
     // platform has no global grab or another client already holds it.
     bool registerHotKey();
@@ -35,9 +37,9 @@ public:
 
 private:
     friend class HotKeyEventFilter;
-    void pressed();
+    void pressed(std::uint32_t timestamp);
 
-    std::function<void()> m_callback;
+    Callback m_callback;
     std::unique_ptr<XcbKeyGrab> m_grab;
     std::unique_ptr<HotKeyEventFilter> m_filter;
 };

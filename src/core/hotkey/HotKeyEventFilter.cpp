@@ -22,6 +22,6 @@ bool HotKeyEventFilter::nativeEventFilter(const QByteArray &eventType, void *mes
     const auto *press = static_cast<const xcb_key_press_event_t *>(message);
     if (!m_grab.matches(*press))
         return false;
-    m_hotKey.pressed();
+    m_hotKey.pressed(press->time);
     return true;
 }

@@ -3,6 +3,7 @@
 #include "core/app/AppNotifications.h"
 #include "core/hotkey/GlobalHotKey.h"
 #include "core/hotkey/HotKeyStatus.h"
+#include "core/hotkey/X11Activation.h"
 #include "core/shell/ShellLog.h"
 #include "ui/icons/Icons.h"
 #include "ui/shell/MainWindow.h"
@@ -54,20 +55,22 @@ void AppShell::installTrayIcon()
 void AppShell::registerHotKey()
 {
     const QPointer<AppShell> self(this);
-    m_hotKey->setCallback([self] {
+    m_hotKey->setCallback([self](std::uint32_t timestamp) {
         if (self)
-            self->showMainWindow(true);
+            self->showMainWindow(true, timestamp);
     });
     HotKeyStatus::shared().setRegistered(m_hotKey->registerHotKey());
 }
 
-void AppShell::showMainWindow(bool focus)
+void AppShell::showMainWindow(bool focus, std::uint32_t x11Time)
 {
     if (m_window.isMinimized())
         m_window.setWindowState(m_window.windowState() & ~Qt::WindowMinimized);
     m_window.show();
     m_window.raise();
     m_window.activateWindow();
+    if (x11Time != 0 && m_window.windowHandle())
+        X11Activation::activate(*m_window.windowHandle(), x11Time);
     if (focus)
         m_notifications.postFocusInput();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <cstdint>
 #include <memory>
 
 class AppNotifications;
@@ -27,8 +28,9 @@ public:
     void launch();
 
     // Restores the window when minimised, shows it, raises and activates
-    // it; with focus, asks for the keyboard focus in the message input.
-    void showMainWindow(bool focus);
+    // it; with focus, asks for the keyboard focus in the message input. An
+    // X time is that of the person's action that asked for the window.
+    void showMainWindow(bool focus, std::uint32_t x11Time = 0);
     void showFromMenu();
     void newChatFromMenu();
 
