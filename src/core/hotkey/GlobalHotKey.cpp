@@ -1,6 +1,7 @@
 #include "core/hotkey/GlobalHotKey.h"
 
 #include "core/hotkey/HotKeyEventFilter.h"
+#include "core/hotkey/PortalShortcut.h"
 #include "core/hotkey/XcbKeyGrab.h"
 #include "core/shell/ShellLog.h"
 
@@ -46,6 +47,11 @@ bool GlobalHotKey::registerHotKey()
 {
     m_filter.reset();
     m_grab.reset();
+    m_portal.reset();
+    // In a Wayland session an X11 grab through XWayland would only see keys
+    // while an X11 window has the focus.
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+        return bindThroughPortal();
     xcb_connection_t *connection = x11Connection();
     if (!connection) {
         qCWarning(lcShell) << "no hot key: the" << QGuiApplication::platformName()
@@ -70,8 +76,25 @@ bool GlobalHotKey::registerHotKey()
     return true;
 }
 
+bool GlobalHotKey::bindThroughPortal()
+{
+    m_portal = std::make_unique<PortalShortcut>(QDBusConnection::sessionBus());
+    connect(m_portal.get(), &PortalShortcut::activated, this, [this] { pressed(0); });
+    connect(m_portal.get(), &PortalShortcut::bound, this, [this](bool ok) {
+        if (ok == m_portalBound)
+            return;
+        m_portalBound = ok;
+        Q_EMIT registeredChanged(ok);
+    });
+    m_portalBound = true; // until the portal says otherwise
+    m_portal->bind();
+    return m_portalBound;
+}
+
 bool GlobalHotKey::isRegistered() const
 {
+    if (m_portal)
+        return m_portalBound;
     return m_grab && m_grab->isHeld();
 }
 

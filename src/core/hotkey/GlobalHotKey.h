@@ -7,12 +7,15 @@
 
 class XcbKeyGrab;
 class HotKeyEventFilter;
+class PortalShortcut;
 
-// The system-wide shortcut Control+Alt+Space. On X11 it is a passive key grab
-// on the root window; presses are recognised in a native event filter and the
-// callback runs later from the main event loop, never inside the event
-// dispatch. Other platforms (Wayland, offscreen) offer no global grab here and
-// registration reports false. The grab lasts until the object is destroyed.
+// The system-wide shortcut Control+Alt+Space. In a Wayland session it is
+// bound through the desktop portal, whose answer comes later; on X11 it is a
+// passive key grab on the root window, whose presses are recognised in a
+// native event filter. Either way the callback runs later from the main
+// event loop, never inside the event dispatch. Elsewhere (offscreen) there
+// is no global shortcut and registration reports false. The shortcut lasts
+// until the object is destroyed.
 class GlobalHotKey : public QObject
 {
     Q_OBJECT
@@ -30,16 +33,25 @@ public:
     // window with it); the one set at the time of the call is used.
     using Callback = std::function<void(std::uint32_t timestamp)>;
     void setCallback(Callback callback);
-    // True when the shortcut is now held by this application; false when the
-    // platform has no global grab or another client already holds it.
+    // True when the shortcut is now held by this application, or asked of
+    // the portal and not yet refused; false when the platform has no global
+    // shortcut or another client already holds it.
     bool registerHotKey();
     bool isRegistered() const;
 
+Q_SIGNALS:
+    // The portal's answer, when it changes what isRegistered() said.
+    void registeredChanged(bool registered);
+
 private:
+    bool bindThroughPortal();
+
     friend class HotKeyEventFilter;
     void pressed(std::uint32_t timestamp);
 
     Callback m_callback;
     std::unique_ptr<XcbKeyGrab> m_grab;
     std::unique_ptr<HotKeyEventFilter> m_filter;
+    std::unique_ptr<PortalShortcut> m_portal;
+    bool m_portalBound = false;
 };

@@ -59,6 +59,8 @@ void AppShell::registerHotKey()
         if (self)
             self->showMainWindow(true, timestamp);
     });
+    connect(m_hotKey.get(), &GlobalHotKey::registeredChanged, &HotKeyStatus::shared(),
+        &HotKeyStatus::setRegistered);
     HotKeyStatus::shared().setRegistered(m_hotKey->registerHotKey());
 }
 
