@@ -83,6 +83,7 @@ class StepFailure(Exception):
 
 class Test:
     window_manager = "openbox"
+    tray = True  # an XEmbed tray host (trayer)
 
     def __init__(self, args):
         self.args = args
@@ -118,7 +119,7 @@ class Test:
     # -- set-up --------------------------------------------------------------
 
     def set_up(self):
-        self.desktop.start(window_manager=self.window_manager)
+        self.desktop.start(window_manager=self.window_manager, tray=self.tray)
         import a11y  # needs the session bus address in the environment
         self.a11y = a11y
         self.focus = a11y.FocusWatcher()

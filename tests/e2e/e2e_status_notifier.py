@@ -1,0 +1,138 @@
+#!/usr/bin/env python3
+"""End-to-end test of tolvi's tray icon as a StatusNotifierItem.
+
+    e2e_status_notifier.py --tolvi PATH --fake PATH --output DIR
+
+The private desktop of e2e_app.py without an XEmbed tray: a StatusNotifierWatcher
+written for the test (fake_sni_watcher.py) is on the session bus before tolvi
+starts, as on KDE Plasma and on the Wayland desktops that show such items. The
+test plays the tray host over D-Bus: it reads the item's tooltip, icon and
+exported menu, activates the item, and quits through the menu. Exits 77
+(skip) when a tool is missing, except under CI=true.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import threading
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, HERE)
+
+from desktop import missing_tools  # noqa: E402
+from e2e_app import Test, drive  # noqa: E402
+from tolvi_app import wait_exit  # noqa: E402
+from waits import scaled  # noqa: E402
+
+ITEM = "org.kde.StatusNotifierItem"
+MENU = "com.canonical.dbusmenu"
+MENU_ITEMS = ["Show Tolvi", "New Chat", "Quit Tolvi"]
+
+
+class StatusNotifierTest(Test):
+    tray = False
+
+    def steps(self):
+        return [self.step1_sign_in, self.step2_item_registered, self.step3_activate_shows_window,
+                self.step4_quit_from_menu]
+
+    def set_up(self):
+        super().set_up()
+        from gi.repository import Gio, GLib
+        self.Gio, self.GLib = Gio, GLib
+        self.lines = []
+        self.watcher = self.desktop.start_child(
+            "sni-watcher", [sys.executable, os.path.join(HERE, "fake_sni_watcher.py")], stdout=subprocess.PIPE)
+        threading.Thread(target=self._read_watcher, daemon=True).start()
+        self.wait("the StatusNotifierWatcher is on the bus", lambda: "watching" in self.lines, 60)
+        flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
+        self.bus = Gio.DBusConnection.new_for_address_sync(self.desktop.env["DBUS_SESSION_BUS_ADDRESS"], flags,
+                                                           None, None)
+
+    def _read_watcher(self):
+        for line in self.watcher.stdout:
+            self.lines.append(line.decode().strip())
+
+    def call(self, service, path, interface, method, arguments, answer):
+        return self.bus.call_sync(service, path, interface, method, arguments,
+                                  self.GLib.VariantType(answer) if answer else None,
+                                  self.Gio.DBusCallFlags.NONE, int(scaled(30) * 1000), None)
+
+    def item(self):
+        """(service, path) of the item tolvi registered, or None."""
+        for line in self.lines:
+            if line.startswith("item "):
+                _, service, path = line.split()
+                return service, path
+        return None
+
+    def item_property(self, name):
+        service, path = self.item()
+        reply = self.call(service, path, "org.freedesktop.DBus.Properties", "Get",
+                          self.GLib.Variant("(ss)", (ITEM, name)), "(v)")
+        return reply.unpack()[0]
+
+    def menu_items(self):
+        """{label: id} of the exported menu's top level."""
+        service, _ = self.item()
+        menu_path = self.item_property("Menu")
+        reply = self.call(service, menu_path, MENU, "GetLayout", self.GLib.Variant("(iias)", (0, -1, [])),
+                          "(u(ia{sv}av))")
+        _, (_, _, children) = reply.unpack()
+        found = {}
+        for child in children:
+            item_id, properties, _ = child
+            label = properties.get("label", "").replace("_", "")
+            if label and properties.get("visible", True):
+                found[label] = item_id
+        return found
+
+    def step2_item_registered(self):
+        self.wait("tolvi's item registered with the watcher", self.item, 60)
+        tooltip = self.item_property("ToolTip")
+        self.check(tooltip[2] == "Tolvi", "the tooltip's title is %r" % (tooltip[2],))
+        pixmaps = self.item_property("IconPixmap")
+        self.check(self.item_property("IconName") or any(width > 0 for width, _, _ in pixmaps),
+                   "the item has no icon")
+        items = self.wait("the item's menu lists its three items",
+                          lambda: (lambda m: m if all(label in m for label in MENU_ITEMS) else None)(
+                              self.menu_items()), 30)
+        self.shot("item-registered")
+        return "registered %s with tooltip %r; menu: %s" % (self.item()[0], tooltip[2], ", ".join(sorted(items)))
+
+    def step3_activate_shows_window(self):
+        window = self.main_window()
+        self.x.close_window("Tolvi")
+        self.window_gone(window)
+        self.check(self.tolvi.poll() is None, "closing the window ended tolvi")
+        service, path = self.item()
+        self.call(service, path, ITEM, "Activate", self.GLib.Variant("(ii)", (0, 0)), None)
+        self.window_back()
+        self.shot("activated")
+        return "closing keeps tolvi running with its item; activating the item shows the window"
+
+    def step4_quit_from_menu(self):
+        service, _ = self.item()
+        quit_id = self.menu_items()["Quit Tolvi"]
+        self.call(service, self.item_property("Menu"), MENU, "Event",
+                  self.GLib.Variant("(isvu)", (quit_id, "clicked", self.GLib.Variant("s", ""), 0)), None)
+        status = wait_exit(self.tolvi, 60)
+        self.check(status == 0, "tolvi ended with %r after Quit Tolvi" % status)
+        self.tolvi = None
+        return "Quit Tolvi from the exported menu ends tolvi with status 0"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--tolvi", required=True)
+    parser.add_argument("--fake", required=True)
+    parser.add_argument("--output", required=True)
+    args = parser.parse_args()
+    missing = missing_tools()
+    return drive(StatusNotifierTest(args) if not missing else None, missing)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
