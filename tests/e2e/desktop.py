@@ -88,10 +88,17 @@ class Desktop:
 
     # -- services ------------------------------------------------------------
 
-    def start(self, accessibility=True, window_manager="openbox", tray=True):
+    def start(self, accessibility=True, window_manager="openbox", tray=True, wayland=False):
         """window_manager: "openbox", "metacity" (which keeps windows from
-        stealing the focus with an old timestamp), or None."""
-        self._start_xvfb()
+        stealing the focus with an old timestamp), or None. With wayland, a
+        headless sway in place of Xvfb and the window manager."""
+        self.wayland = None
+        if wayland:
+            from wayland import Sway
+            self.wayland = Sway(self)
+            window_manager = tray = None
+        else:
+            self._start_xvfb()
         self._start_session_bus()
         self._start_keyring()
         if accessibility:
@@ -150,7 +157,9 @@ class Desktop:
         self.start_child("atspi", [launcher, "--launch-immediately"])
         wait_for("the accessibility bus is up", lambda: self.has_bus_name("org.a11y.Bus"), timeout=60)
         os.environ["DBUS_SESSION_BUS_ADDRESS"] = self.env["DBUS_SESSION_BUS_ADDRESS"]
-        os.environ["DISPLAY"] = self.env["DISPLAY"]
+        for variable in ("DISPLAY", "WAYLAND_DISPLAY"):
+            if variable in self.env:
+                os.environ[variable] = self.env[variable]
 
     def _start_window_manager(self, name):
         self.start_child(name, [name, "--sm-disable"])
@@ -171,7 +180,8 @@ class Desktop:
 
     def screenshot(self, name):
         path = os.path.join(self.output_dir, name + ".png")
-        result = self.run(["import", "-window", "root", path], check=False, timeout=60)
+        shooter = ["grim", path] if self.wayland else ["import", "-window", "root", path]
+        result = self.run(shooter, check=False, timeout=60)
         if result.returncode != 0:
             self.log("screenshot %s failed: %s" % (name, result.stderr.strip()))
         else:
@@ -214,6 +224,8 @@ class Desktop:
                 while time.monotonic() < deadline and self.marked_processes():
                     time.sleep(0.1)
         shutil.rmtree(self.root, ignore_errors=True)
+        if getattr(self, "wayland", None):
+            self.wayland.stop()
 
 
 def selection_owner(display, selection):

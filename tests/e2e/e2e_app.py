@@ -84,6 +84,7 @@ class StepFailure(Exception):
 class Test:
     window_manager = "openbox"
     tray = True  # an XEmbed tray host (trayer)
+    wayland = False  # a headless sway in place of Xvfb and the window manager
 
     def __init__(self, args):
         self.args = args
@@ -119,7 +120,7 @@ class Test:
     # -- set-up --------------------------------------------------------------
 
     def set_up(self):
-        self.desktop.start(window_manager=self.window_manager, tray=self.tray)
+        self.desktop.start(window_manager=self.window_manager, tray=self.tray, wayland=self.wayland)
         import a11y  # needs the session bus address in the environment
         self.a11y = a11y
         self.focus = a11y.FocusWatcher()

@@ -31,15 +31,11 @@ MENU = "com.canonical.dbusmenu"
 MENU_ITEMS = ["Show Tolvi", "New Chat", "Quit Tolvi"]
 
 
-class StatusNotifierTest(Test):
-    tray = False
+class TrayHost:
+    """Plays a StatusNotifier tray host over D-Bus, for a Test: starts the
+    watcher written for the test and talks to the item that registers."""
 
-    def steps(self):
-        return [self.step1_sign_in, self.step2_item_registered, self.step3_activate_shows_window,
-                self.step4_quit_from_menu]
-
-    def set_up(self):
-        super().set_up()
+    def start_watcher(self):
         from gi.repository import Gio, GLib
         self.Gio, self.GLib = Gio, GLib
         self.lines = []
@@ -61,12 +57,9 @@ class StatusNotifierTest(Test):
                                   self.Gio.DBusCallFlags.NONE, int(scaled(30) * 1000), None)
 
     def item(self):
-        """(service, path) of the item tolvi registered, or None."""
-        for line in self.lines:
-            if line.startswith("item "):
-                _, service, path = line.split()
-                return service, path
-        return None
+        """(service, path) of the last item that registered, or None."""
+        registered = [line.split()[1:] for line in self.lines if line.startswith("item ")]
+        return tuple(registered[-1]) if registered else None
 
     def item_property(self, name):
         service, path = self.item()
@@ -77,19 +70,18 @@ class StatusNotifierTest(Test):
     def menu_items(self):
         """{label: id} of the exported menu's top level."""
         service, _ = self.item()
-        menu_path = self.item_property("Menu")
-        reply = self.call(service, menu_path, MENU, "GetLayout", self.GLib.Variant("(iias)", (0, -1, [])),
-                          "(u(ia{sv}av))")
+        reply = self.call(service, self.item_property("Menu"), MENU, "GetLayout",
+                          self.GLib.Variant("(iias)", (0, -1, [])), "(u(ia{sv}av))")
         _, (_, _, children) = reply.unpack()
         found = {}
-        for child in children:
-            item_id, properties, _ = child
+        for item_id, properties, _ in children:
             label = properties.get("label", "").replace("_", "")
             if label and properties.get("visible", True):
                 found[label] = item_id
         return found
 
-    def step2_item_registered(self):
+    def check_item(self):
+        """Waits for tolvi's item and checks its tooltip, icon and menu."""
         self.wait("tolvi's item registered with the watcher", self.item, 60)
         tooltip = self.item_property("ToolTip")
         self.check(tooltip[2] == "Tolvi", "the tooltip's title is %r" % (tooltip[2],))
@@ -99,28 +91,52 @@ class StatusNotifierTest(Test):
         items = self.wait("the item's menu lists its three items",
                           lambda: (lambda m: m if all(label in m for label in MENU_ITEMS) else None)(
                               self.menu_items()), 30)
+        return "item %s, tooltip %r, menu: %s" % (self.item()[0], tooltip[2], ", ".join(sorted(items)))
+
+    def activate_item(self):
+        service, path = self.item()
+        self.call(service, path, ITEM, "Activate", self.GLib.Variant("(ii)", (0, 0)), None)
+
+    def quit_from_menu(self):
+        """Quit Tolvi through the exported menu; tolvi's exit status."""
+        service, _ = self.item()
+        quit_id = self.menu_items()["Quit Tolvi"]
+        self.call(service, self.item_property("Menu"), MENU, "Event",
+                  self.GLib.Variant("(isvu)", (quit_id, "clicked", self.GLib.Variant("s", ""), 0)), None)
+        status = wait_exit(self.tolvi, 60)
+        self.tolvi = None
+        return status
+
+
+class StatusNotifierTest(TrayHost, Test):
+    tray = False
+
+    def steps(self):
+        return [self.step1_sign_in, self.step2_item_registered, self.step3_activate_shows_window,
+                self.step4_quit_from_menu]
+
+    def set_up(self):
+        super().set_up()
+        self.start_watcher()
+
+    def step2_item_registered(self):
+        summary = self.check_item()
         self.shot("item-registered")
-        return "registered %s with tooltip %r; menu: %s" % (self.item()[0], tooltip[2], ", ".join(sorted(items)))
+        return summary
 
     def step3_activate_shows_window(self):
         window = self.main_window()
         self.x.close_window("Tolvi")
         self.window_gone(window)
         self.check(self.tolvi.poll() is None, "closing the window ended tolvi")
-        service, path = self.item()
-        self.call(service, path, ITEM, "Activate", self.GLib.Variant("(ii)", (0, 0)), None)
+        self.activate_item()
         self.window_back()
         self.shot("activated")
         return "closing keeps tolvi running with its item; activating the item shows the window"
 
     def step4_quit_from_menu(self):
-        service, _ = self.item()
-        quit_id = self.menu_items()["Quit Tolvi"]
-        self.call(service, self.item_property("Menu"), MENU, "Event",
-                  self.GLib.Variant("(isvu)", (quit_id, "clicked", self.GLib.Variant("s", ""), 0)), None)
-        status = wait_exit(self.tolvi, 60)
+        status = self.quit_from_menu()
         self.check(status == 0, "tolvi ended with %r after Quit Tolvi" % status)
-        self.tolvi = None
         return "Quit Tolvi from the exported menu ends tolvi with status 0"
 
 

@@ -143,6 +143,11 @@ void ChatRootView::followShowSettings()
     m_settingsDialog = new SettingsView(window());
     m_settingsDialog->setAttribute(Qt::WA_DeleteOnClose);
     m_settingsDialog->setModal(true);
-    connect(m_settingsDialog, &QDialog::finished, this, [this] { m_app.setShowSettings(false); });
+    connect(m_settingsDialog, &QDialog::finished, this, [this] {
+        m_app.setShowSettings(false);
+        // On Wayland the window does not get the keyboard back by itself
+        // when the dialog goes.
+        window()->activateWindow();
+    });
     m_settingsDialog->open();
 }
