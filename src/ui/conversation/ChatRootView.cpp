@@ -145,7 +145,7 @@ void ChatRootView::followShowSettings()
     m_settingsDialog->setModal(true);
     connect(m_settingsDialog, &QDialog::finished, this, [this] {
         m_app.setShowSettings(false);
-        // On Wayland the window does not get the keyboard back by itself
+        // On Wayland the window may not get the keyboard back by itself
         // when the dialog goes.
         window()->activateWindow();
     });
