@@ -1,10 +1,13 @@
 // The key store where the Secret Service cannot be used: a locked keyring
-// with no display for a prompt, a bus address where nothing listens, and a
-// bus socket that accepts but never answers (see with-keyring). Every call
-// must come back, with no key and no success.
+// with no display for a prompt, a bus address where nothing listens, a bus
+// socket that accepts but never answers (see with-keyring), and a working
+// keyring whose client library cannot be loaded (TOLVI_TEST_SECRET_LIBRARY
+// names a file that is not there). Every call must come back, with no key
+// and no success.
 #include "KeyringGate.h"
 #include "core/auth/KeychainStore.h"
 #include "core/auth/Keyring.h"
+#include "core/auth/SecretLibrary.h"
 
 #include <QLocalServer>
 #include <QTest>
@@ -27,6 +30,9 @@ private:
 
 void KeychainUnavailableTest::initTestCase()
 {
+    static const QByteArray library = qgetenv("TOLVI_TEST_SECRET_LIBRARY");
+    if (!library.isEmpty())
+        SecretLibrary::setFileName(library.constData());
     const QString mutePath = qEnvironmentVariable("TOLVI_TEST_MUTE_BUS");
     if (!mutePath.isEmpty()) {
         // Accepts connections (the system does, on the backlog) and never

@@ -3,6 +3,7 @@
 #include "KeyringGate.h"
 #include "core/auth/KeychainStore.h"
 #include "core/auth/Keyring.h"
+#include "core/auth/SecretLibrary.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -119,6 +120,8 @@ private Q_SLOTS:
     void waitForFinishedDeliversAtOnce();
     void cancelledCallIsSilent_data();
     void cancelledCallIsSilent();
+    void libraryLoadsOnlyWhole_data();
+    void libraryLoadsOnlyWhole();
 };
 
 void KeychainStoreTest::loadWithoutItemFindsNothing()
@@ -309,6 +312,26 @@ void KeychainStoreTest::cancelledCallIsSilent()
     QCOMPARE(readThrough(keyring), kept);
     QCOMPARE(deliveries, 0);
     QCOMPARE(storedItemCount(), kept ? 1 : 0);
+}
+
+void KeychainStoreTest::libraryLoadsOnlyWhole_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("loads");
+    QTest::newRow("installed") << QByteArray("libsecret-1.so.0") << true;
+    QTest::newRow("absent") << QByteArray("libtolvi-absent.so.0") << false;
+    // Has the GLib functions but none of libsecret's.
+    QTest::newRow("another library") << QByteArray("libglib-2.0.so.0") << false;
+}
+
+void KeychainStoreTest::libraryLoadsOnlyWhole()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, loads);
+    const std::unique_ptr<SecretLibrary> library = SecretLibrary::load(file.constData());
+    QCOMPARE(library != nullptr, loads);
+    if (library)
+        QVERIFY(library->secret_service_lookup_sync && library->g_list_free_full);
 }
 
 QTEST_GUILESS_MAIN(KeychainStoreTest)

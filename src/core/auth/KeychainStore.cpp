@@ -3,10 +3,10 @@
 #include "core/auth/AuthLog.h"
 #include "core/auth/SecretCallGuard.h"
 #include "core/auth/SecretConnection.h"
+#include "core/auth/SecretLibrary.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
-#include <libsecret/secret.h>
 
 namespace KeychainStore {
 
@@ -39,7 +39,8 @@ const SecretSchema *schema()
 }
 
 // One operation's use of the connection, with the item's attributes. A
-// failure reported through fail() drops the connection at the end.
+// failure reported through check() drops the connection at the end. Without
+// a service (or its library) there is nothing else to use.
 class Operation
 {
 public:
@@ -48,19 +49,23 @@ public:
         , m_guard(guard)
         , m_name(name)
         , m_service(connection.attach(guard))
-        , m_attributes(
-              secret_attributes_build(schema(), "service", serviceName, "account", accountName, nullptr))
+        , m_library(m_service ? SecretLibrary::get() : nullptr)
+        , m_attributes(m_library ? m_library->secret_attributes_build(
+                           schema(), "service", serviceName, "account", accountName, nullptr)
+                                 : nullptr)
     {
     }
     ~Operation()
     {
-        g_hash_table_unref(m_attributes);
+        if (m_attributes)
+            m_library->g_hash_table_unref(m_attributes);
         m_connection.release(m_failed);
     }
     Operation(const Operation &) = delete;
     Operation &operator=(const Operation &) = delete;
 
     SecretService *service() const { return m_service; }
+    const SecretLibrary &library() const { return *m_library; }
     GHashTable *attributes() const { return m_attributes; }
     GCancellable *cancellable() const { return m_guard.cancellable(); }
 
@@ -72,7 +77,7 @@ public:
         m_failed = true;
         qCWarning(lcAuth).nospace() << m_name << " failed" << (m_guard.wasCancelled() ? " (cut short)" : "")
                                     << ": " << error->message;
-        g_clear_error(&error);
+        m_library->g_clear_error(&error);
         return false;
     }
 
@@ -81,6 +86,7 @@ private:
     SecretCallGuard &m_guard;
     const char *m_name;
     SecretService *m_service;
+    const SecretLibrary *m_library;
     GHashTable *m_attributes;
     bool m_failed = false;
 };
@@ -109,21 +115,22 @@ std::optional<QByteArray> encodeKey(const QString &key)
 // clear passes over locked items in silence; this says when one is left.
 bool removeItems(Operation &operation)
 {
+    const SecretLibrary &library = operation.library();
     GError *error = nullptr;
-    GList *items = secret_service_search_sync(operation.service(), schema(), operation.attributes(),
+    GList *items = library.secret_service_search_sync(operation.service(), schema(), operation.attributes(),
         SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), operation.cancellable(), &error);
     bool removed = operation.check(error);
     for (GList *node = items; removed && node; node = node->next) {
         auto *item = static_cast<SecretItem *>(node->data);
-        if (secret_item_get_locked(item)) {
+        if (library.secret_item_get_locked(item)) {
             qCWarning(lcAuth) << "the key's keyring stayed locked; the key stays";
             removed = false;
             break;
         }
-        secret_item_delete_sync(item, operation.cancellable(), &error);
+        library.secret_item_delete_sync(item, operation.cancellable(), &error);
         removed = operation.check(error);
     }
-    g_list_free_full(items, g_object_unref);
+    library.g_list_free_full(items, library.g_object_unref);
     return removed;
 }
 
@@ -134,16 +141,17 @@ std::optional<QString> load(SecretConnection &connection, SecretCallGuard &guard
     Operation operation(connection, guard, "reading the key");
     if (!operation.service())
         return std::nullopt;
+    const SecretLibrary &library = operation.library();
     GError *error = nullptr;
-    SecretValue *value = secret_service_lookup_sync(
+    SecretValue *value = library.secret_service_lookup_sync(
         operation.service(), schema(), operation.attributes(), operation.cancellable(), &error);
     operation.check(error);
     if (!value)
         return std::nullopt;
     gsize length = 0;
-    const gchar *bytes = secret_value_get(value, &length);
+    const gchar *bytes = library.secret_value_get(value, &length);
     std::optional<QString> key = decodeKey(bytes, length);
-    secret_value_unref(value);
+    library.secret_value_unref(value);
     return key;
 }
 
@@ -156,11 +164,12 @@ bool save(const QString &key, SecretConnection &connection, SecretCallGuard &gua
     if (!operation.service() || !removeItems(operation))
         return false;
 
-    SecretValue *value = secret_value_new(bytes->constData(), bytes->size(), "text/plain");
+    const SecretLibrary &library = operation.library();
+    SecretValue *value = library.secret_value_new(bytes->constData(), bytes->size(), "text/plain");
     GError *error = nullptr;
-    const gboolean stored = secret_service_store_sync(operation.service(), schema(), operation.attributes(),
-        SECRET_COLLECTION_DEFAULT, itemLabel, value, operation.cancellable(), &error);
-    secret_value_unref(value);
+    const gboolean stored = library.secret_service_store_sync(operation.service(), schema(),
+        operation.attributes(), SECRET_COLLECTION_DEFAULT, itemLabel, value, operation.cancellable(), &error);
+    library.secret_value_unref(value);
     return operation.check(error) && stored;
 }
 

@@ -1,10 +1,11 @@
 #include "core/auth/SecretCallGuard.h"
 
-#include <gio/gio.h>
+#include "core/auth/SecretLibrary.h"
 
 SecretCallGuard::SecretCallGuard(std::chrono::milliseconds limit)
     : m_limit(limit)
-    , m_cancellable(g_cancellable_new())
+    , m_library(SecretLibrary::get())
+    , m_cancellable(m_library ? m_library->g_cancellable_new() : nullptr)
     , m_deadline(std::chrono::steady_clock::now() + limit)
     , m_watcher([this] { watch(); })
 {
@@ -18,7 +19,8 @@ SecretCallGuard::~SecretCallGuard()
     }
     m_wake.notify_one();
     m_watcher.join();
-    g_object_unref(m_cancellable);
+    if (m_cancellable)
+        m_library->g_object_unref(m_cancellable);
 }
 
 void SecretCallGuard::watch()
@@ -40,7 +42,8 @@ void SecretCallGuard::cancelLocked()
     m_cancelled = true;
     // Cancelling runs the cancellable's handlers, which only queue work on
     // the calling thread's context: safe under the lock.
-    g_cancellable_cancel(m_cancellable);
+    if (m_cancellable)
+        m_library->g_cancellable_cancel(m_cancellable);
 }
 
 void SecretCallGuard::cancelUnlessPrompting()

@@ -7,6 +7,7 @@
 #include <thread>
 
 typedef struct _GCancellable GCancellable;
+struct SecretLibrary;
 
 // What may end one Secret Service call early, and when it must not.
 //
@@ -27,6 +28,8 @@ public:
     SecretCallGuard(const SecretCallGuard &) = delete;
     SecretCallGuard &operator=(const SecretCallGuard &) = delete;
 
+    // Null when the Secret Service library could not be loaded: then no
+    // call can be made anyway.
     GCancellable *cancellable() const { return m_cancellable; }
 
     // From any thread: ends the call now, unless its prompt is showing.
@@ -48,6 +51,8 @@ private:
     void cancelLocked();
 
     const std::chrono::milliseconds m_limit;
+    // Loaded here first, on the thread that makes the keyring's calls.
+    const SecretLibrary *m_library;
     GCancellable *m_cancellable;
     std::function<void(bool)> m_observer;
     mutable std::mutex m_mutex;

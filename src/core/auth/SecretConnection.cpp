@@ -2,8 +2,7 @@
 
 #include "core/auth/AuthLog.h"
 #include "core/auth/SecretCallGuard.h"
-
-#include <libsecret/secret.h>
+#include "core/auth/SecretLibrary.h"
 
 // A SecretService that reports its prompts. libsecret shows an unlock
 // prompt through the class's prompt_async (its synchronous calls run the
@@ -17,25 +16,27 @@ struct PromptReportingServiceClass {
     SecretServiceClass parent_class;
 };
 
-extern "C" {
-G_DEFINE_TYPE(PromptReportingService, prompt_reporting_service, SECRET_TYPE_SERVICE)
-}
-
 namespace {
 
-PromptReportingService *reporting(SecretService *service)
+// Only ever called once a connection has loaded the library.
+const SecretLibrary &library()
 {
-    return G_TYPE_CHECK_INSTANCE_CAST(service, prompt_reporting_service_get_type(), PromptReportingService);
+    return *SecretLibrary::get();
 }
 
-SecretServiceClass *parentClass()
+// SecretService's own class, set when our type's class is made.
+SecretServiceClass *serviceClass = nullptr;
+
+// Every service handed out is of our type (see attach()).
+PromptReportingService *reporting(SecretService *service)
 {
-    return SECRET_SERVICE_CLASS(prompt_reporting_service_parent_class);
+    return reinterpret_cast<PromptReportingService *>(service);
 }
 
 GError *cutShortError()
 {
-    return g_error_new_literal(G_IO_ERROR, G_IO_ERROR_CANCELLED, "the call ended before its prompt opened");
+    return library().g_error_new_literal(
+        library().g_io_error_quark(), G_IO_ERROR_CANCELLED, "the call ended before its prompt opened");
 }
 
 struct PendingPrompt {
@@ -58,21 +59,22 @@ void promptAsync(SecretService *self, SecretPrompt *prompt, const GVariantType *
 {
     SecretCallGuard *guard = reporting(self)->guard;
     if (guard && !guard->promptOpening()) {
-        g_task_report_error(
+        library().g_task_report_error(
             self, callback, userData, reinterpret_cast<gpointer>(&promptAsync), cutShortError());
         return;
     }
     qCInfo(lcAuth) << "waiting for an unlock prompt";
     // No cancellable: a prompt cancelled while it shows never completes.
-    parentClass()->prompt_async(
+    serviceClass->prompt_async(
         self, prompt, returnType, nullptr, promptDone, new PendingPrompt{ guard, callback, userData });
 }
 
 GVariant *promptFinish(SecretService *self, GAsyncResult *result, GError **error)
 {
-    if (g_async_result_is_tagged(result, reinterpret_cast<gpointer>(&promptAsync)))
-        return static_cast<GVariant *>(g_task_propagate_pointer(G_TASK(result), error));
-    return parentClass()->prompt_finish(self, result, error);
+    if (library().g_async_result_is_tagged(result, reinterpret_cast<gpointer>(&promptAsync)))
+        return static_cast<GVariant *>(
+            library().g_task_propagate_pointer(reinterpret_cast<GTask *>(result), error));
+    return serviceClass->prompt_finish(self, result, error);
 }
 
 GVariant *promptSync(
@@ -80,50 +82,61 @@ GVariant *promptSync(
 {
     SecretCallGuard *guard = reporting(self)->guard;
     if (guard && !guard->promptOpening()) {
-        g_propagate_error(error, cutShortError());
+        library().g_propagate_error(error, cutShortError());
         return nullptr;
     }
     qCInfo(lcAuth) << "waiting for an unlock prompt";
-    GVariant *answer = parentClass()->prompt_sync(self, prompt, nullptr, returnType, error);
+    GVariant *answer = serviceClass->prompt_sync(self, prompt, nullptr, returnType, error);
     if (guard)
         guard->promptClosed();
     return answer;
 }
 
+void initService(GTypeInstance *instance, gpointer)
+{
+    reinterpret_cast<PromptReportingService *>(instance)->guard = nullptr;
+}
+
+void initServiceClass(gpointer klass, gpointer)
+{
+    serviceClass = static_cast<SecretServiceClass *>(library().g_type_class_peek_parent(klass));
+    auto *ours = static_cast<SecretServiceClass *>(klass);
+    ours->prompt_async = promptAsync;
+    ours->prompt_finish = promptFinish;
+    ours->prompt_sync = promptSync;
+}
+
+GType promptReportingServiceType(const SecretLibrary &library)
+{
+    static const GType type = library.g_type_register_static_simple(library.secret_service_get_type(),
+        "PromptReportingService", sizeof(PromptReportingServiceClass), initServiceClass,
+        sizeof(PromptReportingService), initService, GTypeFlags(0));
+    return type;
+}
+
 } // namespace
-
-extern "C" {
-
-static void prompt_reporting_service_init(PromptReportingService *service)
-{
-    service->guard = nullptr;
-}
-
-static void prompt_reporting_service_class_init(PromptReportingServiceClass *klass)
-{
-    SecretServiceClass *serviceClass = SECRET_SERVICE_CLASS(klass);
-    serviceClass->prompt_async = promptAsync;
-    serviceClass->prompt_finish = promptFinish;
-    serviceClass->prompt_sync = promptSync;
-}
-}
 
 SecretConnection::~SecretConnection()
 {
     if (m_service)
-        g_object_unref(m_service);
+        library().g_object_unref(m_service);
 }
 
 SecretService *SecretConnection::attach(SecretCallGuard &guard)
 {
     if (!m_service) {
+        const SecretLibrary *library = SecretLibrary::get();
+        if (!library) {
+            qCWarning(lcAuth) << "cannot reach the Secret Service: its library is not loaded";
+            return nullptr;
+        }
         GError *error = nullptr;
-        m_service = secret_service_open_sync(prompt_reporting_service_get_type(), nullptr,
+        m_service = library->secret_service_open_sync(promptReportingServiceType(*library), nullptr,
             SECRET_SERVICE_OPEN_SESSION, guard.cancellable(), &error);
         if (!m_service) {
             qCWarning(lcAuth) << "cannot reach the Secret Service:"
                               << (error ? error->message : "no reason given");
-            g_clear_error(&error);
+            library->g_clear_error(&error);
             return nullptr;
         }
     }
@@ -137,7 +150,7 @@ void SecretConnection::release(bool callFailed)
         return;
     reporting(m_service)->guard = nullptr;
     if (callFailed) {
-        g_object_unref(m_service);
+        library().g_object_unref(m_service);
         m_service = nullptr;
     }
 }
