@@ -58,11 +58,6 @@ OpenRouterClient::OpenRouterClient(const QString &webOrigin, QObject *parent)
     : QObject(parent)
     , m_webOrigin(webOrigin)
 {
-    // Every request carries the key (or, for the key exchange, a sign-in
-    // code and its verifier). Qt would follow a redirect to any origin and
-    // send all of that along; here a redirect is an answer like any other
-    // status and fails the call.
-    m_network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
 OpenRouterClient::~OpenRouterClient()
@@ -70,6 +65,19 @@ OpenRouterClient::~OpenRouterClient()
     // Calls hold their replies, which belong to the network manager: end the
     // calls while the manager is still there.
     qDeleteAll(findChildren<ServiceCall *>(Qt::FindDirectChildrenOnly));
+}
+
+QNetworkAccessManager &OpenRouterClient::network()
+{
+    if (!m_network) {
+        m_network = std::make_unique<QNetworkAccessManager>();
+        // Every request carries the key (or, for the key exchange, a sign-in
+        // code and its verifier). Qt would follow a redirect to any origin
+        // and send all of that along; here a redirect is an answer like any
+        // other status and fails the call.
+        m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    }
+    return *m_network;
 }
 
 std::optional<QUrl> OpenRouterClient::urlFor(const QString &path) const
@@ -130,7 +138,7 @@ StreamCall *OpenRouterClient::streamChat(const QString &key, const QString &mode
     if (maxTokens)
         body.insert(QStringLiteral("max_tokens"), *maxTokens);
     qCDebug(lcService).noquote() << "POST" << path << "with" << model;
-    call->start(m_network, request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    call->start(network(), request, QJsonDocument(body).toJson(QJsonDocument::Compact));
     return call;
 }
 
@@ -140,7 +148,7 @@ BytesCall *OpenRouterClient::perform(const QString &path, const QString &key, in
     const std::optional<QUrl> url = urlFor(path);
     if (url) {
         qCDebug(lcService).noquote() << "GET" << path;
-        call->start(m_network, requestFor(*url, key, timeoutMs));
+        call->start(network(), requestFor(*url, key, timeoutMs));
     } else {
         call->failSoon(ORError::other(QStringLiteral("Bad URL: ") + path));
     }

@@ -8,9 +8,12 @@
 #include <QObject>
 #include <QUrl>
 #include <functional>
+#include <memory>
 
 // The application's only client of the chat service. All calls start and
-// deliver on the main thread through one QNetworkAccessManager.
+// deliver on the main thread through one QNetworkAccessManager, made by the
+// first call: a start-up that finds its models cached makes none, and so
+// sets up neither the network stack nor TLS before the window shows.
 class OpenRouterClient : public QObject
 {
     Q_OBJECT
@@ -25,7 +28,7 @@ public:
 
     QString webOrigin() const { return m_webOrigin; }
     QString apiBase() const { return m_webOrigin + QStringLiteral("/api/v1"); }
-    QNetworkAccessManager &network() { return m_network; }
+    QNetworkAccessManager &network();
 
     // POST /chat/completions with "stream": true. onToken runs on the main
     // thread, once per piece of text, in order. Fails with timeout when no
@@ -65,7 +68,7 @@ private:
     QNetworkRequest requestFor(const QUrl &url, const QString &key, int timeoutMs) const;
 
     QString m_webOrigin;
-    QNetworkAccessManager m_network;
+    std::unique_ptr<QNetworkAccessManager> m_network;
     int m_inactivityTimeoutMs = 120000;
     double m_probeDeadline = 6.0;
 };
