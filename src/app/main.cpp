@@ -1,6 +1,7 @@
 #include "core/app/AppModel.h"
 #include "core/app/AppNotifications.h"
 #include "core/auth/Keyring.h"
+#include "core/auth/KeyringQueue.h"
 #include "core/instance/SingleInstance.h"
 #include "ui/icons/Icons.h"
 #include "ui/shell/AfterFirstPaint.h"
@@ -18,6 +19,11 @@ int main(int argc, char **argv)
     // Over a file size limit a write then fails instead of ending Tolvi, so
     // the store can say that a chat was not saved and keep it.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Loading the Secret Service library and opening a session take longer
+    // than the rest of the start before the key is asked for; the keyring's
+    // thread does both while Qt starts. That reads no item, so a second start
+    // cannot open an unlock prompt through it.
+    std::shared_ptr<KeyringQueue> keyringThread = Keyring::connectAhead();
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tolvi"));
     QApplication::setApplicationName(QStringLiteral("Tolvi"));
@@ -30,9 +36,9 @@ int main(int argc, char **argv)
         return 0;
     QuitOnSignals quitOnSignals;
 
-    // The keyring's answer is the slowest step of the start; it comes while
-    // the fonts warm up. The keyring outlives every object that uses it.
-    Keyring keyring;
+    // The key's read comes while the fonts warm up. The keyring outlives
+    // every object that uses it.
+    Keyring keyring(std::move(keyringThread));
     KeyReadCall *storedKeyRead = keyring.read();
     warmUpFontsAndIcons();
 

@@ -2,6 +2,7 @@
 // gnome-keyring asks the person through gcr-prompter (see with-keyring, mode
 // "prompt"). The test plays the person with xdotool.
 #include "core/auth/Keyring.h"
+#include "core/auth/KeyringQueue.h"
 
 #include <QProcess>
 #include <QTest>
@@ -64,13 +65,17 @@ void KeychainPromptTest::callWaitsForThePerson_data()
     QTest::addColumn<bool>("unlock");
     QTest::addColumn<int>("limitMs"); // 0: the usual
     QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("connectedAhead");
     // Answered after ten times its limit: the limit waits with the prompt.
-    QTest::newRow("read, unlocked late") << "read" << true << 1000 << storedKey;
-    QTest::newRow("read, dismissed") << "read" << false << 0 << QString();
-    QTest::newRow("save, unlocked") << "save" << true << 0 << "stored";
-    QTest::newRow("save, dismissed") << "save" << false << 0 << "not stored";
-    QTest::newRow("removal, dismissed: the key stays") << "remove" << false << 0 << "kept";
-    QTest::newRow("removal, unlocked") << "remove" << true << 0 << "removed";
+    QTest::newRow("read, unlocked late") << "read" << true << 1000 << storedKey << false;
+    QTest::newRow("read, dismissed") << "read" << false << 0 << QString() << false;
+    // Had the session's opening prompted, the read's prompt would come
+    // second and never be answered.
+    QTest::newRow("read after connecting ahead, dismissed") << "read" << false << 0 << QString() << true;
+    QTest::newRow("save, unlocked") << "save" << true << 0 << "stored" << false;
+    QTest::newRow("save, dismissed") << "save" << false << 0 << "not stored" << false;
+    QTest::newRow("removal, dismissed: the key stays") << "remove" << false << 0 << "kept" << false;
+    QTest::newRow("removal, unlocked") << "remove" << true << 0 << "removed" << false;
 }
 
 void KeychainPromptTest::callWaitsForThePerson()
@@ -79,8 +84,9 @@ void KeychainPromptTest::callWaitsForThePerson()
     QFETCH(bool, unlock);
     QFETCH(int, limitMs);
     QFETCH(QString, answer);
+    QFETCH(bool, connectedAhead);
     QVERIFY(lockLogin());
-    Keyring keyring;
+    Keyring keyring(connectedAhead ? Keyring::connectAhead() : KeyringQueue::start());
     if (limitMs > 0)
         keyring.setCallLimit(std::chrono::milliseconds(limitMs));
     std::optional<QString> answered;

@@ -179,6 +179,13 @@ bool remove(SecretConnection &connection, SecretCallGuard &guard)
     return operation.service() && removeItems(operation);
 }
 
+bool connect(SecretConnection &connection, SecretCallGuard &guard)
+{
+    const bool open = connection.attach(guard) != nullptr;
+    connection.release(false);
+    return open;
+}
+
 std::optional<QString> load()
 {
     SecretConnection connection;

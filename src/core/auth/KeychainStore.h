@@ -30,6 +30,10 @@ bool save(const QString &key, SecretConnection &connection, SecretCallGuard &gua
 // Removes the item if there is one. True when none is left.
 bool remove(SecretConnection &connection, SecretCallGuard &guard);
 
+// Opens the connection, or keeps the one open, and reads nothing. True when
+// the Secret Service answered.
+bool connect(SecretConnection &connection, SecretCallGuard &guard);
+
 // The same, each over a connection of its own with the usual limit.
 std::optional<QString> load();
 bool save(const QString &key);

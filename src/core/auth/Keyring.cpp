@@ -4,15 +4,28 @@
 #include "core/auth/KeyringQueue.h"
 
 Keyring::Keyring(QObject *parent)
+    : Keyring(KeyringQueue::start(), parent)
+{
+}
+
+Keyring::Keyring(std::shared_ptr<KeyringQueue> queue, QObject *parent)
     : QObject(parent)
+    , m_queue(std::move(queue))
 {
     // The notification runs on the worker thread under the queue's lock,
     // which close() takes before this object goes: the posted call never
     // outlives it, and Qt drops what is still posted to a deleted object.
-    m_queue = KeyringQueue::start([this](quint64 id) {
+    m_queue->setNotify([this](quint64 id) {
         QMetaObject::invokeMethod(
             this, [this, id] { deliver(id); }, Qt::QueuedConnection);
     });
+}
+
+std::shared_ptr<KeyringQueue> Keyring::connectAhead()
+{
+    std::shared_ptr<KeyringQueue> queue = KeyringQueue::start();
+    queue->connectAhead();
+    return queue;
 }
 
 Keyring::~Keyring()

@@ -29,9 +29,17 @@ class Keyring : public QObject
     Q_OBJECT
 public:
     explicit Keyring(QObject *parent = nullptr);
+    // Takes over a worker thread begun with connectAhead().
+    explicit Keyring(std::shared_ptr<KeyringQueue> queue, QObject *parent = nullptr);
     // Waits for the calls still queued, a few seconds at most, unless one
     // waits for an unlock prompt; never joins the worker thread.
     ~Keyring() override;
+
+    // Starts the worker thread and has it load the Secret Service library
+    // and open a session, which reads no item and so cannot prompt: made
+    // before the application object, that is done by the time start-up asks
+    // for the key. Hand the result to the constructor.
+    static std::shared_ptr<KeyringQueue> connectAhead();
 
     KeyReadCall *read();
     KeySaveCall *save(const QString &key);

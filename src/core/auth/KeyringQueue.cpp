@@ -60,6 +60,19 @@ void KeyringQueue::abandon(quint64 id)
     }
 }
 
+void KeyringQueue::setNotify(Notify notify)
+{
+    const std::lock_guard lock(m_mutex);
+    m_notify = std::move(notify);
+}
+
+void KeyringQueue::connectAhead()
+{
+    const std::lock_guard lock(m_mutex);
+    m_jobs.push_back(Job{ Kind::connect, 0, QString() });
+    m_wake.notify_one();
+}
+
 void KeyringQueue::undoSaveFirst()
 {
     m_jobs.push_front(Job{ Kind::remove, 0, QString() });
@@ -145,6 +158,8 @@ KeyringOutcome perform(
         return { std::nullopt, KeychainStore::save(key, connection, guard) };
     case KeyringQueue::Kind::remove:
         return { std::nullopt, KeychainStore::remove(connection, guard) };
+    case KeyringQueue::Kind::connect:
+        return { std::nullopt, KeychainStore::connect(connection, guard) };
     }
     return {};
 }

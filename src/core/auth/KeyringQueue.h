@@ -28,13 +28,20 @@ struct KeyringOutcome {
 class KeyringQueue : public std::enable_shared_from_this<KeyringQueue>
 {
 public:
-    enum class Kind { read, save, remove };
+    // connect: opens the Secret Service session and nothing more, so that
+    // the call after it does not wait for that; it reads no item, so no
+    // unlock prompt can come of it, and it is never reported.
+    enum class Kind { read, save, remove, connect };
     // Told, under the queue's lock, that the call with this id has an
     // outcome to collect with take().
     using Notify = std::function<void(quint64 id)>;
 
-    // Starts the worker thread.
-    static std::shared_ptr<KeyringQueue> start(Notify notify);
+    // Starts the worker thread. Outcomes are told from setNotify() on.
+    static std::shared_ptr<KeyringQueue> start(Notify notify = {});
+    void setNotify(Notify notify);
+
+    // Queues a connect (see Kind).
+    void connectAhead();
 
     quint64 push(Kind kind, const QString &key = QString());
     // Nothing of the call will be collected. A queued read or save is
@@ -58,7 +65,7 @@ public:
 private:
     struct Job {
         Kind kind;
-        quint64 id; // 0: a removal that undoes an abandoned save; never reported
+        quint64 id; // 0: a connect, or a removal that undoes an abandoned save; never reported
         QString key;
     };
     struct Done {
