@@ -329,6 +329,24 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(chatFilePath(seeded[0].id)));
     }
 
+    // The start's own work (here the rewrite of an index that lists a chat
+    // without a file) waits a moment; a save made meanwhile must still come
+    // after it, or the old list would overwrite the new one.
+    void aSaveBeforeTheStartsOwnWorkComesAfterIt()
+    {
+        const Chat kept = chatWithText(QStringLiteral("kept"), day(2020));
+        const Chat lost = chatWithText(QStringLiteral("lost"), day(2021));
+        QVERIFY(writeChatFile(kept));
+        QVERIFY(writeIndex({ lost.summary(), kept.summary() }));
+        ChatStore store;
+        const Chat fresh = chatWithText(QStringLiteral("fresh"));
+        store.save(fresh);
+        store.drain();
+        QCOMPARE(store.summaries().size(), 2);
+        QCOMPARE(store.summaries().first().id, fresh.id);
+        QCOMPARE(readIndex(), store.summaries());
+    }
+
     // Four chats (1 and 2 share a date); the index lists some of them, and
     // each chat's file was written before the index, after it (with a new
     // title), or not at all, and may be damaged.

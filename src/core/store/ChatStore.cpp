@@ -7,8 +7,15 @@
 #include "core/util/AppPaths.h"
 
 #include <QDir>
+#include <QTimer>
 
 namespace {
+
+// Reading every listed chat back takes the writer a few milliseconds of CPU
+// for a full store; begun at once, it would compete with the first frame
+// for the cores. What it finds (a chat damaged since the last run) is rare
+// and nobody waits for it.
+constexpr int startupTaskDelayMs = 1000;
 
 // Drops the oldest entries beyond the cap, never the chat being saved: with
 // the clock set back, that chat can be the oldest of all.
@@ -90,8 +97,16 @@ void ChatStore::loadIndex()
     QMetaObject::invokeMethod(
         m_writer, [writer = m_writer, latest = loaded.latest] { writer->stampAfter(latest); },
         Qt::QueuedConnection);
-    if (!task.isEmpty())
-        enqueue(std::move(task));
+    if (task.isEmpty())
+        return;
+    m_startupTask = std::move(task);
+    QTimer::singleShot(startupTaskDelayMs, this, &ChatStore::releaseStartupTask);
+}
+
+void ChatStore::releaseStartupTask()
+{
+    if (std::optional<StoreTask> task = std::exchange(m_startupTask, std::nullopt))
+        enqueue(std::move(*task));
 }
 
 void ChatStore::save(const Chat &chat)
@@ -199,6 +214,7 @@ void ChatStore::drain()
 {
     // The queue is serial, so once an empty task has run, so has every task
     // queued before it. Taking in the outcomes may queue more.
+    releaseStartupTask();
     quint64 queued = 0;
     while (queued != m_lastTask) {
         queued = m_lastTask;
@@ -217,6 +233,8 @@ void ChatStore::setFileObserver(FileObserver observer)
 
 quint64 ChatStore::enqueue(StoreTask task)
 {
+    // The tasks keep the order in which they were made.
+    releaseStartupTask();
     task.number = ++m_lastTask;
     for (const Chat &chat : std::as_const(task.chats))
         m_pending.insert(chat.id, Pending{ chat, task.number });

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QThread>
 #include <functional>
+#include <optional>
 
 class StoreWriter;
 
@@ -82,6 +83,7 @@ private:
 
     void startWriter(FileObserver observer);
     void loadIndex();
+    void releaseStartupTask();
     quint64 enqueue(StoreTask task);
     QList<Chat> retries(const QUuid &except) const;
     bool forgetUnsaved(const QList<QUuid> &ids);
@@ -95,6 +97,9 @@ private:
     QList<ChatSummary> m_summaries;
     QHash<QUuid, Pending> m_pending;
     QHash<QUuid, UnsavedChat> m_unsaved;
+    // What start-up found for the writer to do (see loadIndex), until it is
+    // queued: after a pause, or ahead of any other task or drain().
+    std::optional<StoreTask> m_startupTask;
     quint64 m_lastTask = 0;
     QThread m_thread;
     StoreWriter *m_writer = nullptr;
