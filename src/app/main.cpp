@@ -3,6 +3,7 @@
 #include "core/auth/Keyring.h"
 #include "core/auth/KeyringQueue.h"
 #include "core/instance/SingleInstance.h"
+#include "core/store/ChatStore.h"
 #include "ui/icons/Icons.h"
 #include "ui/shell/AfterFirstPaint.h"
 #include "ui/shell/AppShell.h"
@@ -11,6 +12,7 @@
 #include "ui/shell/StartupWarmUp.h"
 
 #include <QApplication>
+#include <QThread>
 #include <csignal>
 #include <memory>
 
@@ -19,11 +21,18 @@ int main(int argc, char **argv)
     // Over a file size limit a write then fails instead of ending Tolvi, so
     // the store can say that a chat was not saved and keep it.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Before there is an application object, Qt takes the first thread that
+    // asks for its thread data (by making a QObject, say) for the main one;
+    // this one asks before the threads below start, which make QFiles.
+    QThread::currentThread();
     // Loading the Secret Service library and opening a session take longer
     // than the rest of the start before the key is asked for; the keyring's
     // thread does both while Qt starts. That reads no item, so a second start
     // cannot open an unlock prompt through it.
     std::shared_ptr<KeyringQueue> keyringThread = Keyring::connectAhead();
+    // The chats' index and the folder's listing are read meanwhile too, on a
+    // thread of their own.
+    const ChatStore::ReadAhead chatsReadAhead;
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tolvi"));
     QApplication::setApplicationName(QStringLiteral("Tolvi"));

@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 #include <csignal>
@@ -345,6 +346,24 @@ private Q_SLOTS:
         QCOMPARE(store.summaries().size(), 2);
         QCOMPARE(store.summaries().first().id, fresh.id);
         QCOMPARE(readIndex(), store.summaries());
+    }
+
+    void aReadAheadServesOnlyTheStoreOfItsFolder()
+    {
+        const QList<Chat> seeded = seedStoredChats(3, 2020);
+        const ChatStore::ReadAhead ahead;
+        QTemporaryDir otherDir;
+        QVERIFY(otherDir.isValid());
+        ChatStore other(otherDir.path());
+        QVERIFY(other.summaries().isEmpty());
+        ChatStore store;
+        QSet<QUuid> listed;
+        for (const ChatSummary &summary : store.summaries())
+            listed.insert(summary.id);
+        QSet<QUuid> stored;
+        for (const Chat &chat : seeded)
+            stored.insert(chat.id);
+        QCOMPARE(listed, stored);
     }
 
     // Four chats (1 and 2 share a date); the index lists some of them, and

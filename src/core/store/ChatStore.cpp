@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QTimer>
+#include <future>
 
 namespace {
 
@@ -31,10 +32,39 @@ QList<QUuid> evictBeyondCap(QList<ChatSummary> &summaries, const QUuid &keep)
     return evicted;
 }
 
+QString defaultDir()
+{
+    return AppPaths::dir() + QStringLiteral("/chats");
+}
+
+// The read begun by a ReadAhead. Main thread only.
+struct ReadAheadSlot {
+    QString dir;
+    std::future<StoreLoad::Result> result;
+};
+
+ReadAheadSlot &readAheadSlot()
+{
+    static ReadAheadSlot slot;
+    return slot;
+}
+
 } // namespace
 
+ChatStore::ReadAhead::ReadAhead()
+{
+    ReadAheadSlot &slot = readAheadSlot();
+    slot.dir = defaultDir();
+    slot.result = std::async(std::launch::async, [dir = slot.dir] { return StoreLoad::read(dir, maxChats); });
+}
+
+ChatStore::ReadAhead::~ReadAhead()
+{
+    readAheadSlot() = ReadAheadSlot();
+}
+
 ChatStore::ChatStore(QObject *parent)
-    : ChatStore(AppPaths::dir() + QStringLiteral("/chats"), parent)
+    : ChatStore(defaultDir(), parent)
 {
 }
 
@@ -87,7 +117,9 @@ QString ChatStore::chatPath(const QUuid &id) const
 // first task, and any that does not decode is dropped when it reports.
 void ChatStore::loadIndex()
 {
-    StoreLoad::Result loaded = StoreLoad::read(m_dir, maxChats);
+    ReadAheadSlot &ahead = readAheadSlot();
+    StoreLoad::Result loaded
+        = ahead.result.valid() && ahead.dir == m_dir ? ahead.result.get() : StoreLoad::read(m_dir, maxChats);
     m_summaries = std::move(loaded.summaries);
     StoreTask task;
     task.leftovers = std::move(loaded.leftovers);

@@ -28,6 +28,20 @@ class ChatStore : public QObject
 public:
     static constexpr int maxChats = 200;
 
+    // Start-up's read of the default chats folder (the index and the
+    // folder's listing) on a thread of its own. main() begins it before the
+    // application object, whose making mostly waits for the display; the
+    // next store made on that folder takes what it found instead of reading
+    // again. Going, it waits for the thread, which so never outlives main().
+    class ReadAhead
+    {
+    public:
+        ReadAhead();
+        ~ReadAhead();
+        ReadAhead(const ReadAhead &) = delete;
+        ReadAhead &operator=(const ReadAhead &) = delete;
+    };
+
     // Commit: the bytes are in the temporary, which is not yet moved into place.
     enum class FileOp { write, commit, remove };
     using FileObserver = std::function<void(FileOp op, const QString &path)>;
