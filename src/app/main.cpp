@@ -30,9 +30,10 @@ int main(int argc, char **argv)
     // thread does both while Qt starts. That reads no item, so a second start
     // cannot open an unlock prompt through it.
     std::shared_ptr<KeyringQueue> keyringThread = Keyring::connectAhead();
-    // The chats' index and the folder's listing are read meanwhile too, on a
-    // thread of their own.
+    // The chats' index and the folder's listing are read meanwhile too, and
+    // fontconfig loads its configuration, each on a thread of its own.
     const ChatStore::ReadAhead chatsReadAhead;
+    const FontConfigAhead fontConfigAhead;
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tolvi"));
     QApplication::setApplicationName(QStringLiteral("Tolvi"));

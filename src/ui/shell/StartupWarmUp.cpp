@@ -4,6 +4,21 @@
 
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <fontconfig/fontconfig.h>
+#include <pthread.h>
+
+FontConfigAhead::FontConfigAhead()
+    : m_thread([] {
+        pthread_setname_np(pthread_self(), "tolvi.fonts");
+        FcInit();
+    })
+{
+}
+
+FontConfigAhead::~FontConfigAhead()
+{
+    m_thread.join();
+}
 
 void warmUpFontsAndIcons()
 {

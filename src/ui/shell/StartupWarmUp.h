@@ -1,7 +1,27 @@
 #pragma once
 
+#include <thread>
+
+// Loads fontconfig's configuration and font caches on a thread of its own,
+// through fontconfig's public API, which is thread-safe: parsing the
+// configuration's XML is most of what filling Qt's font database costs the
+// first time, and the main thread then finds it done. main() makes it
+// before the application object, whose making mostly waits for the display.
+// Going, it waits for the thread.
+class FontConfigAhead
+{
+public:
+    FontConfigAhead();
+    ~FontConfigAhead();
+
+    FontConfigAhead(const FontConfigAhead &) = delete;
+    FontConfigAhead &operator=(const FontConfigAhead &) = delete;
+
+private:
+    std::thread m_thread;
+};
+
 // Loads what any first frame needs and is slow to find the first time: the
 // font database with the default font, and the icon theme's index. Start-up
-// calls it while the keyring is still answering, so the window that follows
-// is built without those waits.
+// calls it while the keyring reads the key, before the window is built.
 void warmUpFontsAndIcons();
