@@ -1,5 +1,6 @@
 #include "core/app/AppModel.h"
 #include "core/app/AppNotifications.h"
+#include "core/auth/KeychainStore.h"
 #include "core/auth/Keyring.h"
 #include "core/auth/KeyringQueue.h"
 #include "core/instance/SingleInstance.h"
@@ -42,8 +43,12 @@ int main(int argc, char **argv)
     // A second start shows the running Tolvi and steps aside, before it
     // could open the keyring's unlock prompt.
     SingleInstance instance;
-    if (!instance.tryBecomePrimary())
+    if (!instance.tryBecomePrimary()) {
+        // The keyring's thread may still be opening its session: it ends
+        // that (within the keyring's call limit) before the process does.
+        keyringThread->close(KeychainStore::callLimit);
         return 0;
+    }
     QuitOnSignals quitOnSignals;
 
     // The key's read comes while the fonts warm up. The keyring outlives

@@ -15,8 +15,10 @@ std::atomic<const char *> libraryFile{ "libsecret-1.so.0" };
 
 const SecretLibrary *SecretLibrary::get()
 {
-    static const std::unique_ptr<SecretLibrary> library = load(libraryFile.load());
-    return library.get();
+    // Never freed: the keyring's thread is detached and may still be in a
+    // call while the process ends and runs its static destructors.
+    static const SecretLibrary *const library = load(libraryFile.load()).release();
+    return library;
 }
 
 void SecretLibrary::setFileName(const char *fileName)
