@@ -31,8 +31,9 @@ public:
     explicit Keyring(QObject *parent = nullptr);
     // Takes over a worker thread begun with connectAhead().
     explicit Keyring(std::shared_ptr<KeyringQueue> queue, QObject *parent = nullptr);
-    // Waits for the calls still queued, a few seconds at most, unless one
-    // waits for an unlock prompt; never joins the worker thread.
+    // Waits for the calls still queued and the worker thread's end, a few
+    // seconds at most, unless a call waits for an unlock prompt: then the
+    // thread is left running and the process ends it.
     ~Keyring() override;
 
     // Starts the worker thread and has it load the Secret Service library

@@ -11,11 +11,22 @@
 std::shared_ptr<KeyringQueue> KeyringQueue::start(Notify notify)
 {
     std::shared_ptr<KeyringQueue> queue(new KeyringQueue(std::move(notify)));
-    // Detached, never joined: a call waiting for an unlock prompt cannot be
-    // stopped, and joining it would hold up quitting for as long as the
-    // prompt stays open. The process ends it.
-    std::thread([queue] { queue->run(); }).detach();
+    // Joined by close() once it has ended, and otherwise left running: a call
+    // waiting for an unlock prompt cannot be stopped, and joining it would
+    // hold up quitting for as long as the prompt stays open. The process
+    // ends it then.
+    queue->m_thread = std::thread([queue] { queue->run(); });
     return queue;
+}
+
+KeyringQueue::~KeyringQueue()
+{
+    // The worker itself lets go last when it ended after close() gave up on
+    // it; a thread cannot join itself.
+    if (m_thread.joinable() && m_thread.get_id() == std::this_thread::get_id())
+        m_thread.detach();
+    else if (m_thread.joinable())
+        m_thread.join();
 }
 
 KeyringQueue::KeyringQueue(Notify notify)
@@ -102,11 +113,17 @@ void KeyringQueue::close(std::chrono::milliseconds drainLimit)
     m_notify = nullptr;
     m_closed = true;
     m_wake.notify_one();
-    const bool drained
-        = m_changed.wait_for(lock, drainLimit, [&] { return (m_jobs.empty() && !m_running) || m_prompting; });
-    if (!drained || m_prompting)
+    const bool drained = m_changed.wait_for(lock, drainLimit, [&] { return m_ended || m_prompting; });
+    if (!drained || m_prompting) {
         qCWarning(lcAuth) << "quitting with a keyring call still waiting"
                           << (m_prompting ? "for an unlock prompt" : "for an answer");
+        return;
+    }
+    lock.unlock();
+    // Only the thread's own end is left; past it, nothing of the keyring's
+    // runs while the process ends.
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void KeyringQueue::setCallLimit(std::chrono::milliseconds limit)
@@ -131,19 +148,26 @@ void KeyringQueue::promptShowing(bool showing)
 void KeyringQueue::run()
 {
     pthread_setname_np(pthread_self(), "tolvi.keyring");
-    SecretConnection connection;
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_wake.wait(lock, [&] { return !m_jobs.empty() || m_closed; });
-        if (m_jobs.empty())
-            return; // closed, and nothing left to do
-        const Job job = m_jobs.front();
-        m_jobs.pop_front();
-        m_running = job;
-        runOne(lock, job, connection);
-        m_running.reset();
-        m_changed.notify_all();
+    {
+        SecretConnection connection;
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [&] { return !m_jobs.empty() || m_closed; });
+            if (m_jobs.empty())
+                break; // closed, and nothing left to do
+            const Job job = m_jobs.front();
+            m_jobs.pop_front();
+            m_running = job;
+            runOne(lock, job, connection);
+            m_running.reset();
+            m_changed.notify_all();
+        }
     }
+    // Told once the connection is closed too: that unref may still run
+    // libsecret's code, which must not overlap the process's end.
+    const std::lock_guard lock(m_mutex);
+    m_ended = true;
+    m_changed.notify_all();
 }
 
 namespace {

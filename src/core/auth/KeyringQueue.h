@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 class SecretCallGuard;
 class SecretConnection;
@@ -38,6 +39,7 @@ public:
 
     // Starts the worker thread. Outcomes are told from setNotify() on.
     static std::shared_ptr<KeyringQueue> start(Notify notify = {});
+    ~KeyringQueue();
     void setNotify(Notify notify);
 
     // Queues a connect (see Kind).
@@ -54,9 +56,9 @@ public:
     // Blocks until the call's outcome is in, for at most limit.
     bool waitFor(quint64 id, std::chrono::milliseconds limit);
     // No more notifications. Waits, for at most drainLimit, until the calls
-    // still queued have run, unless one is waiting for an unlock prompt:
-    // that can take as long as the person does. The thread ends once the
-    // queue is empty.
+    // still queued have run and the thread has ended, and joins it; unless
+    // one is waiting for an unlock prompt: that can take as long as the
+    // person does, and the thread is left to it. Call it once.
     void close(std::chrono::milliseconds drainLimit);
 
     void setCallLimit(std::chrono::milliseconds limit);
@@ -90,7 +92,9 @@ private:
     SecretCallGuard *m_runningGuard = nullptr;
     bool m_prompting = false;
     bool m_closed = false;
+    bool m_ended = false; // the thread left run(), its connection closed
     Notify m_notify;
     std::chrono::milliseconds m_callLimit;
     std::function<void()> m_beforeEachCall;
+    std::thread m_thread;
 };
