@@ -7,9 +7,12 @@
 #include "KeyringGate.h"
 #include "core/auth/KeychainStore.h"
 #include "core/auth/Keyring.h"
+#include "core/auth/KeyringQueue.h"
 #include "core/auth/SecretLibrary.h"
 
 #include <QLocalServer>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
 class KeychainUnavailableTest : public QObject
@@ -18,6 +21,7 @@ class KeychainUnavailableTest : public QObject
 
 private Q_SLOTS:
     void initTestCase();
+    void onlyACallStartsABus();
     void loadFindsNothing();
     void saveFails();
     void removeFails();
@@ -42,6 +46,42 @@ void KeychainUnavailableTest::initTestCase()
     }
     QVERIFY(qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"));
     QVERIFY(!qEnvironmentVariableIsSet("DISPLAY"));
+}
+
+// With no bus known, GLib starts one through dbus-launch (here a stand-in
+// that leaves a mark), which opens the display: a call may, connecting ahead
+// of the application's own display must not. First of all, before GLib has
+// a bus to keep.
+void KeychainUnavailableTest::onlyACallStartsABus()
+{
+    if (!SecretLibrary::get())
+        QSKIP("without the library nothing looks for a bus");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString mark = dir.filePath(QStringLiteral("launched"));
+    QFile launcher(dir.filePath(QStringLiteral("dbus-launch")));
+    QVERIFY(launcher.open(QIODevice::WriteOnly));
+    launcher.write("#!/bin/sh\ntouch '" + QFile::encodeName(mark) + "'\nexit 1\n");
+    launcher.close();
+    QVERIFY(launcher.setPermissions(launcher.permissions() | QFile::ExeOwner));
+
+    const QByteArray names[] = { "PATH", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "DISPLAY" };
+    QList<std::optional<QByteArray>> saved;
+    for (const QByteArray &name : names)
+        saved.append(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+    const auto restore = qScopeGuard([&] {
+        for (int i = 0; i < saved.size(); ++i)
+            saved[i] ? qputenv(names[i], *saved[i]) : qunsetenv(names[i]);
+    });
+    qputenv("PATH", QFile::encodeName(dir.path()) + ':' + qgetenv("PATH"));
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
+    qputenv("DISPLAY", ":97"); // GLib autolaunches only with one
+
+    Keyring::connectAhead()->close(KeychainStore::callLimit);
+    QVERIFY(!QFile::exists(mark));
+    QCOMPARE(KeychainStore::load(), std::nullopt);
+    QVERIFY(QFile::exists(mark));
 }
 
 void KeychainUnavailableTest::loadFindsNothing()

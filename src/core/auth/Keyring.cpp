@@ -3,6 +3,8 @@
 #include "core/auth/KeychainStore.h"
 #include "core/auth/KeyringQueue.h"
 
+#include <QFileInfo>
+
 Keyring::Keyring(QObject *parent)
     : Keyring(KeyringQueue::start(), parent)
 {
@@ -21,10 +23,30 @@ Keyring::Keyring(std::shared_ptr<KeyringQueue> queue, QObject *parent)
     });
 }
 
+namespace {
+
+// Where GLib looks for the session bus before it starts one itself: the
+// environment's address, then the runtime folder's socket.
+bool sessionBusKnown()
+{
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
+
+} // namespace
+
 std::shared_ptr<KeyringQueue> Keyring::connectAhead()
 {
     std::shared_ptr<KeyringQueue> queue = KeyringQueue::start();
-    queue->connectAhead();
+    // Without a known bus GLib runs dbus-launch, which opens the X display:
+    // a client that comes and goes before Qt's own connection can leave the
+    // X server without clients, and one that resets then drops Qt's
+    // connection as it opens. The key's read starts a bus as before, once
+    // the application has its display.
+    if (sessionBusKnown())
+        queue->connectAhead();
     return queue;
 }
 

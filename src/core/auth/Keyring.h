@@ -39,7 +39,8 @@ public:
     // Starts the worker thread and has it load the Secret Service library
     // and open a session, which reads no item and so cannot prompt: made
     // before the application object, that is done by the time start-up asks
-    // for the key. Hand the result to the constructor.
+    // for the key. Only where the session bus is running already: starting
+    // one takes the display. Hand the result to the constructor.
     static std::shared_ptr<KeyringQueue> connectAhead();
 
     KeyReadCall *read();
