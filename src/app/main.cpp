@@ -34,7 +34,7 @@ int main(int argc, char **argv)
     // The chats' index and the folder's listing are read meanwhile too, and
     // fontconfig loads its configuration, each on a thread of its own.
     const ChatStore::ReadAhead chatsReadAhead;
-    const FontConfigAhead fontConfigAhead;
+    FontConfigAhead fontConfigAhead;
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tolvi"));
     QApplication::setApplicationName(QStringLiteral("Tolvi"));
@@ -44,9 +44,11 @@ int main(int argc, char **argv)
     // could open the keyring's unlock prompt.
     SingleInstance instance;
     if (!instance.tryBecomePrimary()) {
-        // The keyring's thread may still be opening its session: it ends
-        // that (within the keyring's call limit) before the process does.
+        // The threads may still be at work. The keyring's ends opening its
+        // session (within the keyring's call limit) before the process ends,
+        // fontconfig's before the application object goes.
         keyringThread->close(KeychainStore::callLimit);
+        fontConfigAhead.finish();
         return 0;
     }
     QuitOnSignals quitOnSignals;
@@ -55,6 +57,7 @@ int main(int argc, char **argv)
     // every object that uses it.
     Keyring keyring(std::move(keyringThread));
     KeyReadCall *storedKeyRead = keyring.read();
+    fontConfigAhead.finish();
     warmUpFontsAndIcons();
 
     AppNotifications notifications;

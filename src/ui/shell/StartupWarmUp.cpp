@@ -17,7 +17,13 @@ FontConfigAhead::FontConfigAhead()
 
 FontConfigAhead::~FontConfigAhead()
 {
-    m_thread.join();
+    finish();
+}
+
+void FontConfigAhead::finish()
+{
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void warmUpFontsAndIcons()
