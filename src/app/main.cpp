@@ -38,7 +38,7 @@ int main(int argc, char **argv)
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tolvi"));
     QApplication::setApplicationName(QStringLiteral("Tolvi"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("tolvi"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.tolvi.Tolvi"));
 
     // A second start shows the running Tolvi and steps aside, before it
     // could open the keyring's unlock prompt.
