@@ -142,6 +142,8 @@ private Q_SLOTS:
         QCOMPARE(regenerated.removed, QList<int>{ 1 });
         QVERIFY(!model.canRegenerate(model.rowCount() - 1)); // the question is last now
         QVERIFY(h.waitChatRequests(2));
+        QVERIFY(
+            testsupport::waitFor([&] { return h.fake.heldSteps() > 0; })); // the request came before its hold
         QVERIFY(h.fake.release());
         QVERIFY(h.waitIdle());
         QCOMPARE(regenerated.inserted, QList<int>{ 1 });
