@@ -378,6 +378,8 @@ class Test:
         self.x.close_window("Tolvi")
         self.window_gone(window)
         self.check(self.tolvi.poll() is None, "closing the window ended tolvi")
+        # The first close says, in the tray's balloon, how to come back.
+        self.showing(contains="press Control-Alt-Space to bring it back")
         self.shot("closed")
         self.x.key("ctrl+alt+space")
         window = self.window_back()

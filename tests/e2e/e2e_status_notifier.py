@@ -93,6 +93,12 @@ class TrayHost:
                               self.menu_items()), 30)
         return "item %s, tooltip %r, menu: %s" % (self.item()[0], tooltip[2], ", ".join(sorted(items)))
 
+    def messages(self):
+        """The bodies of the messages the item showed, in order."""
+        reply = self.call("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                          "org.freedesktop.Notifications", "Bodies", None, "(as)")
+        return reply.unpack()[0]
+
     def activate_item(self):
         service, path = self.item()
         self.call(service, path, ITEM, "Activate", self.GLib.Variant("(ii)", (0, 0)), None)
@@ -129,15 +135,25 @@ class StatusNotifierTest(TrayHost, Test):
         self.x.close_window("Tolvi")
         self.window_gone(window)
         self.check(self.tolvi.poll() is None, "closing the window ended tolvi")
+        said = self.wait("the first close says how to come back", lambda: self.messages(), 30)
+        self.check(len(said) == 1 and "still running" in said[0], "the item showed %r" % (said,))
         self.activate_item()
         self.window_back()
         self.shot("activated")
-        return "closing keeps tolvi running with its item; activating the item shows the window"
+        return "closing keeps tolvi running with its item and says so once; activating the item shows the window"
 
     def step4_quit_from_menu(self):
+        # A second close, then quitting with the window open, say nothing more.
+        window = self.main_window()
+        self.x.close_window("Tolvi")
+        self.window_gone(window)
+        self.activate_item()
+        self.window_back()
         status = self.quit_from_menu()
         self.check(status == 0, "tolvi ended with %r after Quit Tolvi" % status)
-        return "Quit Tolvi from the exported menu ends tolvi with status 0"
+        said = self.messages()
+        self.check(len(said) == 1, "the item showed %d messages: %r" % (len(said), said))
+        return "Quit Tolvi from the exported menu ends tolvi with status 0; the first close was said once"
 
 
 def main():

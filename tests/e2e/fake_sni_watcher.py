@@ -2,7 +2,9 @@
 """A StatusNotifierWatcher for the tests: owns org.kde.StatusNotifierWatcher on
 the session bus, says that a host is registered, and writes each item that
 registers to stdout, one "item SERVICE PATH" line each, as a tray host would
-see them.
+see them. It also owns org.freedesktop.Notifications, through which such a
+tray shows an item's messages, and keeps each message's body; its method
+Bodies (not in the standard) returns them, in order, to the test.
 
     fake_sni_watcher.py
 """
@@ -26,7 +28,43 @@ WATCHER = """
 </node>
 """
 
+NOTIFICATIONS = """
+<node>
+  <interface name="org.freedesktop.Notifications">
+    <method name="Notify">
+      <arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
+      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/><arg type="u" direction="out"/>
+    </method>
+    <method name="CloseNotification"><arg type="u" direction="in"/></method>
+    <method name="GetCapabilities"><arg type="as" direction="out"/></method>
+    <method name="GetServerInformation">
+      <arg type="s" direction="out"/><arg type="s" direction="out"/><arg type="s" direction="out"/>
+      <arg type="s" direction="out"/>
+    </method>
+    <method name="Bodies"><arg type="as" direction="out"/></method>
+    <signal name="NotificationClosed"><arg type="u"/><arg type="u"/></signal>
+    <signal name="ActionInvoked"><arg type="u"/><arg type="s"/></signal>
+  </interface>
+</node>
+"""
+
 items = []
+bodies = []
+
+
+def on_notification_call(connection, sender, path, interface, method, parameters, invocation):
+    if method == "Notify":
+        bodies.append(parameters.unpack()[4])
+        invocation.return_value(GLib.Variant("(u)", (len(bodies),)))
+    elif method == "GetCapabilities":
+        invocation.return_value(GLib.Variant("(as)", (["body"],)))
+    elif method == "GetServerInformation":
+        invocation.return_value(GLib.Variant("(ssss)", ("fake", "tolvi-tests", "1", "1.2")))
+    elif method == "Bodies":
+        invocation.return_value(GLib.Variant("(as)", (bodies,)))
+    else:
+        invocation.return_value(None)
 
 
 def on_call(connection, sender, path, interface, method, parameters, invocation):
@@ -54,13 +92,19 @@ def main():
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     node = Gio.DBusNodeInfo.new_for_xml(WATCHER)
     bus.register_object("/StatusNotifierWatcher", node.interfaces[0], on_call, on_get, None)
+    notifications = Gio.DBusNodeInfo.new_for_xml(NOTIFICATIONS)
+    bus.register_object("/org/freedesktop/Notifications", notifications.interfaces[0], on_notification_call,
+                        None, None)
     loop = GLib.MainLoop()
+    owned = []
 
     def acquired(*_):
-        print("watching", flush=True)
+        owned.append(True)
+        if len(owned) == 2:
+            print("watching", flush=True)
 
-    Gio.bus_own_name_on_connection(bus, "org.kde.StatusNotifierWatcher", Gio.BusNameOwnerFlags.NONE,
-                                   acquired, lambda *_: loop.quit())
+    for name in ("org.freedesktop.Notifications", "org.kde.StatusNotifierWatcher"):
+        Gio.bus_own_name_on_connection(bus, name, Gio.BusNameOwnerFlags.NONE, acquired, lambda *_: loop.quit())
     loop.run()
     return 0
 

@@ -29,6 +29,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
@@ -189,8 +190,8 @@ void ShellTest::menusWhileSignedOut()
     makeWindow();
     activate();
     QCOMPARE(actionTexts(m_window->fileMenu()),
-        QStringList({ QStringLiteral("New Chat"), QStringLiteral("Settings…"), QStringLiteral("--"),
-            QStringLiteral("Quit") }));
+        QStringList({ QStringLiteral("New Chat"), QStringLiteral("Export Chat…"), QStringLiteral("Settings…"),
+            QStringLiteral("--"), QStringLiteral("Quit") }));
     QCOMPARE(actionTexts(m_window->accountMenu()),
         QStringList({ QStringLiteral("Manage Keys on OpenRouter"), QStringLiteral("Sign Out") }));
     QCOMPARE(m_window->newChatAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+N")));
@@ -198,6 +199,7 @@ void ShellTest::menusWhileSignedOut()
     QCOMPARE(m_window->quitAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
 
     QVERIFY(!m_window->newChatAction()->isEnabled());
+    QVERIFY(!m_window->exportChatAction()->isEnabled());
     QVERIFY(!m_window->settingsAction()->isEnabled());
     QVERIFY(!m_window->signOutAction()->isEnabled());
     QVERIFY(m_window->manageKeysAction()->isEnabled());
@@ -232,11 +234,17 @@ void ShellTest::signingInSwitchesViewAndMenus()
     QVERIFY(m_window->settingsAction()->isEnabled());
     QVERIFY(m_window->signOutAction()->isEnabled());
     QVERIFY(m_window->manageKeysAction()->isEnabled());
+    // Export needs something to export.
+    QVERIFY(!m_window->exportChatAction()->isEnabled());
+    m_model->chat().setDraft(QStringLiteral("hello"));
+    m_model->chat().send();
+    QVERIFY(m_window->exportChatAction()->isEnabled());
 
     activate();
     const QUuid chatBefore = m_model->chat().chat().id;
     QTest::keyClick(m_window.get(), Qt::Key_N, Qt::ControlModifier);
     QVERIFY(m_model->chat().chat().id != chatBefore);
+    QVERIFY(!m_window->exportChatAction()->isEnabled());
     shelltest::saveScreenshot(m_window.get(), QStringLiteral("chat-window"));
 }
 
@@ -270,6 +278,7 @@ void ShellTest::signOutFromTheMenu()
     QVERIFY(m_window->rootView()->signInView()->isVisible());
     QVERIFY(!m_window->rootView()->chatView());
     QVERIFY(!m_window->newChatAction()->isEnabled());
+    QVERIFY(!m_window->exportChatAction()->isEnabled());
     QVERIFY(!m_window->settingsAction()->isEnabled());
     QVERIFY(!m_window->signOutAction()->isEnabled());
     // The key field is closed again and empty when opened.
@@ -411,6 +420,7 @@ void ShellTest::closingHidesOrQuits()
     makeWindow();
     makeShell();
     m_window->setKeepsRunningWhenClosed([trayAvailable] { return trayAvailable; });
+    QSignalSpy closedToTray(m_window.get(), &MainWindow::closedToTray);
     QuitCounter quits;
     int quitsAfterClose = -1;
     QTimer::singleShot(0, m_window.get(), [&] {
@@ -431,6 +441,7 @@ void ShellTest::closingHidesOrQuits()
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(!m_window->isVisible());
     QCOMPARE(quitsAfterClose, trayAvailable ? 0 : 1);
+    QCOMPARE(closedToTray.count(), trayAvailable ? 1 : 0);
 }
 
 void ShellTest::quitEndsTheLoopNormally_data()
@@ -445,10 +456,14 @@ void ShellTest::quitEndsTheLoopNormally()
     QFETCH(bool, fromTray);
     makeWindow();
     makeShell();
+    QSignalSpy closedToTray(m_window.get(), &MainWindow::closedToTray);
     QAction *quit = fromTray ? m_shell->quitAction() : m_window->quitAction();
     QTimer::singleShot(0, quit, &QAction::trigger);
     QTimer::singleShot(60000, m_window.get(), [] { QCoreApplication::exit(99); });
     QCOMPARE(QCoreApplication::exec(), 0);
+    // Quitting closes the open window; that is no close to the tray to explain.
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(closedToTray.count(), 0);
 }
 
 // ---- the texts ----------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "core/hotkey/GlobalHotKey.h"
 #include "core/hotkey/HotKeyStatus.h"
 #include "core/hotkey/X11Activation.h"
+#include "core/shell/FirstCloseHint.h"
 #include "core/shell/ShellLog.h"
 #include "ui/icons/Icons.h"
 #include "ui/shell/MainWindow.h"
@@ -19,6 +20,7 @@ AppShell::AppShell(MainWindow &window, AppNotifications &notifications, QObject 
     , m_notifications(notifications)
     , m_hotKey(std::make_unique<GlobalHotKey>())
 {
+    connect(&m_window, &MainWindow::closedToTray, this, &AppShell::sayStillRunning);
 }
 
 AppShell::~AppShell() = default;
@@ -62,6 +64,17 @@ void AppShell::registerHotKey()
     connect(m_hotKey.get(), &GlobalHotKey::registeredChanged, &HotKeyStatus::shared(),
         &HotKeyStatus::setRegistered);
     HotKeyStatus::shared().setRegistered(m_hotKey->registerHotKey());
+}
+
+void AppShell::sayStillRunning()
+{
+    if (!m_tray)
+        return;
+    const bool showsMessages
+        = QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages();
+    const QString hint = FirstCloseHint::take(showsMessages, HotKeyStatus::shared().registered());
+    if (!hint.isEmpty())
+        m_tray->showMessage(QStringLiteral("Tolvi"), hint, Icons::app());
 }
 
 void AppShell::showMainWindow(bool focus, std::uint32_t x11Time)

@@ -14,7 +14,8 @@ class QSystemTrayIcon;
 // What lives beside the main window for the whole run: the tray icon with
 // its menu (Show Tolvi, New Chat, Quit Tolvi; a left click shows the
 // window) and the global hot key Control+Alt+Space. Every way back to the
-// window goes through showMainWindow().
+// window goes through showMainWindow(). The first close says, once, how to
+// bring the window back.
 class AppShell : public QObject
 {
     Q_OBJECT
@@ -44,6 +45,7 @@ public:
 private:
     void installTrayIcon();
     void registerHotKey();
+    void sayStillRunning();
 
     MainWindow &m_window;
     AppNotifications &m_notifications;

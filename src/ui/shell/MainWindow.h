@@ -9,8 +9,9 @@ class QMenu;
 class RootView;
 
 // The one main window: the root view, and the main menu with File (New
-// Chat, Settings…, Quit) and Account (Manage Keys on OpenRouter, Sign Out).
-// New Chat, Settings… and Sign Out act only while signed in. Closing the
+// Chat, Export Chat…, Settings…, Quit) and Account (Manage Keys on
+// OpenRouter, Sign Out). New Chat, Settings… and Sign Out act only while
+// signed in, Export Chat… while the open chat has messages. Closing the
 // window hides it while Tolvi stays reachable from the tray; with no tray
 // to lead back, closing it quits.
 class MainWindow : public QMainWindow
@@ -23,6 +24,7 @@ public:
     QMenu *fileMenu() const { return m_fileMenu; }
     QMenu *accountMenu() const { return m_accountMenu; }
     QAction *newChatAction() const { return m_newChat; }
+    QAction *exportChatAction() const { return m_exportChat; }
     QAction *settingsAction() const { return m_settings; }
     QAction *quitAction() const { return m_quit; }
     QAction *manageKeysAction() const { return m_manageKeys; }
@@ -32,22 +34,31 @@ public:
     // default: whether the desktop offers a system tray.
     void setKeepsRunningWhenClosed(std::function<bool()> rule) { m_keepsRunning = std::move(rule); }
 
+Q_SIGNALS:
+    // The window was closed and Tolvi keeps running.
+    void closedToTray();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildFileMenu();
     void buildAccountMenu();
     void followSignedIn();
+    void followOpenChat();
+    void exportChat();
 
     AppModel &m_app;
     RootView *m_root;
     QMenu *m_fileMenu = nullptr;
     QMenu *m_accountMenu = nullptr;
     QAction *m_newChat = nullptr;
+    QAction *m_exportChat = nullptr;
     QAction *m_settings = nullptr;
     QAction *m_quit = nullptr;
     QAction *m_manageKeys = nullptr;
     QAction *m_signOut = nullptr;
     std::function<bool()> m_keepsRunning;
+    bool m_quitting = false;
 };

@@ -1,0 +1,3 @@
+#include "core/export/ExportLog.h"
+
+Q_LOGGING_CATEGORY(lcExport, "tolvi.export", QtWarningMsg)
