@@ -1,6 +1,7 @@
 #include "ui/shell/MainWindow.h"
 
 #include "core/app/AppModel.h"
+#include "ui/ladder/ModelLadderWindow.h"
 #include "ui/shell/RootView.h"
 
 #include <QAction>
@@ -33,7 +34,25 @@ MainWindow::MainWindow(AppModel &app, QWidget *parent)
     buildFileMenu();
     buildAccountMenu();
     connect(&app, &AppModel::isSignedInChanged, this, &MainWindow::followSignedIn);
+    connect(m_root, &RootView::modelLadderRequested, this, &MainWindow::showModelLadder);
     followSignedIn();
+}
+
+ModelLadderWindow *MainWindow::modelLadder() const
+{
+    return m_ladder;
+}
+
+void MainWindow::showModelLadder()
+{
+    if (!m_ladder) {
+        m_ladder = new ModelLadderWindow(
+            m_app.ranker(), m_app.chat(), [this] { m_app.refreshModels(true); }, this);
+        m_ladder->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_ladder->show();
+    m_ladder->raise();
+    m_ladder->activateWindow();
 }
 
 void MainWindow::buildFileMenu()
