@@ -109,6 +109,7 @@ private Q_SLOTS:
             { "menu", "Alpha (cooling down)" },
             { "menu", "Beta" },
             { "menu", "Refresh list" },
+            { "menu", "Show Model Ladder…" },
             { "refreshing", "Refreshing…" },
             { "context menu", "Rename…" },
             { "context menu", "Delete" },

@@ -179,6 +179,7 @@ void ModelMenu::rebuildMenu()
     }
     m_menu->addSeparator();
     addRefreshItem();
+    m_menu->addAction(QStringLiteral("Show Model Ladder…"), this, &ModelMenu::ladderRequested);
 }
 
 void ModelMenu::addModelItems()
