@@ -3,7 +3,6 @@
 #include "core/quota/QuotaLog.h"
 #include "core/service/OpenRouterClient.h"
 #include "core/service/ServiceCall.h"
-#include "core/util/AppPaths.h"
 
 #include <algorithm>
 
@@ -39,11 +38,6 @@ FreeQuota::FreeQuota(const QString &path, Clock now, QObject *parent)
 FreeQuota::~FreeQuota()
 {
     cancelOperation(m_keyCheck);
-}
-
-QString FreeQuota::defaultPath()
-{
-    return AppPaths::dir() + QStringLiteral("/quota.json");
 }
 
 QuotaFile FreeQuota::current() const

@@ -36,11 +36,11 @@ public:
     // From this many left down, the input bar says so.
     static constexpr int fewLeft = 5;
 
-    // Reads path (a missing or malformed file is nothing counted).
+    // Reads path, "quota.json" beside the model cache (a missing or
+    // malformed file is nothing counted).
     explicit FreeQuota(const QString &path, Clock now = {}, QObject *parent = nullptr);
     ~FreeQuota() override;
 
-    static QString defaultPath(); // AppPaths::dir() + "/quota.json"
     QString path() const { return m_path; }
 
     // Counts the client's requests and takes the numbers of its daily-limit
