@@ -110,6 +110,7 @@ private Q_SLOTS:
             { "menu", "Beta" },
             { "menu", "2 free requests used today" }, // the failed attempt counts too
             { "menu", "Refresh list" },
+            { "menu", "Show Model Ladder…" },
             { "refreshing", "Refreshing…" },
             { "context menu", "Rename…" },
             { "context menu", "Delete" },

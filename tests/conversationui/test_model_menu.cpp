@@ -101,9 +101,12 @@ private Q_SLOTS:
         Scene s;
         QCOMPARE(shown(s.menu),
             (QStringList{ "Auto (fastest free)", "---", "Free models", "Alpha", "Beta & Co", "Gamma", "---",
-                "Refresh list" }));
+                "Refresh list", "Show Model Ladder…" }));
         QCOMPARE(checkedItems(s.menu), QStringList{ "Auto (fastest free)" });
         QVERIFY(!action(s.menu, "Free models")->isEnabled());
+        QSignalSpy ladder(&s.menu, &ModelMenu::ladderRequested);
+        action(s.menu, "Show Model Ladder…")->trigger();
+        QCOMPARE(ladder.size(), 1);
     }
 
     void buttonLabel_data()
@@ -177,7 +180,8 @@ private Q_SLOTS:
         s.h.fake.on("GET", "/api/v1/models", failure);
         s.h.ranker->refresh(QStringLiteral("sk-or-v1-test"), true);
         QVERIFY(s.h.ranker->isRefreshing());
-        QCOMPARE(shown(s.menu).last(), QStringLiteral("Refreshing…"));
+        QCOMPARE(shown(s.menu).mid(shown(s.menu).size() - 2),
+            (QStringList{ "Refreshing…", "Show Model Ladder…" }));
         QVERIFY(!action(s.menu, "Refreshing…")->isEnabled());
 
         QVERIFY(waitFor([&] { return s.h.fake.release(); }));
@@ -185,7 +189,8 @@ private Q_SLOTS:
         QVERIFY(s.h.ranker->note().has_value());
         const QStringList texts = shown(s.menu);
         const qsizetype n = texts.size();
-        QCOMPARE(texts.mid(n - 4), (QStringList{ "---", *s.h.ranker->note(), "---", "Refresh list" }));
+        QCOMPARE(texts.mid(n - 5),
+            (QStringList{ "---", *s.h.ranker->note(), "---", "Refresh list", "Show Model Ladder…" }));
         QVERIFY(!action(s.menu, *s.h.ranker->note())->isEnabled());
 
         action(s.menu, "Refresh list")->trigger();

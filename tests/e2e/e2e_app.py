@@ -555,15 +555,19 @@ def drive(test, missing):
     return status
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tolvi", required=True)
-    parser.add_argument("--fake", required=True)
-    parser.add_argument("--xgrab", required=True)
-    parser.add_argument("--output", required=True)
+def run_script(test_class, doc, missing, options=()):
+    """An e2e script's command line (--tolvi, --fake, its own options,
+    --output), then drive(); missing lists the tools it lacks."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    for option in ("--tolvi", "--fake", *options, "--output"):
+        parser.add_argument(option, required=True)
     args = parser.parse_args()
-    missing = missing_tools()
-    return drive(Test(args) if not missing else None, missing)
+    vars(args).setdefault("xgrab", None)
+    return drive(test_class(args) if not missing else None, missing)
+
+
+def main():
+    return run_script(Test, __doc__, missing_tools(), options=("--xgrab",))
 
 
 if __name__ == "__main__":

@@ -12,7 +12,6 @@ icon is clicked: tolvi's window must come to the front with the focus in the
 message field. Exits 77 (skip) when a tool is missing, except under CI=true.
 """
 
-import argparse
 import os
 import shutil
 import sys
@@ -22,7 +21,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, HERE)
 
 from desktop import missing_tools  # noqa: E402
-from e2e_app import Test, drive  # noqa: E402
+from e2e_app import Test, run_script  # noqa: E402
 
 OTHER = "Another program"
 
@@ -90,13 +89,8 @@ class FocusStealingTest(Test):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tolvi", required=True)
-    parser.add_argument("--fake", required=True)
-    parser.add_argument("--output", required=True)
-    args = parser.parse_args()
     missing = missing_tools() + [tool for tool in ("metacity", "zenity") if shutil.which(tool) is None]
-    return drive(FocusStealingTest(args) if not missing else None, missing)
+    return run_script(FocusStealingTest, __doc__, missing)
 
 
 if __name__ == "__main__":

@@ -13,7 +13,6 @@ that tolvi's window still works. Five steps, each ending in a "PASS step N:
 is missing, except under CI=true.
 """
 
-import argparse
 import os
 import sys
 
@@ -22,7 +21,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, HERE)
 
 from desktop import missing_tools  # noqa: E402
-from e2e_app import KEY, StepFailure, Test, drive  # noqa: E402
+from e2e_app import KEY, StepFailure, Test, run_script  # noqa: E402
 from tolvi_app import wait_exit  # noqa: E402
 from waits import Timeout, scaled, wait_for  # noqa: E402
 
@@ -200,14 +199,8 @@ class LockedKeyringTest(Test):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tolvi", required=True)
-    parser.add_argument("--fake", required=True)
-    parser.add_argument("--output", required=True)
-    args = parser.parse_args()
-    args.xgrab = None
     missing = missing_tools() + ([] if os.access(PROMPTER, os.X_OK) else ["gcr-prompter (gcr)"])
-    return drive(LockedKeyringTest(args) if not missing else None, missing)
+    return run_script(LockedKeyringTest, __doc__, missing)
 
 
 if __name__ == "__main__":

@@ -11,7 +11,6 @@ exported menu, activates the item, and quits through the menu. Exits 77
 (skip) when a tool is missing, except under CI=true.
 """
 
-import argparse
 import os
 import subprocess
 import sys
@@ -22,7 +21,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, HERE)
 
 from desktop import missing_tools  # noqa: E402
-from e2e_app import Test, drive  # noqa: E402
+from e2e_app import Test, run_script  # noqa: E402
 from tolvi_app import wait_exit  # noqa: E402
 from waits import scaled  # noqa: E402
 
@@ -157,13 +156,8 @@ class StatusNotifierTest(TrayHost, Test):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tolvi", required=True)
-    parser.add_argument("--fake", required=True)
-    parser.add_argument("--output", required=True)
-    args = parser.parse_args()
     missing = missing_tools()
-    return drive(StatusNotifierTest(args) if not missing else None, missing)
+    return run_script(StatusNotifierTest, __doc__, missing)
 
 
 if __name__ == "__main__":

@@ -13,7 +13,6 @@ ending in a "PASS step N: ..." line. Exits 77 (skip) when a tool is missing,
 except under CI=true.
 """
 
-import argparse
 import os
 import shutil
 import subprocess
@@ -25,9 +24,8 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, HERE)
 
 from desktop import missing_tools  # noqa: E402
-from e2e_app import SHORTCUT_TAKEN, Test, drive  # noqa: E402
+from e2e_app import SHORTCUT_TAKEN, Test, run_script  # noqa: E402
 from e2e_status_notifier import TrayHost  # noqa: E402
-from tolvi_app import wait_exit  # noqa: E402
 from wayland import TOOLS as WAYLAND_TOOLS  # noqa: E402
 
 SHOW_SHORTCUT = "bound show-tolvi CTRL+ALT+space Show Tolvi"
@@ -109,14 +107,9 @@ class WaylandTest(TrayHost, Test):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tolvi", required=True)
-    parser.add_argument("--fake", required=True)
-    parser.add_argument("--output", required=True)
-    args = parser.parse_args()
     missing = [tool for tool in missing_tools() if tool not in ("Xvfb", "openbox", "trayer", "import")]
     missing += [tool for tool in WAYLAND_TOOLS if shutil.which(tool) is None]
-    return drive(WaylandTest(args) if not missing else None, missing)
+    return run_script(WaylandTest, __doc__, missing)
 
 
 if __name__ == "__main__":

@@ -157,8 +157,16 @@ private Q_SLOTS:
         const QByteArray model
             = R"({"id":"a/b:free","name":"B","contextLength":8000,"supportsImages":false})";
         QTest::newRow("complete") << R"({"fetched":800000000.25,"models":[)" + model
-                + R"(],"ladder":["a/b:free","openrouter/free"]})"
+                + R"(],"ladder":["a/b:free","openrouter/free"],"probeSeconds":{"a/b:free":0.5},)"
+                  R"("uptimes":{"a/b:free":99}})"
                                   << true;
+        QTest::newRow("without measurements, as written before they were kept")
+            << R"({"fetched":800000000.25,"models":[)" + model
+                + R"(],"ladder":["a/b:free","openrouter/free"]})"
+            << true;
+        QTest::newRow("measurements of another type")
+            << QByteArray(R"({"fetched":1,"models":[],"ladder":[],"probeSeconds":[1],"uptimes":{"a":"99"}})")
+            << true;
         QTest::newRow("unknown member")
             << QByteArray(R"({"fetched":1,"models":[],"ladder":[],"version":3})") << true;
         QTest::newRow("no fetched") << QByteArray(R"({"models":[],"ladder":[]})") << false;
@@ -188,13 +196,16 @@ private Q_SLOTS:
     void cacheRoundTrip()
     {
         const RankerCache cache{ t0.addMSecs(250), { m("a/b:free", 8000), m("c/d:free", 16000, true) },
-            { "c/d:free", "a/b:free", router } };
+            { "c/d:free", "a/b:free", router }, { { "c/d:free", 0.25 } },
+            { { "c/d:free", 99.5 }, { "e", 50 } } };
         cache.write(cachePath());
         const std::optional<RankerCache> back = RankerCache::read(cachePath());
         QVERIFY(back);
         QCOMPARE(back->fetched, cache.fetched);
         QCOMPARE(back->models, cache.models);
         QCOMPARE(back->ladder, cache.ladder);
+        QCOMPARE(back->probeSeconds, cache.probeSeconds);
+        QCOMPARE(back->uptimes, cache.uptimes);
         const QJsonObject root = readJsonFile(cachePath());
         QCOMPARE(root.value("fetched").toDouble(), 1780000000.25 - 978307200.0);
         RankerCache::remove(cachePath());

@@ -11,14 +11,19 @@
 #include "core/auth/KeychainStore.h"
 #include "core/hotkey/GlobalHotKey.h"
 #include "core/hotkey/HotKeyStatus.h"
+#include "core/ladder/LadderModel.h"
 #include "core/util/AppPaths.h"
 #include "ui/conversation/ChatRootView.h"
+#include "ui/ladder/ModelLadderWindow.h"
+#include "ui/modelmenu/ModelMenu.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/shell/AppShell.h"
 #include "ui/shell/MainWindow.h"
 #include "ui/shell/RootView.h"
 #include "ui/signin/SignInView.h"
 
+#include <QAccessible>
+#include <QAccessibleTableInterface>
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
@@ -33,6 +38,7 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
 namespace {
 
@@ -77,6 +83,7 @@ private Q_SLOTS:
     void menusWhileSignedOut();
     void signingInSwitchesViewAndMenus();
     void settingsFromTheMenu();
+    void modelLadderFromTheModelMenu();
     void signOutFromTheMenu();
     void typedKeyClearedWhenSignedInChanges();
     void revocationNoticeOnSignInScreen();
@@ -246,6 +253,54 @@ void ShellTest::signingInSwitchesViewAndMenus()
     QVERIFY(m_model->chat().chat().id != chatBefore);
     QVERIFY(!m_window->exportChatAction()->isEnabled());
     shelltest::saveScreenshot(m_window.get(), QStringLiteral("chat-window"));
+}
+
+// The model menu's item opens one ladder window, which the main window owns
+// and raises when asked again; a screen reader finds its controls and rows.
+void ShellTest::modelLadderFromTheModelMenu()
+{
+    makeWindow();
+    signIn();
+    QVERIFY(testsupport::waitFor([&] { return !m_model->ranker().isRefreshing(); }));
+    ModelMenu *menu = m_window->rootView()->chatView()->modelMenu();
+    auto chooseLadder = [menu] {
+        menu->rebuildMenu();
+        for (QAction *action : menu->itemsMenu()->actions()) {
+            if (action->text() == QStringLiteral("Show Model Ladder…"))
+                action->trigger();
+        }
+    };
+    chooseLadder();
+    const QPointer<ModelLadderWindow> ladder = m_window->modelLadder();
+    QVERIFY(ladder);
+    QVERIFY(QTest::qWaitForWindowExposed(ladder.data()));
+    QVERIFY(ladder->isWindow());
+    QCOMPARE(ladder->windowTitle(), QStringLiteral("Model Ladder"));
+    chooseLadder();
+    QCOMPARE(m_window->modelLadder(), ladder.data());
+    QCOMPARE(m_window->findChildren<ModelLadderWindow *>().size(), 1);
+
+    for (QWidget *control : ladder->findChildren<QWidget *>()) {
+        if (control->focusPolicy() != Qt::NoFocus && control->isVisible())
+            QVERIFY2(!control->accessibleName().isEmpty(), control->metaObject()->className());
+    }
+    const QStringList ladderIDs = m_model->ranker().ladderIDs();
+    QAccessibleInterface *table = QAccessible::queryAccessibleInterface(ladder->table());
+    QVERIFY(table && table->tableInterface());
+    QCOMPARE(table->tableInterface()->rowCount(), ladderIDs.size());
+    const LadderRow &first = ladder->ladder()->rows().first();
+    QAccessibleInterface *name = table->tableInterface()->cellAt(0, LadderModel::nameColumn);
+    QVERIFY(name);
+    QCOMPARE(name->text(QAccessible::Name), first.name);
+    QCOMPARE(name->text(QAccessible::Description), first.spoken());
+    QAccessibleInterface *status = table->tableInterface()->cellAt(0, LadderModel::statusColumn);
+    QVERIFY(status);
+    QCOMPARE(status->text(QAccessible::Name), QStringLiteral("next"));
+
+    ladder->close();
+    QVERIFY(testsupport::waitForDeletion(ladder));
+    chooseLadder();
+    QVERIFY(m_window->modelLadder());
 }
 
 void ShellTest::settingsFromTheMenu()

@@ -2,27 +2,14 @@
 
 #include "core/hotkey/HotKeyEventFilter.h"
 #include "core/hotkey/PortalShortcut.h"
+#include "core/hotkey/X11Connection.h"
 #include "core/hotkey/XcbKeyGrab.h"
 #include "core/shell/ShellLog.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <qguiapplication_platform.h>
-
-namespace {
 
 static_assert(GlobalHotKey::modifiers == (XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
-
-xcb_connection_t *x11Connection()
-{
-    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
-    if (!app || QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    auto *x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-} // namespace
 
 GlobalHotKey::GlobalHotKey(QObject *parent)
     : QObject(parent)
@@ -52,7 +39,7 @@ bool GlobalHotKey::registerHotKey()
     // while an X11 window has the focus.
     if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
         return bindThroughPortal();
-    xcb_connection_t *connection = x11Connection();
+    xcb_connection_t *connection = applicationX11Connection();
     if (!connection) {
         qCWarning(lcShell) << "no hot key: the" << QGuiApplication::platformName()
                            << "platform offers no X11 key grab";

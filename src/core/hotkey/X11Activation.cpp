@@ -1,23 +1,14 @@
 #include "core/hotkey/X11Activation.h"
 
+#include "core/hotkey/X11Connection.h"
 #include "core/shell/ShellLog.h"
 
 #include <QGuiApplication>
 #include <QWindow>
 #include <memory>
-#include <qguiapplication_platform.h>
 #include <xcb/xcb.h>
 
 namespace {
-
-xcb_connection_t *x11Connection()
-{
-    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
-    if (!app || QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    auto *x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
 
 xcb_atom_t atom(xcb_connection_t *connection, const char *name)
 {
@@ -54,7 +45,7 @@ namespace X11Activation {
 
 void activate(QWindow &window, std::uint32_t timestamp)
 {
-    xcb_connection_t *connection = x11Connection();
+    xcb_connection_t *connection = applicationX11Connection();
     if (!connection || timestamp == XCB_CURRENT_TIME || !window.handle())
         return;
     const auto id = xcb_window_t(window.winId());

@@ -62,6 +62,10 @@ void ModelRanker::announce(const Changes &changes)
         Q_EMIT noteChanged();
     if (changes.cooling)
         Q_EMIT coolingChanged();
+    if (changes.figures)
+        Q_EMIT figuresChanged();
+    if (changes.progress)
+        Q_EMIT progressChanged();
     if (changes.isRefreshing)
         Q_EMIT isRefreshingChanged();
 }
@@ -77,6 +81,7 @@ RefreshRequest *ModelRanker::refresh(const QString &key, bool force)
     }
     auto *task = new RankerRefresh(m_client, key, this);
     connect(task, &RankerRefresh::catalogueArrived, this, &ModelRanker::onCatalogueArrived);
+    connect(task, &RankerRefresh::progressed, this, &ModelRanker::onProgressed);
     connect(task, &RankerRefresh::finished, this, &ModelRanker::onRefreshFinished);
     m_running = task;
     m_request = request;
@@ -99,6 +104,7 @@ bool ModelRanker::adoptFreshCache()
     Changes changes;
     changes.freeModels = assign(m_freeModels, cache->models);
     changes.ladderIDs = assign(m_ladderIDs, cache->ladder);
+    changes.figures = assign(m_figures, LadderFigures{ cache->fetched, cache->probeSeconds, cache->uptimes });
     announce(changes);
     return true;
 }
@@ -111,14 +117,24 @@ void ModelRanker::onCatalogueArrived(const QList<ORModel> &models)
     announce(changes);
 }
 
+void ModelRanker::onProgressed(const RefreshProgress &progress)
+{
+    Changes changes;
+    changes.progress = assign(m_progress, progress);
+    announce(changes);
+}
+
 void ModelRanker::onRefreshFinished(const RefreshOutcome &outcome)
 {
     Changes changes;
     if (outcome.ok()) {
         const MeasuredModels &measured = outcome.value();
-        RankerCache{ m_now(), measured.models, measured.plan.ladder }.write(m_cachePath);
+        const QDateTime now = m_now();
+        RankerCache{ now, measured.models, measured.plan.ladder, measured.probeSeconds, measured.uptimes }
+            .write(m_cachePath);
         changes.note = assign(m_note, measured.plan.note);
         changes.ladderIDs = assign(m_ladderIDs, measured.plan.ladder);
+        changes.figures = assign(m_figures, LadderFigures{ now, measured.probeSeconds, measured.uptimes });
         endRefresh(changes, std::nullopt);
         return;
     }
@@ -136,6 +152,7 @@ void ModelRanker::endRefresh(Changes changes, const std::optional<ORError> &reje
     m_running = nullptr; // it deletes itself
     const QPointer<RefreshRequest> request = std::exchange(m_request, nullptr);
     changes.isRefreshing = assign(m_isRefreshing, false);
+    changes.progress = assign(m_progress, RefreshProgress());
     announce(changes);
     if (request)
         request->finish(rejection);
@@ -161,7 +178,9 @@ void ModelRanker::reset()
     changes.ladderIDs = assign(m_ladderIDs, QStringList{ routerId });
     changes.cooling = assign(m_cooling, QHash<QString, QDateTime>());
     changes.note = assign(m_note, std::optional<QString>());
+    changes.figures = assign(m_figures, LadderFigures());
     changes.isRefreshing = assign(m_isRefreshing, false);
+    changes.progress = assign(m_progress, RefreshProgress());
     announce(changes);
 }
 

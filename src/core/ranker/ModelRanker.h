@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ranker/LadderFigures.h"
 #include "core/ranker/RankerRefresh.h"
 #include "core/ranker/RefreshRequest.h"
 #include "core/service/OpenRouterClient.h"
@@ -24,6 +25,8 @@ class ModelRanker : public QObject
     Q_PROPERTY(bool isRefreshing READ isRefreshing NOTIFY isRefreshingChanged)
     Q_PROPERTY(std::optional<QString> note READ note NOTIFY noteChanged)
     Q_PROPERTY(QHash<QString, QDateTime> cooling READ cooling NOTIFY coolingChanged)
+    Q_PROPERTY(LadderFigures figures READ figures NOTIFY figuresChanged)
+    Q_PROPERTY(RefreshProgress progress READ progress NOTIFY progressChanged)
 
 public:
     static inline const QString routerId = QStringLiteral("openrouter/free");
@@ -39,6 +42,11 @@ public:
     bool isRefreshing() const { return m_isRefreshing; }
     const std::optional<QString> &note() const { return m_note; }
     const QHash<QString, QDateTime> &cooling() const { return m_cooling; }
+    // What the measurement behind the ladder found, from the refresh or the
+    // cache that gave the ladder.
+    const LadderFigures &figures() const { return m_figures; }
+    // Of the running refresh; back to nothing when it ends.
+    const RefreshProgress &progress() const { return m_progress; }
 
     // Rebuilds the models and the ladder, from the cache when it is fresh and
     // force is false. The request finishes when the refresh ends (see
@@ -69,6 +77,8 @@ Q_SIGNALS:
     void isRefreshingChanged();
     void noteChanged();
     void coolingChanged();
+    void figuresChanged();
+    void progressChanged();
 
 private:
     // Which published fields changed; their signals go out together once
@@ -80,11 +90,14 @@ private:
         bool isRefreshing = false;
         bool note = false;
         bool cooling = false;
+        bool figures = false;
+        bool progress = false;
     };
     void announce(const Changes &changes);
 
     bool adoptFreshCache();
     void onCatalogueArrived(const QList<ORModel> &models);
+    void onProgressed(const RefreshProgress &progress);
     void onRefreshFinished(const RefreshOutcome &outcome);
     void endRefresh(Changes changes, const std::optional<ORError> &rejection);
     void stopRefresh();
@@ -96,6 +109,8 @@ private:
     bool m_isRefreshing = false;
     std::optional<QString> m_note;
     QHash<QString, QDateTime> m_cooling;
+    LadderFigures m_figures;
+    RefreshProgress m_progress;
     std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTimeUtc(); };
     QPointer<RankerRefresh> m_running;
     QPointer<RefreshRequest> m_request; // of the running refresh

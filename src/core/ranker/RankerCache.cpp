@@ -40,6 +40,27 @@ std::optional<QStringList> decodeLadder(const QJsonValue &value)
     return ladder;
 }
 
+// The measurements are a courtesy of the cache: a malformed map costs the
+// figures, never the ladder.
+QHash<QString, double> decodeFigures(const QJsonValue &value)
+{
+    QHash<QString, double> figures;
+    const QJsonObject object = value.toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (it.value().isDouble())
+            figures.insert(it.key(), it.value().toDouble());
+    }
+    return figures;
+}
+
+QJsonObject encodeFigures(const QHash<QString, double> &figures)
+{
+    QJsonObject object;
+    for (auto it = figures.begin(); it != figures.end(); ++it)
+        object.insert(it.key(), it.value());
+    return object;
+}
+
 } // namespace
 
 bool RankerCache::isFresh(const QDateTime &now) const
@@ -56,6 +77,8 @@ QByteArray RankerCache::encode() const
     root.insert(QStringLiteral("fetched"), DateCodec::toReferenceSeconds(fetched));
     root.insert(QStringLiteral("models"), modelArray);
     root.insert(QStringLiteral("ladder"), QJsonArray::fromStringList(ladder));
+    root.insert(QStringLiteral("probeSeconds"), encodeFigures(probeSeconds));
+    root.insert(QStringLiteral("uptimes"), encodeFigures(uptimes));
     return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
 
@@ -75,7 +98,8 @@ std::optional<RankerCache> RankerCache::decode(const QByteArray &json)
     std::optional<QStringList> ladder = decodeLadder(root.value(QStringLiteral("ladder")));
     if (!models || !ladder)
         return std::nullopt;
-    return RankerCache{ fetched, *models, *ladder };
+    return RankerCache{ fetched, *models, *ladder, decodeFigures(root.value(QStringLiteral("probeSeconds"))),
+        decodeFigures(root.value(QStringLiteral("uptimes"))) };
 }
 
 std::optional<RankerCache> RankerCache::read(const QString &path)

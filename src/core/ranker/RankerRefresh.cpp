@@ -3,6 +3,8 @@
 #include "core/ranker/ModelRanker.h"
 #include "core/ranker/RankerLog.h"
 
+#include <algorithm>
+
 RankerRefresh::RankerRefresh(OpenRouterClient &client, const QString &key, QObject *parent)
     : Operation(parent)
     , m_client(client)
@@ -52,8 +54,10 @@ void RankerRefresh::onCatalogue(const ModelsOutcome &outcome)
     m_models = outcome.value();
     qCInfo(lcRanker) << "catalogue of" << m_models.size() << "free models after" << m_clock.elapsed() << "ms";
     Q_EMIT catalogueArrived(m_models);
+    const int pooled = int(std::min<qsizetype>(m_models.size(), Ranking::poolSize));
+    m_progress.total = 1 + pooled + std::min(pooled, Ranking::probedCount);
     // Whoever listens may have cancelled the refresh meanwhile.
-    if (canDeliver())
+    if (canDeliver() && stepDone())
         fetchStatistics();
 }
 
@@ -76,7 +80,8 @@ void RankerRefresh::onStats(const QString &id, const std::optional<EndpointStats
 {
     if (stats)
         m_stats.insert(id, *stats);
-    if (--m_pending == 0)
+    --m_pending;
+    if (stepDone() && m_pending == 0)
         probeBest();
 }
 
@@ -104,8 +109,16 @@ void RankerRefresh::onProbe(const QString &id, const ProbeOutcome &outcome)
         m_successes.append({ id, outcome.value() });
     else
         m_failures.append(outcome.error());
-    if (--m_pending == 0)
+    --m_pending;
+    if (stepDone() && m_pending == 0)
         conclude();
+}
+
+bool RankerRefresh::stepDone()
+{
+    ++m_progress.done;
+    Q_EMIT progressed(m_progress);
+    return canDeliver();
 }
 
 void RankerRefresh::conclude()
@@ -114,8 +127,15 @@ void RankerRefresh::conclude()
         finish(*rejection);
         return;
     }
-    finish(
-        MeasuredModels{ m_models, Ranking::plan(m_successes, m_failures, m_reserve, ModelRanker::routerId) });
+    MeasuredModels measured{ m_models,
+        Ranking::plan(m_successes, m_failures, m_reserve, ModelRanker::routerId), {}, {} };
+    for (const Ranking::ProbeSuccess &success : std::as_const(m_successes))
+        measured.probeSeconds.insert(success.id, success.seconds);
+    for (auto it = m_stats.cbegin(); it != m_stats.cend(); ++it) {
+        if (it->uptime)
+            measured.uptimes.insert(it.key(), *it->uptime);
+    }
+    finish(measured);
 }
 
 void RankerRefresh::finish(const RefreshOutcome &outcome)

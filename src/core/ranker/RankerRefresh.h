@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ranker/LadderFigures.h"
 #include "core/ranker/Ranking.h"
 #include "core/service/OpenRouterClient.h"
 #include "core/util/Operation.h"
@@ -12,6 +13,8 @@
 struct MeasuredModels {
     QList<ORModel> models;
     Ranking::LadderPlan plan;
+    QHash<QString, double> probeSeconds; // of the probes that answered
+    QHash<QString, double> uptimes; // of the pool models that published one
 };
 // The measurement, or why there is none: the catalogue failed, or a probe
 // found the key rejected.
@@ -33,6 +36,7 @@ public:
 Q_SIGNALS:
     // Progress: the free models, before anything is measured.
     void catalogueArrived(const QList<ORModel> &models);
+    void progressed(const RefreshProgress &progress);
     void finished(const RefreshOutcome &outcome);
 
 protected:
@@ -44,6 +48,8 @@ private:
     void onStats(const QString &id, const std::optional<EndpointStats> &stats);
     void probeBest();
     void onProbe(const QString &id, const ProbeOutcome &outcome);
+    // Counts one step done; false when a listener cancelled the refresh.
+    bool stepDone();
     void conclude();
     void finish(const RefreshOutcome &outcome);
     template <class Call> Call *track(Call *call);
@@ -61,4 +67,5 @@ private:
     QList<Ranking::ProbeSuccess> m_successes;
     QList<ORError> m_failures;
     int m_pending = 0;
+    RefreshProgress m_progress;
 };

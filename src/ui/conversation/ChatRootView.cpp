@@ -122,6 +122,7 @@ QWidget *ChatRootView::makeToolbar()
     m_modelMenu = new ModelMenu(
         m_app.chat(), m_app.ranker(), [this] { m_app.refreshModels(true); }, bar);
     m_modelMenu->setQuota(&m_app.quota());
+    connect(m_modelMenu, &ModelMenu::ladderRequested, this, &ChatRootView::modelLadderRequested);
     m_newChat = makeToolButton("document-new", QStringLiteral("New chat"), bar);
     m_settings = makeToolButton("preferences-system", QStringLiteral("Settings"), bar);
     connect(m_newChat, &QToolButton::clicked, this, [this] { m_app.chat().newChat(); });

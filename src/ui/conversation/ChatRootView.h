@@ -30,6 +30,10 @@ public:
     QSplitter *splitter() const { return m_splitter; }
     QDialog *settingsDialog() const { return m_settingsDialog; }
 
+Q_SIGNALS:
+    // The model menu asked for the model ladder window, which is not ours.
+    void modelLadderRequested();
+
 private:
     QWidget *makeToolbar();
     void followShowSettings();

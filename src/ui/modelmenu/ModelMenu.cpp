@@ -201,6 +201,7 @@ void ModelMenu::rebuildMenu()
         addDisabledLine(m_menu, *quota);
     m_menu->addSeparator();
     addRefreshItem();
+    m_menu->addAction(QStringLiteral("Show Model Ladder…"), this, &ModelMenu::ladderRequested);
 }
 
 void ModelMenu::addModelItems()

@@ -15,7 +15,7 @@ class QMenu;
 // (ready green, switching yellow, failing red) and the pinned model's name
 // or "Auto (fastest free)". The menu, built afresh each time it opens,
 // offers automatic choice, every free model with its cooling state, the
-// ranker's note and a refresh of the list.
+// ranker's note, a refresh of the list, and the model ladder window.
 class ModelMenu : public QToolButton
 {
     Q_OBJECT
@@ -44,6 +44,10 @@ public:
     // A name from the service as one line of menu or button text: Qt reads
     // "&" there as a mnemonic, and a tab as the start of a shortcut.
     static QString escapeMnemonics(QString text);
+
+Q_SIGNALS:
+    // "Show Model Ladder…" was chosen.
+    void ladderRequested();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

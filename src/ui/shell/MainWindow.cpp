@@ -3,6 +3,7 @@
 #include "core/app/AppModel.h"
 #include "core/conversation/ChatViewModel.h"
 #include "core/export/ChatExport.h"
+#include "ui/ladder/ModelLadderWindow.h"
 #include "ui/shell/RootView.h"
 
 #include <QAction>
@@ -53,7 +54,25 @@ MainWindow::MainWindow(AppModel &app, QWidget *parent)
     buildAccountMenu();
     connect(&app, &AppModel::isSignedInChanged, this, &MainWindow::followSignedIn);
     connect(&app.chat(), &ChatViewModel::chatChanged, this, &MainWindow::followOpenChat);
+    connect(m_root, &RootView::modelLadderRequested, this, &MainWindow::showModelLadder);
     followSignedIn();
+}
+
+ModelLadderWindow *MainWindow::modelLadder() const
+{
+    return m_ladder;
+}
+
+void MainWindow::showModelLadder()
+{
+    if (!m_ladder) {
+        m_ladder = new ModelLadderWindow(
+            m_app.ranker(), m_app.chat(), [this] { m_app.refreshModels(true); }, this);
+        m_ladder->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_ladder->show();
+    m_ladder->raise();
+    m_ladder->activateWindow();
 }
 
 void MainWindow::buildFileMenu()

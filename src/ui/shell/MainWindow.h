@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 
 class AppModel;
+class ModelLadderWindow;
 class QAction;
 class QMenu;
 class RootView;
@@ -13,7 +15,8 @@ class RootView;
 // OpenRouter, Sign Out). New Chat, Settings… and Sign Out act only while
 // signed in, Export Chat… while the open chat has messages. Closing the
 // window hides it while Tolvi stays reachable from the tray; with no tray
-// to lead back, closing it quits.
+// to lead back, closing it quits. It owns the model ladder window, one at
+// a time, opened from the model menu.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -29,6 +32,9 @@ public:
     QAction *quitAction() const { return m_quit; }
     QAction *manageKeysAction() const { return m_manageKeys; }
     QAction *signOutAction() const { return m_signOut; }
+    // Opens the model ladder window, or raises it when it is open.
+    void showModelLadder();
+    ModelLadderWindow *modelLadder() const; // the open one, or null
 
     // Whether closing only hides the window; asked at every close. By
     // default: whether the desktop offers a system tray.
@@ -61,4 +67,5 @@ private:
     QAction *m_signOut = nullptr;
     std::function<bool()> m_keepsRunning;
     bool m_quitting = false;
+    QPointer<ModelLadderWindow> m_ladder; // deleted when closed
 };

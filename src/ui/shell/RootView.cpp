@@ -45,8 +45,14 @@ void RootView::followSignedIn()
         old->hide();
         old->deleteLater();
     }
-    QWidget *view = showChat ? static_cast<QWidget *>(new ChatRootView(m_app, this))
-                             : static_cast<QWidget *>(new SignInView(m_app, this));
+    QWidget *view = nullptr;
+    if (showChat) {
+        auto *chat = new ChatRootView(m_app, this);
+        connect(chat, &ChatRootView::modelLadderRequested, this, &RootView::modelLadderRequested);
+        view = chat;
+    } else {
+        view = new SignInView(m_app, this);
+    }
     m_showsChat = showChat;
     m_current = view;
     m_stack->addWidget(view);

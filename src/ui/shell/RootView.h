@@ -24,6 +24,10 @@ public:
 
     void setFadeDuration(int ms) { m_fadeMs = ms; }
 
+Q_SIGNALS:
+    // The chat window asked for the model ladder window.
+    void modelLadderRequested();
+
 private:
     void followSignedIn();
     void fadeIn(QWidget *view);
