@@ -15,6 +15,7 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMutex>
 #include <QProcessEnvironment>
@@ -179,6 +180,7 @@ bool AppModelTest::waitIdle(AppModel &model)
 
 void AppModelTest::startUpWithStoredKey()
 {
+    QString quotaSeen;
     QVERIFY(KeychainStore::save(keyA));
     m_fake.setCatalogue(fake::catalogue::sample());
     {
@@ -189,6 +191,11 @@ void AppModelTest::startUpWithStoredKey()
         QVERIFY(testsupport::waitFor([&] { return !model->ranker().isRefreshing(); }));
         QCOMPARE(modelsCalls(keyA), 1);
         QVERIFY(!model->ranker().freeModels().isEmpty());
+        // The refresh read the account's tier; its probes were counted.
+        QVERIFY(testsupport::waitFor([&] { return !model->quota().isCheckingKey(); }));
+        QCOMPARE(m_fake.requests("/api/v1/key").size(), 1);
+        quotaSeen = model->quota().summary().value_or(QString());
+        QVERIFY2(quotaSeen.startsWith(QStringLiteral("About ")), qPrintable(quotaSeen));
     }
     // Started again within the cache's lifetime: the refresh is not forced,
     // so the cache serves and the service hears nothing.
@@ -199,6 +206,8 @@ void AppModelTest::startUpWithStoredKey()
     QVERIFY(!again->ranker().freeModels().isEmpty());
     settle();
     QCOMPARE(modelsCalls(keyA), 0);
+    QCOMPARE(m_fake.requests("/api/v1/key").size(), 0);
+    QCOMPARE(again->quota().summary(), quotaSeen);
 }
 
 void AppModelTest::startUpWithoutKey()
@@ -521,8 +530,15 @@ void AppModelTest::signOutForgetsTheKey()
     QVERIFY(chat.currentModelName().has_value());
     model->setShowKeyField(true);
     model->setShowSettings(true);
+    const QString quotaFile = model->quota().path();
+    QCOMPARE(QFileInfo(quotaFile).dir(), QFileInfo(RankerCache::defaultPath()).dir());
+    QVERIFY(QFile::exists(quotaFile));
 
     model->signOut();
+
+    // The next account starts its own count.
+    QVERIFY(!QFile::exists(quotaFile));
+    QCOMPARE(model->quota().summary(), std::nullopt);
 
     QVERIFY(!model->isSignedIn());
     QCOMPARE(model->signInState(), SignInState::makeIdle());
@@ -794,7 +810,8 @@ void AppModelTest::destroyedModelGetsNothing()
     m_browser->act = FakeBrowser::Act::record;
     auto model = makeModel();
     model->useOwnKey(keyB);
-    QVERIFY(testsupport::waitFor([&] { return m_fake.heldSteps() == 2; }));
+    // The catalogue, the refresh's read of the account's tier, the key check.
+    QVERIFY(testsupport::waitFor([&] { return m_fake.heldSteps() == 3; }));
     auto browserModel = makeModel();
     browserModel->startOAuth();
     QCOMPARE(m_browser->opened.size(), 1);

@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 #include "ui/conversation/ConversationView.h"
 #include "ui/conversation/MessageColumn.h"
+#include "ui/input/InputBar.h"
 #include "ui/modelmenu/ModelMenu.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/sidebar/ChatListModel.h"
@@ -122,6 +123,37 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return s.root->sidebar()->model()->rowCount() == 1; }));
         QCOMPARE(s.root->sidebar()->model()->index(0).data().toString(), QStringLiteral("Hello window"));
         QCOMPARE(s.root->modelMenu()->label(), QStringLiteral("Auto (fastest free)"));
+    }
+
+    // The window's views are given the application's quota: what it says
+    // shows where a person looks before sending.
+    void quotaReachesTheMenuAndTheInputBar()
+    {
+        RootScene s(models);
+        ModelMenu *menu = s.root->modelMenu();
+        QLabel *line = s.root->conversation()->inputBar()->quotaLine();
+        QCOMPARE(menu->toolTip(), QStringLiteral("Model")); // nothing known, nothing counted
+        QVERIFY(!line->isVisibleTo(s.root.get()));
+
+        s.vm().setDraft(QStringLiteral("Hello window"));
+        s.vm().send();
+        QVERIFY(s.waitIdle());
+        const QString used = QStringLiteral("1 free request used today");
+        QCOMPARE(menu->toolTip(), used);
+        QCOMPARE(menu->accessibleDescription(), used);
+        menu->rebuildMenu();
+        QStringList items;
+        for (const QAction *action : menu->itemsMenu()->actions())
+            items.append(action->text());
+        QVERIFY2(items.contains(used), qPrintable(items.join(QLatin1Char('|'))));
+        QVERIFY(!line->isVisibleTo(s.root.get()));
+
+        s.app->quota().noteDailyLimit(RateLimit{ 50, 0, std::nullopt });
+        QCOMPARE(menu->toolTip(), QStringLiteral("0 of 50 free requests left today"));
+        QVERIFY(line->isVisibleTo(s.root.get()));
+        QVERIFY2(
+            line->text().startsWith(QStringLiteral("Free requests reset at ")), qPrintable(line->text()));
+        QCOMPARE(line->accessibleName(), line->text());
     }
 
     void aFailedSaveShowsItsOwnIssue()

@@ -108,6 +108,7 @@ private Q_SLOTS:
             { "menu", "Free models" },
             { "menu", "Alpha (cooling down)" },
             { "menu", "Beta" },
+            { "menu", "2 free requests used today" }, // the failed attempt counts too
             { "menu", "Refresh list" },
             { "menu", "Show Model Ladder…" },
             { "refreshing", "Refreshing…" },

@@ -147,6 +147,7 @@ void FakeScript::apply(const QJsonObject &script)
     }
     if (script.contains("valid_keys"))
         m_service->setValidKeys(script.value("valid_keys").toVariant().toStringList());
+    m_service->setFreeTier(script.value("free_tier").toBool(true));
     if (script.contains("exchange")) {
         const QJsonObject exchange = script.value("exchange").toObject();
         m_service->setExchange(exchange.value("code").toString(), exchange.value("key").toString());

@@ -381,11 +381,16 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("key");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-        QTest::newRow("any key when none set") << QStringList() << QByteArray("anything") << 200 << "";
-        QTest::newRow("listed key") << QStringList{ "good" } << QByteArray("good") << 200 << "";
+        QTest::addColumn<bool>("freeTier");
+        QTest::newRow("any key when none set")
+            << QStringList() << QByteArray("anything") << 200 << "" << true;
+        QTest::newRow("listed key") << QStringList{ "good" } << QByteArray("good") << 200 << "" << true;
+        QTest::newRow("account that bought credits")
+            << QStringList{ "good" } << QByteArray("good") << 200 << "" << false;
         QTest::newRow("unlisted key")
-            << QStringList{ "good" } << QByteArray("bad") << 401 << "User not found.";
-        QTest::newRow("no key") << QStringList() << QByteArray() << 401 << "No cookie auth credentials found";
+            << QStringList{ "good" } << QByteArray("bad") << 401 << "User not found." << true;
+        QTest::newRow("no key") << QStringList() << QByteArray() << 401 << "No cookie auth credentials found"
+                                << true;
     }
 
     void keyCheck()
@@ -394,14 +399,17 @@ private Q_SLOTS:
         QFETCH(QByteArray, key);
         QFETCH(int, status);
         QFETCH(QString, message);
+        QFETCH(bool, freeTier);
         FakeService service;
         QVERIFY(service.start());
         if (!validKeys.isEmpty())
             service.setValidKeys(validKeys);
+        service.setFreeTier(freeTier);
         const Fetched fetched = fetch("GET", service.apiBase() + "/key", {}, key);
         QCOMPARE(fetched.status, status);
         if (status == 200)
-            QCOMPARE(fetched.json().value("data").toObject().value("is_free_tier").toBool(), true);
+            QCOMPARE(
+                fetched.json().value("data").toObject().value("is_free_tier").toBool(!freeTier), freeTier);
         else
             QCOMPARE(fetched.json().value("error").toObject().value("message").toString(), message);
     }

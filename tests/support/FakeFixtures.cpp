@@ -128,23 +128,35 @@ QJsonObject rateHeaders(const QByteArray &limit)
         { "X-RateLimit-Reset", QString::number(nextMidnight) } };
 }
 
+Reply rateLimited(const QString &message, const std::optional<QByteArray> &retryAfter,
+    const QByteArray &limit, RateHeaders where)
+{
+    const QJsonObject headers = rateHeaders(limit);
+    QJsonObject metadata{ { "provider_name", QJsonValue::Null } };
+    if (where != RateHeaders::asResponseHeaders)
+        metadata.insert("headers", headers);
+    Reply reply = Reply::error(429, message, retryAfter, metadata);
+    if (where != RateHeaders::inMetadata) {
+        for (auto it = headers.constBegin(); it != headers.constEnd(); ++it)
+            reply.headers.append({ it.key().toLatin1(), it.value().toString().toLatin1() });
+    }
+    return reply;
+}
+
 } // namespace
 
-Reply dailyLimit(bool highBalance)
+Reply dailyLimit(bool highBalance, RateHeaders where)
 {
     const QString message = highBalance
         ? QStringLiteral("Rate limit exceeded: free-models-per-day-high-balance.")
         : QStringLiteral("Rate limit exceeded: free-models-per-day. Add 10 credits to unlock 1000 free model "
                          "requests per day");
-    return Reply::error(429, message, std::nullopt,
-        QJsonObject{
-            { "headers", rateHeaders(highBalance ? "1000" : "50") }, { "provider_name", QJsonValue::Null } });
+    return rateLimited(message, std::nullopt, highBalance ? "1000" : "50", where);
 }
 
-Reply minuteLimit(const std::optional<QByteArray> &retryAfter)
+Reply minuteLimit(const std::optional<QByteArray> &retryAfter, RateHeaders where)
 {
-    return Reply::error(429, QStringLiteral("Rate limit exceeded: free-models-per-min. "), retryAfter,
-        QJsonObject{ { "headers", rateHeaders("20") }, { "provider_name", QJsonValue::Null } });
+    return rateLimited(QStringLiteral("Rate limit exceeded: free-models-per-min. "), retryAfter, "20", where);
 }
 
 Reply upstreamRateLimited(const QString &model, int retryAfterSeconds)

@@ -43,8 +43,15 @@ QJsonObject endpoints(double uptime, double latencyP50);
 
 // Error replies as the service sends them.
 namespace replies {
-Reply dailyLimit(bool highBalance = false); // 429 free-models-per-day
-Reply minuteLimit(const std::optional<QByteArray> &retryAfter = {}); // 429 free-models-per-min
+// Where a 429 carries its X-RateLimit-Limit, -Remaining and -Reset (none
+// left, the reset at the next midnight UTC): in the error's
+// metadata.headers, as response headers, or both.
+enum class RateHeaders { inMetadata, asResponseHeaders, both };
+// 429 free-models-per-day, limit 50 (1000 with highBalance).
+Reply dailyLimit(bool highBalance = false, RateHeaders where = RateHeaders::inMetadata);
+// 429 free-models-per-min, limit 20.
+Reply minuteLimit(
+    const std::optional<QByteArray> &retryAfter = {}, RateHeaders where = RateHeaders::inMetadata);
 Reply upstreamRateLimited(const QString &model, int retryAfterSeconds); // 429 from the provider
 Reply unauthorized(); // 401 "User not found."
 Reply invalidModel(const QString &model); // 400 "... is not a valid model ID"

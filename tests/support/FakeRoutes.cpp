@@ -144,7 +144,7 @@ Reply FakeService::Private::keyInfo(const Request &request) const
     return Reply::json(200,
         QJsonObject{ { "data",
             QJsonObject{ { "label", label }, { "limit", QJsonValue::Null }, { "usage", 0 },
-                { "is_free_tier", true }, { "limit_remaining", QJsonValue::Null },
+                { "is_free_tier", freeTier }, { "limit_remaining", QJsonValue::Null },
                 { "is_provisioning_key", false } } } });
 }
 

@@ -376,6 +376,11 @@ void FakeService::setValidKeys(const QStringList &keys)
     d->validKeys = keys;
 }
 
+void FakeService::setFreeTier(bool freeTier)
+{
+    d->freeTier = freeTier;
+}
+
 void FakeService::setExchange(const QString &code, const QString &key)
 {
     d->exchangeCode = code;
@@ -404,6 +409,7 @@ void FakeService::reset()
     d->catalogue = QJsonArray();
     d->stats.clear();
     d->validKeys.reset();
+    d->freeTier = true;
     d->exchangeCode.clear();
     d->exchangeKey.clear();
     d->authError.clear();

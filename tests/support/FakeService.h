@@ -167,6 +167,9 @@ public:
     void setStats(
         const QString &modelId, const QJsonValue &body, int delayMs = 0); // GET /models/<id>/endpoints
     void setValidKeys(const QStringList &keys); // GET /key
+    // What GET /key says of the account: "is_free_tier" true (the default,
+    // an account that never bought credits) or false.
+    void setFreeTier(bool freeTier);
     // POST /auth/keys turns this code into this key (an empty key: a fresh
     // "sk-or-v1-<64 hex>"); GET /auth redirects with ?code=<code>. When /auth
     // saw a code_challenge, the exchange also checks the verifier against it.

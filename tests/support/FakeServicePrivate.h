@@ -41,6 +41,7 @@ struct FakeService::Private {
     QJsonArray catalogue;
     QHash<QString, Stats> stats;
     std::optional<QStringList> validKeys;
+    bool freeTier = true;
     QString exchangeCode;
     QString exchangeKey;
     QString authError;

@@ -6,6 +6,7 @@
 #include "core/auth/Keyring.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QUrl>
 
 AppModel::AppModel(AppNotifications &notifications, Keyring &keyring, KeyReadCall *storedKeyRead,
@@ -30,7 +31,10 @@ AppModel::AppModel(AppNotifications &notifications, std::unique_ptr<Keyring> own
     m_ranker = std::make_unique<ModelRanker>(m_client);
     m_store = std::make_unique<ChatStore>();
     m_chat = std::make_unique<ChatViewModel>(*m_store, *m_ranker, m_client);
+    m_quota = std::make_unique<FreeQuota>(
+        QFileInfo(m_ranker->cachePath()).absolutePath() + QStringLiteral("/quota.json"));
     connectController();
+    connectQuota();
     subscribe(notifications);
     awaitStoredKey(storedKeyRead ? storedKeyRead : m_keyring.read(), wait);
 }
@@ -82,6 +86,21 @@ void AppModel::connectController()
         if (self && self->m_keyHandedToChat && self->isKeyInUse(*self->m_keyHandedToChat))
             self->revoke();
     };
+}
+
+void AppModel::connectQuota()
+{
+    m_quota->listenTo(m_client);
+    connect(m_ranker.get(), &ModelRanker::isRefreshingChanged, this, &AppModel::onRefreshingChanged);
+}
+
+void AppModel::onRefreshingChanged()
+{
+    // Only a refresh that goes to the network gets here: the cached ladder
+    // is taken without one.
+    if (!m_ranker->isRefreshing() || !m_key || m_keyInfoFresh)
+        return;
+    m_quota->checkKey(m_client, *m_key);
 }
 
 void AppModel::subscribe(AppNotifications &notifications)
@@ -168,6 +187,7 @@ void AppModel::signOut()
     setShowKeyField(false);
     m_chat->reset();
     m_ranker->reset();
+    m_quota->forget();
 }
 
 void AppModel::onKeyRemoved(bool removed)

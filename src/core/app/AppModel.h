@@ -3,6 +3,7 @@
 #include "core/auth/KeyringCall.h"
 #include "core/auth/OpenRouterAuth.h"
 #include "core/conversation/ChatViewModel.h"
+#include "core/quota/FreeQuota.h"
 #include "core/ranker/ModelRanker.h"
 #include "core/service/OpenRouterClient.h"
 #include "core/store/ChatStore.h"
@@ -89,6 +90,7 @@ public:
     ModelRanker &ranker() { return *m_ranker; }
     ChatStore &store() { return *m_store; }
     ChatViewModel &chat() { return *m_chat; }
+    FreeQuota &quota() { return *m_quota; }
 
     void startOAuth();
     void cancelSignIn();
@@ -125,6 +127,10 @@ private:
 
     // Start-up steps.
     void connectController();
+    // The day's free requests: counted as the client sends them, and the
+    // account's tier read with every refresh that goes to the network.
+    void connectQuota();
+    void onRefreshingChanged();
     void subscribe(AppNotifications &notifications);
     void awaitStoredKey(KeyReadCall *read, std::chrono::milliseconds wait);
     void onStoredKeyRead(const std::optional<QString> &key);
@@ -160,10 +166,15 @@ private:
     std::unique_ptr<ModelRanker> m_ranker;
     std::unique_ptr<ChatStore> m_store;
     std::unique_ptr<ChatViewModel> m_chat;
+    std::unique_ptr<FreeQuota> m_quota;
     std::optional<QString> m_key;
     // The key the controller last read for a generation: the one its
     // onUnauthorized refers to (a stale generation never reports).
     std::optional<QString> m_keyHandedToChat;
+    // What the check of a pasted key learnt about the account, until the
+    // key is adopted; that refresh then needs no /key of its own.
+    std::optional<KeyInfo> m_checkedKeyInfo;
+    bool m_keyInfoFresh = false;
 
     bool m_isSignedIn = false;
     SignInState m_signInState;

@@ -46,10 +46,12 @@ void AppModel::onKeyChecked(KeyCheckCall *call, const QString &key, const KeyChe
     if (m_keyCheck != call)
         return;
     m_keyCheck = nullptr;
-    if (outcome.ok())
-        storeKey(key, true);
-    else
+    if (!outcome.ok()) {
         attemptFailed(outcome.error(), true);
+        return;
+    }
+    m_checkedKeyInfo = outcome.value();
+    storeKey(key, true);
 }
 
 void AppModel::cancelSignIn()
@@ -67,6 +69,7 @@ void AppModel::dropSignInTask()
     // its unlock prompt. A save that lands all the same is removed again.
     cancelOperation(m_storedKeyRead);
     cancelOperation(m_keySave);
+    m_checkedKeyInfo.reset();
 }
 
 void AppModel::storeKey(const QString &key, bool pastedKey)
@@ -97,8 +100,13 @@ void AppModel::adopt(const QString &key)
         setShowKeyField(false);
         setNotice(std::nullopt);
     }
+    if (const std::optional<KeyInfo> known = std::exchange(m_checkedKeyInfo, std::nullopt)) {
+        m_quota->noteKeyInfo(*known);
+        m_keyInfoFresh = true;
+    }
     // Announced first, so the chat window is there when the ranker starts.
     refreshModels(true);
+    m_keyInfoFresh = false;
 }
 
 void AppModel::attemptFailed(const ORError &error, bool pastedKey)

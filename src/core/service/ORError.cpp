@@ -47,6 +47,14 @@ ORError ORError::rateLimited(const QString &text, std::optional<double> retryAft
     return e;
 }
 
+ORError ORError::withStatedLimit(const RateLimit &stated) const
+{
+    ORError e = *this;
+    if (m_kind == Kind::rateLimited && m_daily)
+        e.m_statedLimit = stated;
+    return e;
+}
+
 ORError ORError::server(int status, const QString &text)
 {
     ORError e(Kind::server);

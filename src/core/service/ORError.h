@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/service/RateLimit.h"
+
 #include <QNetworkReply>
 #include <QString>
 #include <optional>
@@ -58,7 +60,20 @@ public:
     QString message() const;
     QString details() const;
 
-    bool operator==(const ORError &) const = default;
+    // A daily limit's statement of the day's numbers, when the answer held
+    // any; nothing for every other error.
+    const std::optional<RateLimit> &statedLimit() const { return m_statedLimit; }
+    // This error carrying stated, when it is a daily limit; else unchanged.
+    ORError withStatedLimit(const RateLimit &stated) const;
+
+    // The case and its payload. The stated numbers ride along: they change
+    // neither text, so two answers that differ only in them are the same
+    // error.
+    bool operator==(const ORError &other) const
+    {
+        return m_kind == other.m_kind && m_text == other.m_text && m_status == other.m_status
+            && m_retryAfter == other.m_retryAfter && m_daily == other.m_daily;
+    }
 
     // Classifies an HTTP error status together with the server's message.
     static ORError fromHTTP(int status, const QString &message, std::optional<double> retryAfter);
@@ -87,6 +102,7 @@ private:
     int m_status = 0;
     std::optional<double> m_retryAfter;
     bool m_daily = false;
+    std::optional<RateLimit> m_statedLimit;
 };
 
 // A problem to show the user.

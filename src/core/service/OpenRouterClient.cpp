@@ -138,7 +138,14 @@ StreamCall *OpenRouterClient::streamChat(const QString &key, const QString &mode
     if (maxTokens)
         body.insert(QStringLiteral("max_tokens"), *maxTokens);
     qCDebug(lcService).noquote() << "POST" << path << "with" << model;
+    // Connected before the caller's slots, so the day's numbers are in
+    // place when the caller hears of the answer.
+    connect(call, &StreamCall::finished, this, [this](const StreamOutcome &outcome) {
+        if (!outcome.ok() && outcome.error().statedLimit())
+            Q_EMIT dailyLimitAnswered(*outcome.error().statedLimit());
+    });
     call->start(network(), request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    Q_EMIT freeRequestSent();
     return call;
 }
 
@@ -194,8 +201,22 @@ KeyCheckCall *OpenRouterClient::validateKey(const QString &key)
     auto convert = [](const BytesOutcome &body) -> KeyCheckOutcome {
         if (!body.ok())
             return body.error();
-        return Done{};
+        return parseKeyInfo(body.value());
     };
     return new ChainedCall<KeyCheckCall, BytesCall, BytesOutcome, KeyCheckOutcome>(
         perform(QStringLiteral("/key"), key, 15000), convert, this);
+}
+
+KeyInfo OpenRouterClient::parseKeyInfo(const QByteArray &body)
+{
+    const QJsonValue freeTier = QJsonDocument::fromJson(body)
+                                    .object()
+                                    .value(QLatin1String("data"))
+                                    .toObject()
+                                    .value(QLatin1String("is_free_tier"));
+    if (!freeTier.isBool()) {
+        qCInfo(lcService) << "the key details do not say whether the account is on the free tier";
+        return {};
+    }
+    return KeyInfo{ freeTier.toBool() };
 }

@@ -44,6 +44,7 @@ public:
     ModelsCall *fetchModels(const QString &key);
     StatsCall *fetchStats(const QString &key, const QString &modelId);
     ProbeCall *probe(const QString &key, const QString &model);
+    // GET /key: a 2xx answer accepts the key, whatever its body says.
     KeyCheckCall *validateKey(const QString &key);
 
     // The "messages" array of a chat-completion request.
@@ -53,6 +54,8 @@ public:
     static ModelsOutcome parseCatalogue(const QByteArray &body, const QString &today);
     // Statistics of an endpoints body; nothing when it holds none.
     static std::optional<EndpointStats> parseStats(const QByteArray &body);
+    // What a /key body says; nothing known when it is not the usual shape.
+    static KeyInfo parseKeyInfo(const QByteArray &body);
 
     // Test seams; the defaults are the product's values and the product never
     // changes them.
@@ -60,6 +63,15 @@ public:
     int inactivityTimeoutMs() const { return m_inactivityTimeoutMs; }
     void setProbeDeadline(double seconds) { m_probeDeadline = seconds; }
     double probeDeadline() const { return m_probeDeadline; }
+
+Q_SIGNALS:
+    // A chat completion went out. Tolvi asks only free models, so each one
+    // spends one of the account's free requests of the day: messages,
+    // fallback attempts and probes alike.
+    void freeRequestSent();
+    // A completion was refused for the account's daily free limit; stated
+    // holds whatever numbers the answer gave.
+    void dailyLimitAnswered(const RateLimit &stated);
 
 private:
     // base + path, or nothing when that is not a valid URL.

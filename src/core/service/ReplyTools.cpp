@@ -36,7 +36,12 @@ std::optional<double> retryAfter(const QNetworkReply &reply)
 
 ORError httpFailure(const QNetworkReply &reply, int status, const QByteArray &body)
 {
-    const ORError error = ORError::fromHTTP(status, ORError::parseBody(body), retryAfter(reply));
+    // A daily limit says where the day stands; response headers win over
+    // the copies in the body.
+    const ORError error
+        = ORError::fromHTTP(status, ORError::parseBody(body), retryAfter(reply))
+              .withStatedLimit(
+                  RateLimit::fromHeaders(reply.rawHeaderPairs()).orElse(RateLimit::fromErrorBody(body)));
     qCWarning(lcService).noquote() << request(reply) << "answered HTTP" << status << error.kind();
     return error;
 }

@@ -75,4 +75,12 @@ using ModelsOutcome = Outcome<QList<ORModel>>;
 using BytesOutcome = Outcome<QByteArray>;
 // A probe yields the measured seconds or the error.
 using ProbeOutcome = Outcome<double>;
-using KeyCheckOutcome = Outcome<Done>;
+// What GET /key tells about an accepted key.
+struct KeyInfo {
+    // "is_free_tier": the account never bought credits. Nothing when the
+    // answer does not say, which leaves the day's limit unknown.
+    std::optional<bool> isFreeTier;
+
+    bool operator==(const KeyInfo &) const = default;
+};
+using KeyCheckOutcome = Outcome<KeyInfo>;

@@ -24,7 +24,7 @@ ORError inStreamError(const QJsonObject &error)
     const QJsonValue message = error.value(QLatin1String("message"));
     const QString text
         = message.isString() ? message.toString() : QStringLiteral("The model stopped with an error.");
-    return ORError::fromHTTP(code, text, std::nullopt);
+    return ORError::fromHTTP(code, text, std::nullopt).withStatedLimit(RateLimit::fromErrorObject(error));
 }
 
 // The first choice, when "choices" is a non-empty array of objects.

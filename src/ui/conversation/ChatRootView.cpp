@@ -3,6 +3,7 @@
 #include "core/app/AppModel.h"
 #include "ui/conversation/ConversationView.h"
 #include "ui/icons/Icons.h"
+#include "ui/input/InputBar.h"
 #include "ui/modelmenu/ModelMenu.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/sidebar/SidebarView.h"
@@ -65,6 +66,7 @@ ChatRootView::ChatRootView(AppModel &app, QWidget *parent)
     , m_sidebar(new SidebarView(app.chat(), app.store()))
     , m_conversation(new ConversationView(app.chat()))
 {
+    m_conversation->inputBar()->setQuota(&app.quota());
     m_sidebar->setMinimumWidth(sidebarMin);
     m_sidebar->setMaximumWidth(sidebarMax);
 
@@ -119,6 +121,7 @@ QWidget *ChatRootView::makeToolbar()
 
     m_modelMenu = new ModelMenu(
         m_app.chat(), m_app.ranker(), [this] { m_app.refreshModels(true); }, bar);
+    m_modelMenu->setQuota(&m_app.quota());
     connect(m_modelMenu, &ModelMenu::ladderRequested, this, &ChatRootView::modelLadderRequested);
     m_newChat = makeToolButton("document-new", QStringLiteral("New chat"), bar);
     m_settings = makeToolButton("preferences-system", QStringLiteral("Settings"), bar);

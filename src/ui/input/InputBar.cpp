@@ -3,6 +3,7 @@
 #include "core/conversation/ChatViewModel.h"
 #include "core/conversation/ImageLoader.h"
 #include "core/conversation/PasteboardImages.h"
+#include "core/quota/FreeQuota.h"
 #include "ui/input/AttachmentStrip.h"
 #include "ui/input/GrowingTextView.h"
 #include "ui/input/InputStyle.h"
@@ -11,6 +12,7 @@
 
 #include <QDragEnterEvent>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMimeData>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -24,6 +26,7 @@ const QString placeholder = QStringLiteral("Message Tolvi");
 InputBar::InputBar(ChatViewModel &vm, QWidget *parent)
     : QWidget(parent)
     , m_vm(vm)
+    , m_quotaLine(new QLabel(this))
     , m_notice(new NoticeRow(this))
     , m_strip(new AttachmentStrip(this))
     , m_editor(new GrowingTextView(this))
@@ -36,11 +39,20 @@ InputBar::InputBar(ChatViewModel &vm, QWidget *parent)
     m_editor->setPlaceholderText(placeholder);
     m_editor->setAccessibleName(placeholder);
     m_editor->viewport()->installEventFilter(this);
+    // Quiet: small and dimmed, a fact to know before sending.
+    m_quotaLine->setTextFormat(Qt::PlainText);
+    m_quotaLine->setWordWrap(true);
+    m_quotaLine->setForegroundRole(QPalette::PlaceholderText);
+    QFont small = m_quotaLine->font();
+    small.setPixelSize(InputStyle::calloutPixelSize);
+    m_quotaLine->setFont(small);
+    m_quotaLine->hide();
 
     auto *stack = new QVBoxLayout(this);
     stack->setContentsMargins(
         InputStyle::paddingX, InputStyle::paddingY, InputStyle::paddingX, InputStyle::paddingY);
     stack->setSpacing(InputStyle::rowSpacing);
+    stack->addWidget(m_quotaLine);
     stack->addWidget(m_notice);
     stack->addWidget(m_strip);
     stack->addLayout(makeInputRow());
@@ -88,6 +100,24 @@ void InputBar::bindToController()
     m_notice->showNotice(m_vm.imageNotice());
     m_strip->setAttachments(m_vm.attachments());
     syncDraft();
+}
+
+void InputBar::setQuota(FreeQuota *quota)
+{
+    if (m_quota)
+        disconnect(m_quota, nullptr, this, nullptr);
+    m_quota = quota;
+    if (quota)
+        connect(quota, &FreeQuota::changed, this, &InputBar::syncQuota);
+    syncQuota();
+}
+
+void InputBar::syncQuota()
+{
+    const std::optional<QString> line = m_quota ? m_quota->warning() : std::nullopt;
+    m_quotaLine->setText(line.value_or(QString()));
+    m_quotaLine->setAccessibleName(line.value_or(QString()));
+    m_quotaLine->setVisible(line.has_value());
 }
 
 int InputBar::pendingDrops() const

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 class AttachmentStrip;
 class ChatViewModel;
+class FreeQuota;
+class QLabel;
 class GrowingTextView;
 class ImageLoader;
 class NoticeRow;
@@ -21,6 +24,11 @@ class InputBar : public QWidget
     Q_OBJECT
 public:
     InputBar(ChatViewModel &vm, QWidget *parent);
+
+    // Shows the quota's quiet line above the rows while it has one: few
+    // free requests left today, or when they come back.
+    void setQuota(FreeQuota *quota);
+    QLabel *quotaLine() const { return m_quotaLine; }
 
     GrowingTextView *editor() const { return m_editor; }
     SymbolButton *sendButton() const { return m_send; }
@@ -46,10 +54,13 @@ private:
     void bindToController();
     void syncDraft();
     void syncButtons();
+    void syncQuota();
     void attachAll(const QList<QImage> &images);
     void setDropping(bool dropping);
 
     ChatViewModel &m_vm;
+    QPointer<FreeQuota> m_quota;
+    QLabel *m_quotaLine;
     NoticeRow *m_notice;
     AttachmentStrip *m_strip;
     GrowingTextView *m_editor;

@@ -2,6 +2,7 @@
 
 #include "core/conversation/ChatViewModel.h"
 #include "core/conversation/ReplyWithFallback.h"
+#include "core/quota/FreeQuota.h"
 #include "core/ranker/ModelRanker.h"
 #include "ui/icons/Icons.h"
 
@@ -154,6 +155,23 @@ void ModelMenu::updateLabel()
     }
 }
 
+void ModelMenu::setQuota(FreeQuota *quota)
+{
+    if (m_quota)
+        disconnect(m_quota, nullptr, this, nullptr);
+    m_quota = quota;
+    if (quota)
+        connect(quota, &FreeQuota::changed, this, &ModelMenu::updateQuota);
+    updateQuota();
+}
+
+void ModelMenu::updateQuota()
+{
+    const std::optional<QString> summary = m_quota ? m_quota->summary() : std::nullopt;
+    setToolTip(summary.value_or(QStringLiteral("Model")));
+    setAccessibleDescription(summary.value_or(QString()));
+}
+
 void ModelMenu::rebuildMenu()
 {
     m_menu->clear();
@@ -173,10 +191,14 @@ void ModelMenu::rebuildMenu()
         addDisabledLine(m_menu, QStringLiteral("Current: ") + *current);
     m_menu->addSeparator();
     addModelItems();
-    if (const std::optional<QString> &note = m_ranker.note()) {
+    const std::optional<QString> &note = m_ranker.note();
+    const std::optional<QString> quota = m_quota ? m_quota->summary() : std::nullopt;
+    if (note || quota)
         m_menu->addSeparator();
+    if (note)
         addDisabledLine(m_menu, *note);
-    }
+    if (quota)
+        addDisabledLine(m_menu, *quota);
     m_menu->addSeparator();
     addRefreshItem();
     m_menu->addAction(QStringLiteral("Show Model Ladder…"), this, &ModelMenu::ladderRequested);

@@ -6,6 +6,7 @@
 #include <optional>
 
 class ChatViewModel;
+class FreeQuota;
 class ModelRanker;
 class QActionGroup;
 class QMenu;
@@ -22,6 +23,10 @@ public:
     using RefreshAction = std::function<void()>;
 
     ModelMenu(ChatViewModel &vm, ModelRanker &ranker, RefreshAction onRefresh, QWidget *parent = nullptr);
+
+    // The free requests left today: in the button's tooltip and beside the
+    // ranker's note in the menu.
+    void setQuota(FreeQuota *quota);
 
     // The text the button shows, as a person reads it (no mnemonic escapes).
     QString label() const { return m_label; }
@@ -49,12 +54,14 @@ protected:
 
 private:
     void updateLabel();
+    void updateQuota();
     void addModelItems();
     void addRefreshItem();
 
     ChatViewModel &m_vm;
     ModelRanker &m_ranker;
     RefreshAction m_onRefresh;
+    QPointer<FreeQuota> m_quota;
     QMenu *m_menu;
     QPointer<QActionGroup> m_choices;
     QString m_label;

@@ -1,0 +1,3 @@
+#include "core/quota/QuotaLog.h"
+
+Q_LOGGING_CATEGORY(lcQuota, "tolvi.quota", QtWarningMsg)
