@@ -203,4 +203,35 @@ QStringList squeezedWidgets(const QWidget *root)
     return squeezed;
 }
 
+QPalette darkPalette()
+{
+    QPalette dark;
+    const QColor window(53, 53, 53);
+    const QColor base(42, 42, 42);
+    const QColor text(Qt::white);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, base);
+    dark.setColor(QPalette::AlternateBase, QColor(66, 66, 66));
+    dark.setColor(QPalette::ToolTipBase, window);
+    dark.setColor(QPalette::ToolTipText, text);
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::PlaceholderText, QColor(140, 140, 140));
+    dark.setColor(QPalette::Button, window);
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::BrightText, Qt::red);
+    dark.setColor(QPalette::Link, QColor(42, 130, 218));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    dark.setColor(QPalette::HighlightedText, Qt::black);
+    dark.setColor(QPalette::Light, QColor(80, 80, 80));
+    dark.setColor(QPalette::Midlight, QColor(66, 66, 66));
+    dark.setColor(QPalette::Mid, QColor(40, 40, 40));
+    dark.setColor(QPalette::Dark, QColor(30, 30, 30));
+    dark.setColor(QPalette::Shadow, Qt::black);
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(127, 127, 127));
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(127, 127, 127));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(127, 127, 127));
+    return dark;
+}
+
 } // namespace uikit

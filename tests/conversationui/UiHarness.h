@@ -6,6 +6,7 @@
 #include "core/service/OpenRouterClient.h"
 #include "core/store/ChatStore.h"
 
+#include <QPalette>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -68,5 +69,8 @@ QStringList markupRead(const QWidget *root);
 // or wrapping text whose lines run past their edge. Each as
 // "ClassName (object name) WxH, needs ...".
 QStringList squeezedWidgets(const QWidget *root);
+
+// The dark palette people commonly give the Fusion style.
+QPalette darkPalette();
 
 } // namespace uikit

@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -233,10 +234,27 @@ private Q_SLOTS:
         QVERIFY(s.waitIdle());
     }
 
+    // With few free requests left: the menu's note and the input bar's line
+    // say so.
+    void modelMenuOpen_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+
     void modelMenuOpen()
     {
+        QFETCH(bool, dark);
+        const QPalette before = QApplication::palette();
+        if (dark)
+            QApplication::setPalette(darkPalette());
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
         RootScene s({ alpha, beta });
         s.app->ranker().cool(beta.id, 600);
+        s.app->quota().noteKeyInfo(KeyInfo{ true });
+        for (int i = 0; i < 45; ++i)
+            s.app->quota().noteRequest();
         s.vm().setDraft(QStringLiteral("Hello"));
         s.vm().send();
         QVERIFY(s.waitIdle());
@@ -245,13 +263,21 @@ private Q_SLOTS:
         menu->openMenu();
         QVERIFY(waitFor([&] { return items->isVisible(); }));
         QVERIFY(!items->actions().isEmpty()); // built as it showed
+        const QString left = s.app->quota().summary().value_or(QString());
+        QVERIFY(left.contains(QStringLiteral(" 4 of 50")));
+        QStringList lines;
+        for (const QAction *item : items->actions())
+            lines << item->text();
+        QVERIFY(lines.contains(left));
+        QVERIFY(
+            visibleTexts(s.root.get()).contains(s.app->quota().warning().value_or(QStringLiteral("none"))));
 
         QImage window = s.root->grab().toImage();
         const QPoint at = s.root->mapFromGlobal(items->pos());
         QPainter painter(&window);
         painter.drawImage(at, items->grab().toImage());
         painter.end();
-        save(window, QStringLiteral("chat-model-menu"));
+        save(window, dark ? QStringLiteral("chat-model-menu-dark") : QStringLiteral("chat-model-menu"));
         items->hide();
     }
 };
