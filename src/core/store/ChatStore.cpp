@@ -167,6 +167,9 @@ void ChatStore::save(const Chat &chat)
     Q_EMIT summariesChanged();
     if (failuresChanged)
         Q_EMIT saveFailuresChanged();
+    Q_EMIT chatStored(stored);
+    for (const QUuid &id : evicted)
+        Q_EMIT chatRemoved(id);
 }
 
 void ChatStore::remove(const QUuid &id)
@@ -182,6 +185,7 @@ void ChatStore::remove(const QUuid &id)
         Q_EMIT summariesChanged();
     if (failuresChanged)
         Q_EMIT saveFailuresChanged();
+    Q_EMIT chatRemoved(id);
 }
 
 std::optional<Chat> ChatStore::load(const QUuid &id) const

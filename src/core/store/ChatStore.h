@@ -86,6 +86,11 @@ public:
 Q_SIGNALS:
     void summariesChanged();
     void saveFailuresChanged();
+    // Each chat as stored, and each chat no longer kept (removed, or evicted
+    // beyond the cap), after the list changed: for those who follow the
+    // chats' contents, such as search.
+    void chatStored(const Chat &chat);
+    void chatRemoved(const QUuid &id);
 
 private:
     // A chat whose newest state is still in the queue: the copy being
