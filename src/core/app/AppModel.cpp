@@ -216,3 +216,19 @@ void AppModel::openKeysPage()
     if (url.isValid())
         QDesktopServices::openUrl(url);
 }
+
+ChatSearchIndex &AppModel::search()
+{
+    if (m_search)
+        return *m_search;
+    QStringList files;
+    for (const ChatSummary &summary : m_store->summaries())
+        files << m_store->chatPath(summary.id);
+    m_search = std::make_unique<ChatSearchIndex>(files);
+    // Behind the files, what has not reached them yet.
+    for (const Chat &chat : m_store->unwrittenChats())
+        m_search->chatStored(chat);
+    connect(m_store.get(), &ChatStore::chatStored, m_search.get(), &ChatSearchIndex::chatStored);
+    connect(m_store.get(), &ChatStore::chatRemoved, m_search.get(), &ChatSearchIndex::chatRemoved);
+    return *m_search;
+}

@@ -199,6 +199,18 @@ std::optional<Chat> ChatStore::load(const QUuid &id) const
     return StoreLayout::readChat(m_dir, id);
 }
 
+QList<Chat> ChatStore::unwrittenChats() const
+{
+    QList<Chat> chats;
+    for (const Pending &pending : m_pending)
+        if (pending.chat)
+            chats << *pending.chat;
+    for (auto it = m_unsaved.cbegin(); it != m_unsaved.cend(); ++it)
+        if (!m_pending.contains(it.key()))
+            chats << it->chat;
+    return chats;
+}
+
 std::optional<QString> ChatStore::saveFailure(const QUuid &id) const
 {
     const auto unsaved = m_unsaved.constFind(id);

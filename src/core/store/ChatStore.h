@@ -72,6 +72,9 @@ public:
 
     // Why the last write of that chat failed, when it has not landed since.
     std::optional<QString> saveFailure(const QUuid &id) const;
+    // The chats whose newest state is not (or not yet) in their file: queued,
+    // or kept after a failed write.
+    QList<Chat> unwrittenChats() const;
     // Writes every chat whose last write failed again.
     void retryFailedSaves();
 
