@@ -83,6 +83,15 @@ void Harness::storeChat(const Chat &chat)
         qFatal("the chat was not stored");
 }
 
+std::unique_ptr<ChatSearch> Harness::makeSearch()
+{
+    return std::make_unique<ChatSearch>(*store, [this]() -> ChatSearchIndex & {
+        if (!searchIndex)
+            searchIndex = ChatSearchIndex::following(*store);
+        return *searchIndex;
+    });
+}
+
 fake::Reply heldStream(const QString &modelId, const QStringList &pieces, int holdFrom)
 {
     fake::StreamOptions options;

@@ -3,6 +3,8 @@
 #include "FakeService.h"
 #include "core/conversation/ChatViewModel.h"
 #include "core/ranker/ModelRanker.h"
+#include "core/search/ChatSearch.h"
+#include "core/search/ChatSearchIndex.h"
 #include "core/service/OpenRouterClient.h"
 #include "core/store/ChatStore.h"
 
@@ -38,6 +40,9 @@ public:
     void storeChat(const Chat &chat);
 
     const ChatMessage &lastMessage() const { return vm->chat().messages.last(); }
+    // A search over the store, whose index is made when first asked for,
+    // as the application model makes it.
+    std::unique_ptr<ChatSearch> makeSearch();
 
     QTemporaryDir dir;
     fake::FakeService fake;
@@ -45,6 +50,7 @@ public:
     std::unique_ptr<ChatStore> store;
     std::unique_ptr<ModelRanker> ranker;
     std::unique_ptr<ChatViewModel> vm;
+    std::unique_ptr<ChatSearchIndex> searchIndex;
 };
 
 // A stream of pieces whose events from `holdFrom` on wait for release()

@@ -152,7 +152,8 @@ private Q_SLOTS:
         h.exchange(QStringLiteral("first"), alpha.id, QStringLiteral("First answer"));
         h.exchange(QStringLiteral("second"), alpha.id, QStringLiteral("Second answer"));
         ShownView shown(*h.vm);
-        SidebarView sidebar(*h.vm, *h.store);
+        const std::unique_ptr<ChatSearch> search = h.makeSearch();
+        SidebarView sidebar(*h.vm, *h.store, *search);
         sidebar.show();
 
         h.fake.enqueueChat(

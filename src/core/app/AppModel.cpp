@@ -219,16 +219,7 @@ void AppModel::openKeysPage()
 
 ChatSearchIndex &AppModel::search()
 {
-    if (m_search)
-        return *m_search;
-    QStringList files;
-    for (const ChatSummary &summary : m_store->summaries())
-        files << m_store->chatPath(summary.id);
-    m_search = std::make_unique<ChatSearchIndex>(files);
-    // Behind the files, what has not reached them yet.
-    for (const Chat &chat : m_store->unwrittenChats())
-        m_search->chatStored(chat);
-    connect(m_store.get(), &ChatStore::chatStored, m_search.get(), &ChatSearchIndex::chatStored);
-    connect(m_store.get(), &ChatStore::chatRemoved, m_search.get(), &ChatSearchIndex::chatRemoved);
+    if (!m_search)
+        m_search = ChatSearchIndex::following(*m_store);
     return *m_search;
 }

@@ -2,6 +2,7 @@
 
 #include "core/search/SearchText.h"
 #include "core/search/WordIndex.h"
+#include "core/store/ChatStore.h"
 
 #include <QFile>
 #include <malloc.h>
@@ -48,6 +49,20 @@ ChatSearchIndex::~ChatSearchIndex()
     m_thread.wait();
     delete m_worker;
     delete m_index;
+}
+
+std::unique_ptr<ChatSearchIndex> ChatSearchIndex::following(ChatStore &store)
+{
+    QStringList files;
+    for (const ChatSummary &summary : store.summaries())
+        files << store.chatPath(summary.id);
+    auto index = std::make_unique<ChatSearchIndex>(files);
+    // Behind the files, what has not reached them yet.
+    for (const Chat &chat : store.unwrittenChats())
+        index->chatStored(chat);
+    connect(&store, &ChatStore::chatStored, index.get(), &ChatSearchIndex::chatStored);
+    connect(&store, &ChatStore::chatRemoved, index.get(), &ChatSearchIndex::chatRemoved);
+    return index;
 }
 
 void ChatSearchIndex::chatStored(const Chat &chat)

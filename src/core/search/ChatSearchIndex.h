@@ -4,7 +4,9 @@
 
 #include <QObject>
 #include <QThread>
+#include <memory>
 
+class ChatStore;
 class WordIndex;
 
 // Search over the titles and message texts of every chat, off the main
@@ -21,6 +23,10 @@ public:
     // that does not decode is left out.
     explicit ChatSearchIndex(const QStringList &chatFiles, QObject *parent = nullptr);
     ~ChatSearchIndex() override; // waits for the index's thread
+
+    // An index of the store's chats (its files, then what has not reached
+    // them yet) that follows each chat stored and removed from then on.
+    static std::unique_ptr<ChatSearchIndex> following(ChatStore &store);
 
     void chatStored(const Chat &chat);
     void chatRemoved(const QUuid &id);
