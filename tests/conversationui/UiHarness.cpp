@@ -6,6 +6,8 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTextDocument>
@@ -90,6 +92,15 @@ std::unique_ptr<ChatSearch> Harness::makeSearch()
             searchIndex = ChatSearchIndex::following(*store);
         return *searchIndex;
     });
+}
+
+void saveScreenshot(const QImage &image, const QString &name)
+{
+    const QString dir = qEnvironmentVariable("TOLVI_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 
 fake::Reply heldStream(const QString &modelId, const QStringList &pieces, int holdFrom)

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
+class QImage;
 class QWidget;
 
 namespace uikit {
@@ -74,5 +75,7 @@ QStringList markupRead(const QWidget *root);
 // or wrapping text whose lines run past their edge. Each as
 // "ClassName (object name) WxH, needs ...".
 QStringList squeezedWidgets(const QWidget *root);
+// Saves image as <TOLVI_SCREENSHOT_DIR>/<name>.png when that variable is set.
+void saveScreenshot(const QImage &image, const QString &name);
 
 } // namespace uikit

@@ -312,8 +312,8 @@ private Q_SLOTS:
         Scene s;
         const Chat open = storedChat(QStringLiteral("Garden plan"));
         const Chat other = storedChat(QStringLiteral("Recipes"));
-        s.h.storeChat(open);
-        s.h.storeChat(other);
+        for (const Chat &chat : { open, other })
+            s.h.storeChat(chat);
         s.h.vm->select(open.id);
         s.type(QStringLiteral("plan"));
         QVERIFY(s.waitTitles({ QStringLiteral("Garden plan") }));
