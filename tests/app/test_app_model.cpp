@@ -79,6 +79,7 @@ private Q_SLOTS:
     void secretsStayOutOfFilesSettingsAndLog();
     void keysPageOpens();
     void destroyedModelGetsNothing();
+    void searchFollowsTheStore();
 
 private:
     std::unique_ptr<AppModel> makeModel();
@@ -825,6 +826,42 @@ void AppModelTest::destroyedModelGetsNothing()
     settle();
     QCoreApplication::processEvents();
     QCOMPARE(KeychainStore::load(), keyA);
+}
+
+// The index is made late, from files and from what has not reached them
+// yet, and then follows every save and removal.
+void AppModelTest::searchFollowsTheStore()
+{
+    auto model = makeModel();
+    const auto chatWith = [](const QString &text) {
+        Chat chat;
+        ChatMessage message;
+        message.role = QStringLiteral("user");
+        message.text = text;
+        chat.messages << message;
+        return chat;
+    };
+    const Chat written = chatWith(QStringLiteral("Trains to Zürich"));
+    model->store().save(written);
+    model->store().drain();
+    const Chat queued = chatWith(QStringLiteral("Ferries from Genoa"));
+    model->store().save(queued); // possibly not yet in its file
+    ChatSearchIndex &search = model->search();
+    QSignalSpy found(&search, &ChatSearchIndex::found);
+    const auto find = [&](const QString &query) {
+        found.clear();
+        search.search(query);
+        return (found.isEmpty() && !found.wait(60000)) ? QList<QUuid>{}
+                                                       : found.last().at(1).value<QList<QUuid>>();
+    };
+    QCOMPARE(find(QStringLiteral("zur")), QList<QUuid>{ written.id });
+    QCOMPARE(find(QStringLiteral("genoa")), QList<QUuid>{ queued.id });
+
+    const Chat later = chatWith(QStringLiteral("More trains"));
+    model->store().save(later);
+    QCOMPARE(find(QStringLiteral("trains")).size(), 2);
+    model->store().remove(written.id);
+    QCOMPARE(find(QStringLiteral("trains")), QList<QUuid>{ later.id });
 }
 
 QTEST_GUILESS_MAIN(AppModelTest)

@@ -6,6 +6,8 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTextDocument>
@@ -81,6 +83,24 @@ void Harness::storeChat(const Chat &chat)
     store->save(chat);
     if (!testsupport::waitFor([&] { return store->load(chat.id).has_value(); }))
         qFatal("the chat was not stored");
+}
+
+std::unique_ptr<ChatSearch> Harness::makeSearch()
+{
+    return std::make_unique<ChatSearch>(*store, [this]() -> ChatSearchIndex & {
+        if (!searchIndex)
+            searchIndex = ChatSearchIndex::following(*store);
+        return *searchIndex;
+    });
+}
+
+void saveScreenshot(const QImage &image, const QString &name)
+{
+    const QString dir = qEnvironmentVariable("TOLVI_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 
 fake::Reply heldStream(const QString &modelId, const QStringList &pieces, int holdFrom)

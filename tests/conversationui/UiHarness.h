@@ -3,6 +3,8 @@
 #include "FakeService.h"
 #include "core/conversation/ChatViewModel.h"
 #include "core/ranker/ModelRanker.h"
+#include "core/search/ChatSearch.h"
+#include "core/search/ChatSearchIndex.h"
 #include "core/service/OpenRouterClient.h"
 #include "core/store/ChatStore.h"
 
@@ -10,6 +12,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
+class QImage;
 class QWidget;
 
 namespace uikit {
@@ -39,6 +42,9 @@ public:
     void storeChat(const Chat &chat);
 
     const ChatMessage &lastMessage() const { return vm->chat().messages.last(); }
+    // A search over the store, whose index is made when first asked for,
+    // as the application model makes it.
+    std::unique_ptr<ChatSearch> makeSearch();
 
     QTemporaryDir dir;
     fake::FakeService fake;
@@ -46,6 +52,7 @@ public:
     std::unique_ptr<ChatStore> store;
     std::unique_ptr<ModelRanker> ranker;
     std::unique_ptr<ChatViewModel> vm;
+    std::unique_ptr<ChatSearchIndex> searchIndex;
 };
 
 // A stream of pieces whose events from `holdFrom` on wait for release()
@@ -69,6 +76,8 @@ QStringList markupRead(const QWidget *root);
 // or wrapping text whose lines run past their edge. Each as
 // "ClassName (object name) WxH, needs ...".
 QStringList squeezedWidgets(const QWidget *root);
+// Saves image as <TOLVI_SCREENSHOT_DIR>/<name>.png when that variable is set.
+void saveScreenshot(const QImage &image, const QString &name);
 
 // The dark palette people commonly give the Fusion style.
 QPalette darkPalette();

@@ -22,7 +22,6 @@
 
 #include <QBuffer>
 #include <QClipboard>
-#include <QDir>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -108,15 +107,6 @@ bool reachable(QWidget *widget)
     return window->childAt(centre) == widget;
 }
 
-void save(const QImage &image, const QString &name)
-{
-    const QString dir = qEnvironmentVariable("TOLVI_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
-}
-
 } // namespace
 
 class ChatWindowLookTest : public QObject
@@ -152,7 +142,7 @@ private Q_SLOTS:
             QVERIFY(r.width() <= 820 - 48);
             bottom = r.bottom();
         }
-        save(s.root->grab().toImage(), QStringLiteral("chat-conversation"));
+        saveScreenshot(s.root->grab().toImage(), QStringLiteral("chat-conversation"));
     }
 
     void emptyStateIsCentredAndAFailureShowsItsIssue()
@@ -163,7 +153,7 @@ private Q_SLOTS:
         QVERIFY(empty->isVisible());
         const QPoint centre = empty->mapTo(view, empty->rect().center());
         QVERIFY(qAbs(centre.x() - view->width() / 2) <= 2);
-        save(s.root->grab().toImage(), QStringLiteral("chat-empty"));
+        saveScreenshot(s.root->grab().toImage(), QStringLiteral("chat-empty"));
 
         s.fake.onAnyChat(fake::replies::providerError(503));
         s.vm().setDraft(QStringLiteral("Anyone there?"));
@@ -171,7 +161,7 @@ private Q_SLOTS:
         QVERIFY(s.waitIdle());
         QVERIFY(view->column()->issueView()->isVisible());
         QVERIFY(!empty->isVisible());
-        save(s.root->grab().toImage(), QStringLiteral("chat-issue"));
+        saveScreenshot(s.root->grab().toImage(), QStringLiteral("chat-issue"));
     }
 
     void nothingIsWiderThanTheViewport_data()
@@ -221,7 +211,7 @@ private Q_SLOTS:
         view->scrollArea()->verticalScrollBar()->setValue(view->scrollArea()->verticalScrollBar()->maximum());
         settle();
         if (size == QSize(760, 520))
-            save(s.root->grab().toImage(), QStringLiteral("chat-long-names-minimum"));
+            saveScreenshot(s.root->grab().toImage(), QStringLiteral("chat-long-names-minimum"));
 
         MessageRow *answer = rows.last();
         QVERIFY(reachable(answer->copyButton()));
@@ -277,7 +267,8 @@ private Q_SLOTS:
         QPainter painter(&window);
         painter.drawImage(at, items->grab().toImage());
         painter.end();
-        save(window, dark ? QStringLiteral("chat-model-menu-dark") : QStringLiteral("chat-model-menu"));
+        saveScreenshot(
+            window, dark ? QStringLiteral("chat-model-menu-dark") : QStringLiteral("chat-model-menu"));
         items->hide();
     }
 };

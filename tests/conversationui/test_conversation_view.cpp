@@ -1,6 +1,6 @@
 // The conversation column over a real controller: which rows show, what a
 // streamed flush re-renders, the answer's footer, copying, images, and the
-// issue's retry.
+// issue's retry; and what a search finds.
 
 #include "FakeFixtures.h"
 #include "TestSupport.h"
@@ -24,6 +24,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -152,7 +153,8 @@ private Q_SLOTS:
         h.exchange(QStringLiteral("first"), alpha.id, QStringLiteral("First answer"));
         h.exchange(QStringLiteral("second"), alpha.id, QStringLiteral("Second answer"));
         ShownView shown(*h.vm);
-        SidebarView sidebar(*h.vm, *h.store);
+        const std::unique_ptr<ChatSearch> search = h.makeSearch();
+        SidebarView sidebar(*h.vm, *h.store, *search);
         sidebar.show();
 
         h.fake.enqueueChat(
@@ -418,6 +420,49 @@ private Q_SLOTS:
         QCOMPARE(h.lastMessage().id, reply);
         QVERIFY(h.vm->isStreaming());
         QVERIFY(h.releaseUntilIdle());
+    }
+
+    // A chat opened while a search is active shows its first match, far
+    // above its end, with the words found marked until the search is cleared.
+    void anOpenedChatShowsItsFirstMatchMarked()
+    {
+        Harness h;
+        ShownView shown(*h.vm);
+        const std::unique_ptr<ChatSearch> search = h.makeSearch();
+        shown.view.showMatchesOf(*search);
+        Chat chat;
+        chat.title = QStringLiteral("Long chat");
+        for (int i = 0; i < 40; ++i) {
+            const bool match = i == 3;
+            chat.messages.append(message(QStringLiteral("user"),
+                match ? QStringLiteral("Is a Crème brûlée hard?") : QStringLiteral("Question %1").arg(i)));
+            chat.messages.append(message(QStringLiteral("assistant"),
+                match ? QStringLiteral("**Crème** brûlée is easy; creme again.")
+                      : QStringLiteral("Answer %1\n\nwith a second paragraph").arg(i)));
+        }
+        h.storeChat(chat);
+        search->setQuery(QStringLiteral("CREME"));
+        h.vm->select(chat.id);
+
+        QWidget *viewport = shown.view.scrollArea()->viewport();
+        const auto shows = [&](const QUuid &id) {
+            const MessageRow *row = shown.view.row(id);
+            return row && row->isVisible() && row->mapTo(viewport, QPoint(0, 0)).y() >= 0
+                && row->mapTo(viewport, QPoint(0, row->height())).y() <= viewport->height();
+        };
+        QVERIFY(waitFor([&] { return shows(chat.messages[6].id) && shows(chat.messages[7].id); }));
+        QVERIFY(!shown.view.row(chat.messages.last().id)); // the end was never built
+        MessageRow *question = shown.view.row(chat.messages[6].id);
+        MessageRow *answer = shown.view.row(chat.messages[7].id);
+        QCOMPARE(question->bubble()->markCount(), 1);
+        QCOMPARE(answer->answerView()->marks().size(), 2); // "Crème" and "creme", not the markup
+        const SearchMarks::Span first = answer->answerView()->marks().first();
+        QCOMPARE(
+            answer->answerView()->toPlainText().mid(first.position, first.length), QStringLiteral("Crème"));
+
+        search->setQuery(QString());
+        QCOMPARE(question->bubble()->markCount(), 0);
+        QVERIFY(answer->answerView()->marks().isEmpty());
     }
 
     void rowsFollowTheChatWithoutRebuilding()

@@ -1,6 +1,6 @@
 // The chat list: its rows and empty text, the selection bound to the open
-// chat, renaming through the sheet, and deleting (the open chat too, also
-// while its reply streams).
+// chat, renaming through the sheet, deleting (the open chat too, also while
+// its reply streams), and the search that filters it.
 
 #include "TestSupport.h"
 #include "UiHarness.h"
@@ -25,13 +25,13 @@ namespace {
 
 const ORModel alpha = model("vendor/alpha:free", "Alpha");
 
-Chat storedChat(const QString &title)
+Chat storedChat(const QString &title, const QString &text = {})
 {
     Chat chat;
     chat.title = title;
     ChatMessage m;
     m.role = QStringLiteral("user");
-    m.text = title;
+    m.text = text.isEmpty() ? title : text;
     chat.messages.append(m);
     return chat;
 }
@@ -78,17 +78,24 @@ QPushButton *button(QWidget *dialog, const QString &text)
 
 struct Scene {
     Scene()
-        : sidebar(*h.vm, *h.store)
+        : search(h.makeSearch())
+        , sidebar(*h.vm, *h.store, *search)
     {
         h.useModels({ alpha });
         sidebar.resize(220, 400);
         sidebar.show();
+    }
+    void type(const QString &query)
+    {
+        sidebar.searchField()->clear();
+        QTest::keyClicks(sidebar.searchField(), query);
     }
     bool waitTitles(const QStringList &expected)
     {
         return waitFor([&] { return titles(sidebar) == expected; });
     }
     Harness h;
+    std::unique_ptr<ChatSearch> search;
     SidebarView sidebar;
 };
 
@@ -256,6 +263,71 @@ private Q_SLOTS:
         QCOMPARE(s.h.vm->focusToken(), focus + 1);
         QVERIFY(s.waitTitles({}));
         QVERIFY(s.sidebar.emptyLabel()->isVisible());
+    }
+
+    void searchKeepsWhatItFinds_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QStringList>("found");
+        QTest::newRow("case and accents")
+            << QStringLiteral("RESUME") << QStringList{ QStringLiteral("Résumé tips") };
+        QTest::newRow("a message's text")
+            << QStringLiteral("passport") << QStringList{ QStringLiteral("Holiday") };
+        QTest::newRow("every word, each a word's start")
+            << QStringLiteral("tax ret") << QStringList{ QStringLiteral("Tax return") };
+        QTest::newRow("inside a word is no match") << QStringLiteral("eturn") << QStringList{};
+        QTest::newRow("nothing") << QStringLiteral("zebra") << QStringList{};
+    }
+
+    void searchKeepsWhatItFinds()
+    {
+        QFETCH(QString, query);
+        QFETCH(QStringList, found);
+        Scene s;
+        QLineEdit *field = s.sidebar.searchField();
+        QCOMPARE(field->placeholderText(), QStringLiteral("Search chats"));
+        QCOMPARE(field->accessibleName(), QStringLiteral("Search chats"));
+        QVERIFY(field->isClearButtonEnabled());
+        s.h.storeChat(storedChat(QStringLiteral("Résumé tips")));
+        s.h.storeChat(storedChat(QStringLiteral("Tax return")));
+        s.h.storeChat(storedChat(QStringLiteral("Holiday"), QStringLiteral("Where is my passport?")));
+        const QStringList all{ QStringLiteral("Holiday"), QStringLiteral("Tax return"),
+            QStringLiteral("Résumé tips") };
+        QVERIFY(s.waitTitles(all));
+
+        s.type(query);
+        QVERIFY(s.waitTitles(found));
+        QVERIFY(waitFor([&] { return s.sidebar.emptyLabel()->isVisible() == found.isEmpty(); }));
+        if (found.isEmpty())
+            QCOMPARE(s.sidebar.emptyLabel()->accessibleName(), QStringLiteral("No chats match"));
+
+        QTest::keyClick(field, Qt::Key_Escape);
+        QCOMPARE(field->text(), QString());
+        QCOMPARE(titles(s.sidebar), all); // at once: an empty query needs no index
+        QVERIFY(!s.sidebar.emptyLabel()->isVisible());
+    }
+
+    void searchFollowsStoredAndDeletedChats()
+    {
+        Scene s;
+        const Chat open = storedChat(QStringLiteral("Garden plan"));
+        const Chat other = storedChat(QStringLiteral("Recipes"));
+        for (const Chat &chat : { open, other })
+            s.h.storeChat(chat);
+        s.h.vm->select(open.id);
+        s.type(QStringLiteral("plan"));
+        QVERIFY(s.waitTitles({ QStringLiteral("Garden plan") }));
+        QCOMPARE(selectedRow(s.sidebar), 0); // the open chat, still chosen
+
+        s.h.storeChat(storedChat(QStringLiteral("Planets")));
+        QVERIFY(s.waitTitles({ QStringLiteral("Planets"), QStringLiteral("Garden plan") }));
+        QCOMPARE(selectedRow(s.sidebar), 1);
+        s.h.vm->rename(other.id, QStringLiteral("Meal plan"));
+        QVERIFY(s.waitTitles(
+            { QStringLiteral("Meal plan"), QStringLiteral("Planets"), QStringLiteral("Garden plan") }));
+        trigger(s.sidebar, 2, QStringLiteral("Delete"));
+        QVERIFY(s.waitTitles({ QStringLiteral("Meal plan"), QStringLiteral("Planets") }));
+        QCOMPARE(selectedRow(s.sidebar), -1);
     }
 
     void theMenuOffersRenameThenDelete()

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QHash>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QStyle>
@@ -228,6 +229,56 @@ private Q_SLOTS:
                 { "placeholder", s.root->conversation()->inputBar()->editor(), {}, secondaryContrast },
             });
         QVERIFY2(failed.isEmpty(), qPrintable(failed.join(QStringLiteral("\n"))));
+    }
+
+    // The marks of a search read in both palettes, and so does the query;
+    // with TOLVI_SCREENSHOT_DIR set, both are saved as pictures.
+    void searchMarksFollowTheTheme()
+    {
+        RootScene s({ alpha });
+        const QList<QStringList> chats{
+            { "Weekend in Lisbon", "What should I see in two days?", "Start in **Alfama** at dawn." },
+            { "Crème brûlée at home", "Can I make crème brûlée without a torch?",
+                "Yes. Chill the **crème brûlée** well, sugar it thinly, and put it under a hot grill "
+                "for two minutes.\n\n> Creme caramel is another dessert: it is baked with its caramel." },
+            { "Dessert for eight", "A dessert for eight that waits in the fridge?",
+                "A tiramisu, or a **crème** au chocolat made the day before." },
+            { "Tax return questions", "When is the deadline?", "Usually the end of April." },
+        };
+        for (const QStringList &texts : chats) {
+            Chat chat;
+            chat.title = texts[0];
+            for (const QString &role : { QStringLiteral("user"), QStringLiteral("assistant") }) {
+                ChatMessage m;
+                m.role = role;
+                m.text = texts[role == QLatin1String("user") ? 1 : 2];
+                chat.messages.append(m);
+            }
+            s.app->store().save(chat);
+        }
+        SidebarView *sidebar = s.root->sidebar();
+        QListView *list = sidebar->list();
+        QVERIFY(waitFor([&] { return list->model()->rowCount() == 4; }));
+        QTest::keyClicks(sidebar->searchField(), QStringLiteral("creme"));
+        QVERIFY(waitFor([&] { return list->model()->rowCount() == 2; }));
+        QTest::mouseClick(
+            list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(1, 0)).center());
+        QCOMPARE(s.vm().chat().title, QStringLiteral("Crème brûlée at home"));
+        QWidget *window = s.root.get();
+        QVERIFY(waitFor([&] { return selectableWith(window, "without a torch") != nullptr; }));
+
+        const QStringList failed = failures(window,
+            {
+                inAnswer("mark", window, "crème brûlée well"),
+                { "query", sidebar->searchField() },
+            });
+        QVERIFY2(failed.isEmpty(), qPrintable(failed.join(QStringLiteral("\n"))));
+        for (const auto &[name, palette] :
+            { std::pair{ "search-dark", darkPalette() }, std::pair{ "search-light", lightPalette() } }) {
+            QApplication::setPalette(palette);
+            QCoreApplication::sendPostedEvents();
+            saveScreenshot(window->grab().toImage(), QString::fromLatin1(name));
+        }
     }
 
     void signInSettingsAndIssueFollowTheTheme()

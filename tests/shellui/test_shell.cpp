@@ -20,6 +20,7 @@
 #include "ui/shell/AppShell.h"
 #include "ui/shell/MainWindow.h"
 #include "ui/shell/RootView.h"
+#include "ui/sidebar/SidebarView.h"
 #include "ui/signin/SignInView.h"
 
 #include <QAccessible>
@@ -197,15 +198,18 @@ void ShellTest::menusWhileSignedOut()
     makeWindow();
     activate();
     QCOMPARE(actionTexts(m_window->fileMenu()),
-        QStringList({ QStringLiteral("New Chat"), QStringLiteral("Export Chat…"), QStringLiteral("Settings…"),
-            QStringLiteral("--"), QStringLiteral("Quit") }));
+        QStringList(
+            { QStringLiteral("New Chat"), QStringLiteral("Search Chats"), QStringLiteral("Export Chat…"),
+                QStringLiteral("Settings…"), QStringLiteral("--"), QStringLiteral("Quit") }));
     QCOMPARE(actionTexts(m_window->accountMenu()),
         QStringList({ QStringLiteral("Manage Keys on OpenRouter"), QStringLiteral("Sign Out") }));
     QCOMPARE(m_window->newChatAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+N")));
     QCOMPARE(m_window->settingsAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
+    QCOMPARE(m_window->searchChatsAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
     QCOMPARE(m_window->quitAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
 
     QVERIFY(!m_window->newChatAction()->isEnabled());
+    QVERIFY(!m_window->searchChatsAction()->isEnabled());
     QVERIFY(!m_window->exportChatAction()->isEnabled());
     QVERIFY(!m_window->settingsAction()->isEnabled());
     QVERIFY(!m_window->signOutAction()->isEnabled());
@@ -252,6 +256,13 @@ void ShellTest::signingInSwitchesViewAndMenus()
     QTest::keyClick(m_window.get(), Qt::Key_N, Qt::ControlModifier);
     QVERIFY(m_model->chat().chat().id != chatBefore);
     QVERIFY(!m_window->exportChatAction()->isEnabled());
+
+    // Ctrl+F goes to the search field, its text selected.
+    QLineEdit *search = m_window->rootView()->chatView()->sidebar()->searchField();
+    search->setText(QStringLiteral("older query"));
+    QTest::keyClick(m_window.get(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(search->hasFocus());
+    QCOMPARE(search->selectedText(), QStringLiteral("older query"));
     shelltest::saveScreenshot(m_window.get(), QStringLiteral("chat-window"));
 }
 
@@ -333,6 +344,7 @@ void ShellTest::signOutFromTheMenu()
     QVERIFY(m_window->rootView()->signInView()->isVisible());
     QVERIFY(!m_window->rootView()->chatView());
     QVERIFY(!m_window->newChatAction()->isEnabled());
+    QVERIFY(!m_window->searchChatsAction()->isEnabled());
     QVERIFY(!m_window->exportChatAction()->isEnabled());
     QVERIFY(!m_window->settingsAction()->isEnabled());
     QVERIFY(!m_window->signOutAction()->isEnabled());
@@ -543,8 +555,9 @@ void ShellTest::everyTextAppearsExactly_data()
                 QStringLiteral("Done") } },
         { "window",
             { QStringLiteral("Tolvi"), QStringLiteral("File"), QStringLiteral("New Chat"),
-                QStringLiteral("Settings…"), QStringLiteral("Quit"), QStringLiteral("Account"),
-                QStringLiteral("Manage Keys on OpenRouter"), QStringLiteral("Sign Out") } },
+                QStringLiteral("Search Chats"), QStringLiteral("Settings…"), QStringLiteral("Quit"),
+                QStringLiteral("Account"), QStringLiteral("Manage Keys on OpenRouter"),
+                QStringLiteral("Sign Out") } },
         { "tray",
             { QStringLiteral("Tolvi"), QStringLiteral("Show Tolvi"), QStringLiteral("New Chat"),
                 QStringLiteral("Quit Tolvi") } },

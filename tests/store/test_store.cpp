@@ -240,12 +240,23 @@ private Q_SLOTS:
     void theOldestChatGoesBeyond200()
     {
         ChatStore store;
+        QSignalSpy stored(&store, &ChatStore::chatStored);
+        QSignalSpy removed(&store, &ChatStore::chatRemoved);
         QList<Chat> chats;
         for (int i = 0; i <= ChatStore::maxChats; ++i) {
             chats.append(chatWithText(QStringLiteral("chat %1").arg(i)));
             store.save(chats.last());
         }
         QCOMPARE(store.summaries().size(), ChatStore::maxChats);
+        // Those who follow the chats' contents hear of each one stored and of
+        // the one evicted, as of one removed.
+        QCOMPARE(stored.size(), ChatStore::maxChats + 1);
+        QCOMPARE(stored.last().at(0).value<Chat>().messages, chats.last().messages);
+        QCOMPARE(removed.size(), 1);
+        QCOMPARE(removed.first().at(0).toUuid(), chats.first().id);
+        store.remove(chats.last().id);
+        QCOMPARE(removed.last().at(0).toUuid(), chats.last().id);
+        store.save(chats.last());
         QCOMPARE(store.summaries().first().id, chats.last().id);
         QVERIFY(!idsOf(store.summaries()).contains(chats.first().id));
         QVERIFY(!store.load(chats.first().id));

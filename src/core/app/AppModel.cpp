@@ -236,3 +236,10 @@ void AppModel::openKeysPage()
     if (url.isValid())
         QDesktopServices::openUrl(url);
 }
+
+ChatSearchIndex &AppModel::search()
+{
+    if (!m_search)
+        m_search = ChatSearchIndex::following(*m_store);
+    return *m_search;
+}

@@ -5,6 +5,7 @@
 #include "core/conversation/ChatViewModel.h"
 #include "core/quota/FreeQuota.h"
 #include "core/ranker/ModelRanker.h"
+#include "core/search/ChatSearchIndex.h"
 #include "core/service/OpenRouterClient.h"
 #include "core/store/ChatStore.h"
 #include "core/util/ChangeBatch.h"
@@ -91,6 +92,10 @@ public:
     ChatStore &store() { return *m_store; }
     ChatViewModel &chat() { return *m_chat; }
     FreeQuota &quota() { return *m_quota; }
+    // Search over every chat. Its index is made at the first call and
+    // reads the chats on a thread of its own, so that start-up never pays
+    // for it; from then on it follows the store.
+    ChatSearchIndex &search();
 
     void startOAuth();
     void cancelSignIn();
@@ -167,6 +172,7 @@ private:
     std::unique_ptr<ChatStore> m_store;
     std::unique_ptr<ChatViewModel> m_chat;
     std::unique_ptr<FreeQuota> m_quota;
+    std::unique_ptr<ChatSearchIndex> m_search;
     std::optional<QString> m_key;
     // The key the controller last read for a generation: the one its
     // onUnauthorized refers to (a stale generation never reports).

@@ -167,6 +167,9 @@ void ChatStore::save(const Chat &chat)
     Q_EMIT summariesChanged();
     if (failuresChanged)
         Q_EMIT saveFailuresChanged();
+    Q_EMIT chatStored(stored);
+    for (const QUuid &id : evicted)
+        Q_EMIT chatRemoved(id);
 }
 
 void ChatStore::remove(const QUuid &id)
@@ -182,6 +185,7 @@ void ChatStore::remove(const QUuid &id)
         Q_EMIT summariesChanged();
     if (failuresChanged)
         Q_EMIT saveFailuresChanged();
+    Q_EMIT chatRemoved(id);
 }
 
 std::optional<Chat> ChatStore::load(const QUuid &id) const
@@ -193,6 +197,18 @@ std::optional<Chat> ChatStore::load(const QUuid &id) const
     if (unsaved != m_unsaved.cend())
         return unsaved->chat;
     return StoreLayout::readChat(m_dir, id);
+}
+
+QList<Chat> ChatStore::unwrittenChats() const
+{
+    QList<Chat> chats;
+    for (const Pending &pending : m_pending)
+        if (pending.chat)
+            chats << *pending.chat;
+    for (auto it = m_unsaved.cbegin(); it != m_unsaved.cend(); ++it)
+        if (!m_pending.contains(it.key()))
+            chats << it->chat;
+    return chats;
 }
 
 std::optional<QString> ChatStore::saveFailure(const QUuid &id) const

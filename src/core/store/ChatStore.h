@@ -72,6 +72,9 @@ public:
 
     // Why the last write of that chat failed, when it has not landed since.
     std::optional<QString> saveFailure(const QUuid &id) const;
+    // The chats whose newest state is not (or not yet) in their file: queued,
+    // or kept after a failed write.
+    QList<Chat> unwrittenChats() const;
     // Writes every chat whose last write failed again.
     void retryFailedSaves();
 
@@ -86,6 +89,11 @@ public:
 Q_SIGNALS:
     void summariesChanged();
     void saveFailuresChanged();
+    // Each chat as stored, and each chat no longer kept (removed, or evicted
+    // beyond the cap), after the list changed: for those who follow the
+    // chats' contents, such as search.
+    void chatStored(const Chat &chat);
+    void chatRemoved(const QUuid &id);
 
 private:
     // A chat whose newest state is still in the queue: the copy being

@@ -1,6 +1,7 @@
 #include "ui/conversation/ChatRootView.h"
 
 #include "core/app/AppModel.h"
+#include "core/search/ChatSearch.h"
 #include "ui/conversation/ConversationView.h"
 #include "ui/icons/Icons.h"
 #include "ui/input/InputBar.h"
@@ -62,11 +63,14 @@ QToolButton *makeToolButton(const char *icon, const QString &tip, QWidget *paren
 ChatRootView::ChatRootView(AppModel &app, QWidget *parent)
     : QWidget(parent)
     , m_app(app)
+    , m_search(new ChatSearch(
+          app.store(), [&app]() -> ChatSearchIndex & { return app.search(); }, this))
     , m_splitter(new HairlineSplitter(Qt::Horizontal, this))
-    , m_sidebar(new SidebarView(app.chat(), app.store()))
+    , m_sidebar(new SidebarView(app.chat(), app.store(), *m_search))
     , m_conversation(new ConversationView(app.chat()))
 {
     m_conversation->inputBar()->setQuota(&app.quota());
+    m_conversation->showMatchesOf(*m_search);
     m_sidebar->setMinimumWidth(sidebarMin);
     m_sidebar->setMaximumWidth(sidebarMax);
 

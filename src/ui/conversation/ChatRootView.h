@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class AppModel;
+class ChatSearch;
 class ConversationView;
 class ModelMenu;
 class QSplitter;
@@ -12,7 +13,9 @@ class QToolButton;
 class SidebarView;
 
 // The chat window's content once signed in: the chat list at the left and
-// the conversation at the right, under a toolbar row with the model menu,
+// the conversation at the right, both following one search over the chats
+// (the list keeps what it finds, the conversation marks it), under a
+// toolbar row with the model menu,
 // "New chat" and "Settings". While app.showSettings is true the settings
 // dialog is open; closing it clears the flag.
 class ChatRootView : public QWidget
@@ -22,6 +25,7 @@ public:
     explicit ChatRootView(AppModel &app, QWidget *parent = nullptr);
     ~ChatRootView() override;
 
+    ChatSearch &search() const { return *m_search; }
     SidebarView *sidebar() const { return m_sidebar; }
     ConversationView *conversation() const { return m_conversation; }
     ModelMenu *modelMenu() const { return m_modelMenu; }
@@ -39,6 +43,7 @@ private:
     void followShowSettings();
 
     AppModel &m_app;
+    ChatSearch *m_search;
     QSplitter *m_splitter;
     SidebarView *m_sidebar;
     ConversationView *m_conversation;

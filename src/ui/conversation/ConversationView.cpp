@@ -1,6 +1,7 @@
 #include "ui/conversation/ConversationView.h"
 
 #include "core/conversation/ChatViewModel.h"
+#include "core/search/ChatSearch.h"
 #include "ui/conversation/CenteredColumnLayout.h"
 #include "ui/conversation/MessageColumn.h"
 #include "ui/conversation/MessageList.h"
@@ -76,6 +77,31 @@ QWidget *ConversationView::makeInputArea()
     return area;
 }
 
+void ConversationView::showMatchesOf(const ChatSearch &search)
+{
+    m_search = &search;
+    connect(&search, &ChatSearch::wordsChanged, this, &ConversationView::followSearchWords);
+    followSearchWords();
+}
+
+void ConversationView::followSearchWords()
+{
+    m_column->list()->setMarkedWords(m_search->words());
+}
+
+void ConversationView::revealFirstMatch()
+{
+    const Chat &chat = m_vm.chat();
+    const int first = m_search ? m_search->firstMatchIn(chat) : -1;
+    if (first < 0) {
+        m_follower->setSticking(true);
+        scrollToEndIfSticking();
+        return;
+    }
+    m_follower->setSticking(false);
+    m_column->list()->reveal(chat.messages[first].id);
+}
+
 bool ConversationView::isStickingToBottom() const
 {
     return m_follower->isSticking();
@@ -139,7 +165,7 @@ void ConversationView::onChatChanged()
     if (otherChat) {
         m_follower->setSticking(true);
         // The new chat's rows are laid out first.
-        QTimer::singleShot(0, this, &ConversationView::scrollToEndIfSticking);
+        QTimer::singleShot(0, this, &ConversationView::revealFirstMatch);
     }
 }
 

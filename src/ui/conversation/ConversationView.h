@@ -3,6 +3,7 @@
 #include <QUuid>
 #include <QWidget>
 
+class ChatSearch;
 class ChatViewModel;
 class InputBar;
 class MessageColumn;
@@ -14,12 +15,17 @@ class ScrollFollower;
 // area (at most 820 wide, centred) and the input bar below it. It follows
 // the end of the conversation while a reply streams in, stops as soon as
 // the user scrolls back with the wheel, and resumes near the end; sending
-// or opening another chat always goes to the end.
+// or opening another chat goes to the end, unless a search is active: then
+// the chat opens at its first message that holds a word of the search, and
+// every word found is marked.
 class ConversationView : public QWidget
 {
     Q_OBJECT
 public:
     explicit ConversationView(ChatViewModel &vm, QWidget *parent = nullptr);
+
+    // Marks what the search finds, from now on.
+    void showMatchesOf(const ChatSearch &search);
 
     bool isStickingToBottom() const;
     QScrollArea *scrollArea() const { return m_scrollArea; }
@@ -39,8 +45,11 @@ private:
     QWidget *makeInputArea();
     void onChatChanged();
     void scrollToEndIfSticking();
+    void followSearchWords();
+    void revealFirstMatch();
 
     ChatViewModel &m_vm;
+    const ChatSearch *m_search = nullptr;
     QScrollArea *m_scrollArea;
     MessageColumn *m_column;
     ScrollFollower *m_follower;

@@ -1,6 +1,7 @@
 #include "ui/conversation/MessageBubble.h"
 
 #include "ui/conversation/ConversationStyle.h"
+#include "ui/markdown/SearchMarks.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -23,6 +24,30 @@ void MessageBubble::setText(const QString &text)
     m_measuredWidth = -1;
     setPlainText(text);
     setAccessibleName(text);
+    updateMarks();
+}
+
+void MessageBubble::setMarkedWords(const QStringList &foldedWords)
+{
+    if (foldedWords == m_markedWords)
+        return;
+    m_markedWords = foldedWords;
+    updateMarks();
+}
+
+// Painted over the text as extra selections: the document itself stays as
+// the person wrote it.
+void MessageBubble::updateMarks()
+{
+    QList<ExtraSelection> marks;
+    const QTextCharFormat look = SearchMarks::format(palette());
+    for (const SearchMarks::Span &span : SearchMarks::find(*document(), m_markedWords)) {
+        QTextCursor cursor(document());
+        cursor.setPosition(span.position);
+        cursor.setPosition(span.position + span.length, QTextCursor::KeepAnchor);
+        marks.append({ cursor, look });
+    }
+    setExtraSelections(marks);
 }
 
 int MessageBubble::naturalWidth() const
@@ -49,6 +74,8 @@ bool MessageBubble::event(QEvent *event)
 {
     if (event->type() == QEvent::FontChange)
         m_measuredWidth = -1;
+    if (event->type() == QEvent::PaletteChange && !m_markedWords.isEmpty())
+        updateMarks(); // the marks' colours follow light and dark
     if (event->type() == QEvent::Paint) {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);

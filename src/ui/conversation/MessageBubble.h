@@ -13,6 +13,9 @@ public:
 
     QString text() const { return m_text; }
     void setText(const QString &text);
+    // Marks the words a search found (folded); none when empty.
+    void setMarkedWords(const QStringList &foldedWords);
+    int markCount() const { return int(extraSelections().size()); }
 
     // The width of the text unwrapped: a short message gets a snug bubble,
     // a long one the whole width it is given.
@@ -23,8 +26,10 @@ protected:
 
 private:
     int naturalWidth() const;
+    void updateMarks();
 
     QString m_text;
+    QStringList m_markedWords;
     // The layout asks for hints often; measuring a long text each time
     // would be wasted work.
     mutable int m_measuredWidth = -1;

@@ -10,6 +10,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -23,6 +24,9 @@ constexpr int assumedViewHeight = 800;
 // Building rows can change heights, which can bring other rows near the
 // view; a few rounds settle it.
 constexpr int maxPasses = 6;
+// A revealed row sits this far below the top of the view, so that what
+// leads to it shows too.
+constexpr int revealMargin = 24;
 
 } // namespace
 
@@ -72,6 +76,35 @@ MessageRow *MessageList::row(const QUuid &id) const
             return entry.row;
     }
     return nullptr;
+}
+
+void MessageList::setMarkedWords(const QStringList &foldedWords)
+{
+    m_markedWords = foldedWords;
+    for (const Entry &entry : std::as_const(m_entries)) {
+        if (entry.row)
+            entry.row->setMarkedWords(foldedWords);
+    }
+}
+
+// Rows above the message have only estimated heights until they are built;
+// once the rows at the new place are built and measured, update() keeps the
+// view where it is through the heights that changed above it, and a second
+// round corrects what the estimate missed.
+void MessageList::reveal(const QUuid &id)
+{
+    const auto found = std::find_if(
+        m_entries.cbegin(), m_entries.cend(), [&id](const Entry &entry) { return entry.id == id; });
+    if (!m_area || found == m_entries.cend())
+        return;
+    const int index = int(found - m_entries.cbegin());
+    m_assumeEnd = false;
+    QScrollBar *bar = m_area->verticalScrollBar();
+    for (int round = 0; round < 2; ++round) {
+        const int top = mapTo(m_area->widget(), QPoint(0, topOf(index))).y();
+        bar->setValue(qMax(0, top - revealMargin));
+        update();
+    }
 }
 
 bool MessageList::event(QEvent *event)
@@ -252,6 +285,8 @@ void MessageList::build(int index)
     row->setIsLast(true);
     row->setCanRegenerate(m_model.canRegenerate(index));
     connect(row, &MessageRow::regenerateRequested, this, &MessageList::regenerateRequested);
+    if (!m_markedWords.isEmpty())
+        row->setMarkedWords(m_markedWords);
     entry.row = row;
     // Screen readers read the rows in the order of the list's children.
     for (qsizetype next = index + 1; next < m_entries.size(); ++next) {
@@ -312,6 +347,14 @@ QPair<int, int> MessageList::viewSpan() const
     }
     const int top = -mapTo(m_area->viewport(), QPoint(0, 0)).y();
     return { top, top + height };
+}
+
+int MessageList::topOf(int index) const
+{
+    int top = 0;
+    for (int i = 0; i < index; ++i)
+        top += m_entries[i].height + rowSpacing;
+    return top;
 }
 
 int MessageList::contentHeight() const

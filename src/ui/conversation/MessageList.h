@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QPointer>
+#include <QStringList>
 #include <QUuid>
 #include <QWidget>
 
@@ -31,6 +32,13 @@ public:
     // The rows that exist, top to bottom, and the row of one message.
     QList<MessageRow *> rows() const;
     MessageRow *row(const QUuid &id) const;
+
+    // Marks the words a search found (folded) in every row, those built
+    // later too; none when empty.
+    void setMarkedWords(const QStringList &foldedWords);
+    // Scrolls so that the message's row is built and near the top of the
+    // view.
+    void reveal(const QUuid &id);
 
 Q_SIGNALS:
     void regenerateRequested();
@@ -64,10 +72,12 @@ private:
     void resizeTo(int height);
     QPair<int, int> viewSpan() const;
     int contentHeight() const;
+    int topOf(int index) const;
 
     const ConversationModel &m_model;
     QPointer<QScrollArea> m_area;
     QList<Entry> m_entries;
+    QStringList m_markedWords;
     // A chat just opened shows its end, before the scroll bar has got there.
     bool m_assumeEnd = true;
     // The rows just outside the view wait until a chat just opened is on

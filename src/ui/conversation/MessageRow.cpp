@@ -182,6 +182,14 @@ void MessageRow::setCanRegenerate(bool canRegenerate)
     updateRegenerate();
 }
 
+void MessageRow::setMarkedWords(const QStringList &foldedWords)
+{
+    if (m_bubble)
+        m_bubble->setMarkedWords(foldedWords);
+    if (m_answer)
+        m_answer->setMarkedWords(foldedWords);
+}
+
 void MessageRow::updateRegenerate()
 {
     if (m_regenerateButton)

@@ -29,6 +29,8 @@ public:
     void setMessage(const ChatMessage &message);
     void setIsLast(bool isLast);
     void setCanRegenerate(bool canRegenerate);
+    // Marks the words a search found in the text (folded); none when empty.
+    void setMarkedWords(const QStringList &foldedWords);
     bool isCopied() const { return m_copied; }
     // Puts the message's text, as written, on the clipboard.
     void copyText();

@@ -98,7 +98,35 @@ void AnswerView::setText(const QString &text)
     if (text == m_markdown.text() && !text.isEmpty())
         return;
     m_markdown.setText(text);
+    updateMarks();
     Q_EMIT textChanged();
+}
+
+void AnswerView::setMarkedWords(const QStringList &foldedWords)
+{
+    if (foldedWords == m_markedWords)
+        return;
+    m_markedWords = foldedWords;
+    updateMarks();
+}
+
+void AnswerView::updateMarks()
+{
+    QList<SearchMarks::Span> marks = SearchMarks::find(*m_document, m_markedWords);
+    if (marks == m_marks)
+        return;
+    m_marks = std::move(marks);
+    update();
+}
+
+void AnswerView::addMarks(QList<QTextLayout::FormatRange> &looks, const QTextBlock &block) const
+{
+    const int start = block.position();
+    const int end = start + block.length();
+    for (const SearchMarks::Span &mark : m_marks) {
+        if (mark.position >= start && mark.position < end)
+            looks.append({ mark.position - start, mark.length, SearchMarks::format(palette()) });
+    }
 }
 
 QString AnswerView::toPlainText() const
@@ -562,6 +590,7 @@ void AnswerView::paintBlock(QPainter &painter, const QTextBlock &block, const QR
             continue;
         looks.append(look);
     }
+    addMarks(looks, block);
     const int from = qMax(qMin(m_anchor, m_position), block.position());
     const int to = qMin(qMax(m_anchor, m_position), block.position() + block.length() - 1);
     if (to > from) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/markdown/MarkdownDocument.h"
+#include "ui/markdown/SearchMarks.h"
 
 #include <QList>
 #include <QTextBlock>
@@ -49,6 +50,11 @@ public:
     void selectAll();
     void clearSelection() { select(0, 0); }
     void copy() const;
+
+    // Marks the words a search found (folded, as SearchText gives them);
+    // none when empty. The marks follow the text as it changes.
+    void setMarkedWords(const QStringList &foldedWords);
+    const QList<SearchMarks::Span> &marks() const { return m_marks; }
 
     QList<CodeBlock> codeBlocks() const;
     CodeCopyButton *codeCopyButton(int index) const { return m_copyButtons.value(index); }
@@ -108,6 +114,8 @@ private:
     void paintPanel(QPainter &painter, int index, const CodePanel &panel) const;
     void paintBlock(QPainter &painter, const QTextBlock &block, const QRect &clip) const;
     void updateSelection(int anchor, int position);
+    void updateMarks();
+    void addMarks(QList<QTextLayout::FormatRange> &looks, const QTextBlock &block) const;
     static void openLink(const QString &link);
 
     QTextDocument *m_document;
@@ -116,6 +124,8 @@ private:
     QList<CodeCopyButton *> m_copyButtons;
     QList<int> m_scrolls; // each code block's sideways scroll
     int m_copiedInterval = 1500;
+    QStringList m_markedWords;
+    QList<SearchMarks::Span> m_marks;
     int m_anchor = 0;
     int m_position = 0;
     bool m_selecting = false;

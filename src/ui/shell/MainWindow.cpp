@@ -3,8 +3,10 @@
 #include "core/app/AppModel.h"
 #include "core/conversation/ChatViewModel.h"
 #include "core/export/ChatExport.h"
+#include "ui/conversation/ChatRootView.h"
 #include "ui/ladder/ModelLadderWindow.h"
 #include "ui/shell/RootView.h"
+#include "ui/sidebar/SidebarView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -80,6 +82,8 @@ void MainWindow::buildFileMenu()
     m_fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     m_newChat = m_fileMenu->addAction(QStringLiteral("New Chat"), this, [this] { m_app.chat().newChat(); });
     m_newChat->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    m_searchChats = m_fileMenu->addAction(QStringLiteral("Search Chats"), this, &MainWindow::focusSearch);
+    m_searchChats->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     m_exportChat = m_fileMenu->addAction(QStringLiteral("Export Chat…"), this, &MainWindow::exportChat);
     m_settings
         = m_fileMenu->addAction(QStringLiteral("Settings…"), this, [this] { m_app.setShowSettings(true); });
@@ -101,6 +105,7 @@ void MainWindow::followSignedIn()
 {
     const bool signedIn = m_app.isSignedIn();
     m_newChat->setEnabled(signedIn);
+    m_searchChats->setEnabled(signedIn);
     m_settings->setEnabled(signedIn);
     m_signOut->setEnabled(signedIn);
     followOpenChat();
@@ -135,6 +140,12 @@ void MainWindow::exportChat()
         });
     });
     dialog->open();
+}
+
+void MainWindow::focusSearch()
+{
+    if (ChatRootView *chat = m_root->chatView())
+        chat->sidebar()->focusSearch();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -11,9 +11,9 @@ class QMenu;
 class RootView;
 
 // The one main window: the root view, and the main menu with File (New
-// Chat, Export Chat…, Settings…, Quit) and Account (Manage Keys on
-// OpenRouter, Sign Out). New Chat, Settings… and Sign Out act only while
-// signed in, Export Chat… while the open chat has messages. Closing the
+// Chat, Search Chats, Export Chat…, Settings…, Quit) and Account (Manage
+// Keys on OpenRouter, Sign Out). New Chat, Search Chats, Settings… and
+// Sign Out act only while signed in, Export Chat… while the open chat has messages. Closing the
 // window hides it while Tolvi stays reachable from the tray; with no tray
 // to lead back, closing it quits. It owns the model ladder window, one at
 // a time, opened from the model menu.
@@ -27,6 +27,7 @@ public:
     QMenu *fileMenu() const { return m_fileMenu; }
     QMenu *accountMenu() const { return m_accountMenu; }
     QAction *newChatAction() const { return m_newChat; }
+    QAction *searchChatsAction() const { return m_searchChats; }
     QAction *exportChatAction() const { return m_exportChat; }
     QAction *settingsAction() const { return m_settings; }
     QAction *quitAction() const { return m_quit; }
@@ -54,12 +55,14 @@ private:
     void followSignedIn();
     void followOpenChat();
     void exportChat();
+    void focusSearch();
 
     AppModel &m_app;
     RootView *m_root;
     QMenu *m_fileMenu = nullptr;
     QMenu *m_accountMenu = nullptr;
     QAction *m_newChat = nullptr;
+    QAction *m_searchChats = nullptr;
     QAction *m_exportChat = nullptr;
     QAction *m_settings = nullptr;
     QAction *m_quit = nullptr;

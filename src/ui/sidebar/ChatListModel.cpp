@@ -10,7 +10,7 @@ ChatListModel::ChatListModel(ChatStore &store, QObject *parent)
     , m_store(store)
 {
     m_rows = store.summaries();
-    connect(&store, &ChatStore::summariesChanged, this, [this] { follow(m_store.summaries()); });
+    connect(&store, &ChatStore::summariesChanged, this, &ChatListModel::refilter);
 }
 
 int ChatListModel::rowCount(const QModelIndex &parent) const
@@ -43,6 +43,25 @@ int ChatListModel::rowOf(const QUuid &id) const
             return row;
     }
     return -1;
+}
+
+void ChatListModel::setFilter(std::function<bool(const QUuid &)> shows)
+{
+    m_shows = std::move(shows);
+    refilter();
+}
+
+void ChatListModel::refilter()
+{
+    follow(shownSummaries());
+}
+
+QList<ChatSummary> ChatListModel::shownSummaries() const
+{
+    QList<ChatSummary> shown = m_store.summaries();
+    if (m_shows)
+        shown.removeIf([this](const ChatSummary &summary) { return !m_shows(summary.id); });
+    return shown;
 }
 
 void ChatListModel::follow(const QList<ChatSummary> &next)

@@ -1,14 +1,19 @@
 #include "ui/sidebar/SidebarView.h"
 
 #include "core/conversation/ChatViewModel.h"
+#include "core/search/ChatSearch.h"
 #include "core/store/ChatStore.h"
 #include "ui/icons/Icons.h"
 #include "ui/sidebar/ChatListModel.h"
 #include "ui/sidebar/RenameChatDialog.h"
 #include "ui/style/PaletteFollower.h"
 
+#include <QAction>
+#include <QEvent>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 
@@ -58,19 +63,29 @@ QListView *makeList(QWidget *parent)
 
 } // namespace
 
-SidebarView::SidebarView(ChatViewModel &vm, ChatStore &store, QWidget *parent)
+SidebarView::SidebarView(ChatViewModel &vm, ChatStore &store, ChatSearch &search, QWidget *parent)
     : QWidget(parent)
     , m_vm(vm)
+    , m_search(search)
     , m_model(new ChatListModel(store, this))
+    , m_searchField(makeSearchField())
     , m_list(makeList(this))
     , m_emptyLabel(makeEmptyLabel(this))
 {
+    m_model->setFilter([&search](const QUuid &id) { return search.shows(id); });
     m_list->setModel(m_model);
 
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
-    grid->addWidget(m_list, 0, 0);
-    grid->addWidget(m_emptyLabel, 0, 0);
+    grid->setSpacing(0);
+    // Inset as far as the rows' text below it.
+    auto *fieldRow = new QHBoxLayout;
+    fieldRow->setContentsMargins(8, 10, 8, 2);
+    fieldRow->addWidget(m_searchField);
+    grid->addLayout(fieldRow, 0, 0);
+    grid->addWidget(m_list, 1, 0);
+    grid->addWidget(m_emptyLabel, 1, 0);
+    grid->setRowStretch(1, 1);
 
     // The model follows the store first (it connected first), so the rows
     // are current when the selection follows here.
@@ -83,7 +98,47 @@ SidebarView::SidebarView(ChatViewModel &vm, ChatStore &store, QWidget *parent)
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         [this](const QItemSelection &selected) { onSelected(selected); });
     connect(m_list, &QWidget::customContextMenuRequested, this, &SidebarView::showContextMenu);
+    connect(&search, &ChatSearch::resultsChanged, this, &SidebarView::followResults);
 
+    followOpenChat();
+    updateEmptyLabel();
+}
+
+QLineEdit *SidebarView::makeSearchField()
+{
+    auto *field = new QLineEdit(this);
+    field->setPlaceholderText(QStringLiteral("Search chats"));
+    field->setAccessibleName(QStringLiteral("Search chats"));
+    field->setClearButtonEnabled(true);
+    auto *clear = new QAction(field);
+    clear->setShortcut(Qt::Key_Escape);
+    clear->setShortcutContext(Qt::WidgetShortcut);
+    connect(clear, &QAction::triggered, field, &QLineEdit::clear);
+    field->addAction(clear);
+    connect(field, &QLineEdit::textChanged, &m_search, &ChatSearch::setQuery);
+    field->installEventFilter(this);
+    return field;
+}
+
+void SidebarView::focusSearch()
+{
+    m_searchField->setFocus(Qt::ShortcutFocusReason);
+    m_searchField->selectAll();
+}
+
+// Whoever comes to the field is about to search: the index starts reading
+// the chats now rather than at the first key.
+bool SidebarView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_searchField && event->type() == QEvent::FocusIn)
+        m_search.warmUp();
+    return QWidget::eventFilter(watched, event);
+}
+
+void SidebarView::followResults()
+{
+    m_model->refilter();
+    m_shownChat = {};
     followOpenChat();
     updateEmptyLabel();
 }
@@ -162,5 +217,11 @@ void SidebarView::onSelected(const QItemSelection &selected)
 
 void SidebarView::updateEmptyLabel()
 {
-    m_emptyLabel->setVisible(m_model->rowCount() == 0);
+    const QString text
+        = m_search.isActive() ? QStringLiteral("No chats match") : QStringLiteral("No saved chats yet");
+    m_emptyLabel->setText(text);
+    m_emptyLabel->setAccessibleName(text);
+    // While the index has not answered yet, the list still shows the chats
+    // it showed.
+    m_emptyLabel->setVisible(m_model->rowCount() == 0 && m_search.isAnswered());
 }
