@@ -150,5 +150,6 @@ void ChatViewModel::publish()
         announce(focusField, &ChatViewModel::focusTokenChanged);
         announce(modelNameField, &ChatViewModel::currentModelNameChanged);
         announce(saveIssueField, &ChatViewModel::saveIssueChanged);
+        announce(limitWaitField, &ChatViewModel::limitWaitChanged);
     }
 }

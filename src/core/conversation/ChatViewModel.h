@@ -8,6 +8,7 @@
 #include "core/store/ChatStore.h"
 #include "core/util/ChangeBatch.h"
 
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QObject>
 #include <QStringList>
@@ -83,6 +84,10 @@ public:
     const std::optional<ImageNotice> &imageNotice() const { return m_imageNotice; }
     int focusToken() const { return m_focusToken; }
     const std::optional<QString> &currentModelName() const { return m_currentModelName; }
+    // While the reply waits for the account's per-minute limit to pass
+    // before it asks again: when that wait ends. The waiting row counts down
+    // to it.
+    const std::optional<QDeadlineTimer> &limitWait() const { return m_limitWait; }
     // The open chat's last save did not land (and has not since); apart
     // from the generation's issue, with a retry of its own.
     const std::optional<AppIssue> &saveIssue() const { return m_saveIssue; }
@@ -96,6 +101,14 @@ public:
     void send();
     // Removes the last answer and generates a new one.
     void regenerate();
+    // The last message is an answer cut by the model's length limit or by a
+    // connection that closed early, and no reply runs.
+    bool canContinue() const;
+    // Asks the model that gave the last answer, alone, for the rest of it;
+    // what comes is appended to the answer as it streams, and its mark says
+    // how the answer now ends. When that fails the answer stays as it was,
+    // and issue says why. Does nothing unless canContinue().
+    void continueAnswer();
     // Stops the running generation, keeping the text that has arrived, what
     // still waits for the next flush included (an empty reply is removed).
     // Saves the chat.
@@ -169,6 +182,7 @@ Q_SIGNALS:
     void focusTokenChanged();
     void currentModelNameChanged();
     void saveIssueChanged();
+    void limitWaitChanged();
 
 private:
     friend class ChangeBatch<ChatViewModel>;
@@ -186,6 +200,7 @@ private:
         focusField = 1u << 8,
         modelNameField = 1u << 9,
         saveIssueField = 1u << 10,
+        limitWaitField = 1u << 11,
     };
 
     // Generation steps.
@@ -228,6 +243,7 @@ private:
     int m_focusToken = 0;
     std::optional<QString> m_currentModelName;
     std::optional<AppIssue> m_saveIssue;
+    std::optional<QDeadlineTimer> m_limitWait;
 
     ReplyWithFallback *m_reply = nullptr; // the running one; a child
     std::optional<QUuid> m_currentMsgID;

@@ -52,6 +52,21 @@ void ChatViewModel::regenerate()
     startGeneration(); // the generation saves the chat when it ends
 }
 
+bool ChatViewModel::canContinue() const
+{
+    if (m_isStreaming || m_chat.messages.isEmpty())
+        return false;
+    const ChatMessage &last = m_chat.messages.last();
+    return last.role == assistantRole && last.cut
+        && (*last.cut == AnswerCut::length || *last.cut == AnswerCut::connection);
+}
+
+void ChatViewModel::continueAnswer()
+{
+    if (!canContinue())
+        return;
+}
+
 void ChatViewModel::startGeneration()
 {
     const Batch batch(*this);

@@ -27,6 +27,11 @@ QList<int> changedRoles(const ChatMessage &was, const ChatMessage &is)
         roles.append(ConversationModel::noteRole);
     if (was.role != is.role)
         roles.append(ConversationModel::roleRole);
+    if (!sameText(was.reasoning.value_or(QString()), is.reasoning.value_or(QString()))
+        || was.reasoningSeconds != is.reasoningSeconds)
+        roles.append(ConversationModel::reasoningRole);
+    if (was.cut != is.cut || was.modelId != is.modelId)
+        roles.append(ConversationModel::cutRole);
     return roles;
 }
 
@@ -39,7 +44,8 @@ ConversationModel::ConversationModel(QObject *parent)
 
 bool ConversationModel::isShown(const ChatMessage &message)
 {
-    return message.role == userRole || !message.text.isEmpty();
+    return message.role == userRole || !message.text.isEmpty()
+        || !message.reasoning.value_or(QString()).isEmpty();
 }
 
 void ConversationModel::sync(const Chat &chat, bool streaming)
@@ -169,6 +175,10 @@ QVariant ConversationModel::data(const QModelIndex &index, int role) const
         return message.answeredBy.value_or(QString());
     case noteRole:
         return message.note.value_or(QString());
+    case reasoningRole:
+        return message.reasoning.value_or(QString());
+    case cutRole:
+        return message.cut ? RecordCodec::cutCode(*message.cut) : QString();
     case canRegenerateRole:
         return canRegenerate(index.row());
     default:
@@ -185,6 +195,8 @@ QHash<int, QByteArray> ConversationModel::roleNames() const
         { imagesRole, "images" },
         { answeredByRole, "answeredBy" },
         { noteRole, "note" },
+        { reasoningRole, "reasoning" },
+        { cutRole, "cut" },
         { canRegenerateRole, "canRegenerate" },
     };
 }

@@ -8,7 +8,7 @@
 
 // The open chat's messages as a list a view shows, one row per message that
 // has something to show: every question, and every answer once it has text
-// (until then the thinking row stands in for it). It tells exactly which
+// or reasoning (until then the thinking row stands in for it). It tells exactly which
 // rows changed, so that while a reply streams in only its row is touched,
 // also when a failed attempt's text is dropped and the row goes away again.
 class ConversationModel : public QAbstractListModel
@@ -22,6 +22,8 @@ public:
         imagesRole, // QStringList of data URLs
         answeredByRole, // QString, empty when none
         noteRole, // QString, empty when none
+        reasoningRole, // QString, empty when none
+        cutRole, // QString: the cut's code, empty when the answer is whole
         // Only the last message, when it is an answer and no reply runs.
         canRegenerateRole,
     };

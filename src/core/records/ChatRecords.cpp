@@ -22,6 +22,14 @@ void putOptional(QJsonObject &object, const QString &key, const std::optional<QS
         object.insert(key, *value);
 }
 
+// A member added after the first files were written: anything but a string
+// reads as absent, so an odd value never costs the whole chat.
+std::optional<QString> lenientString(const QJsonObject &object, QStringView key)
+{
+    const QJsonValue value = object.value(key);
+    return value.isString() ? std::optional(value.toString()) : std::nullopt;
+}
+
 } // namespace
 
 QJsonObject ChatMessage::toJson() const
@@ -34,6 +42,12 @@ QJsonObject ChatMessage::toJson() const
     };
     putOptional(object, QStringLiteral("answeredBy"), answeredBy);
     putOptional(object, QStringLiteral("note"), note);
+    if (cut)
+        object.insert(QStringLiteral("cut"), RecordCodec::cutCode(*cut));
+    putOptional(object, QStringLiteral("reasoning"), reasoning);
+    if (reasoningSeconds)
+        object.insert(QStringLiteral("reasoningSeconds"), *reasoningSeconds);
+    putOptional(object, QStringLiteral("modelId"), modelId);
     return object;
 }
 
@@ -47,7 +61,14 @@ std::optional<ChatMessage> ChatMessage::fromJson(const QJsonObject &object)
     const auto note = optionalStringMember(object, u"note");
     if (!id || !role || !text || !images || !answeredBy || !note)
         return std::nullopt;
-    return ChatMessage{ *id, *role, *text, *images, *answeredBy, *note };
+    ChatMessage message{ *id, *role, *text, *images, *answeredBy, *note };
+    message.cut = RecordCodec::parseCutCode(object.value(QLatin1String("cut")).toString());
+    message.reasoning = lenientString(object, u"reasoning");
+    const QJsonValue seconds = object.value(QLatin1String("reasoningSeconds"));
+    if (seconds.isDouble() && seconds.toDouble() >= 0)
+        message.reasoningSeconds = seconds.toDouble();
+    message.modelId = lenientString(object, u"modelId");
+    return message;
 }
 
 QJsonObject ChatSummary::toJson() const
@@ -130,6 +151,28 @@ QString Chat::titleFrom(const QString &text)
 }
 
 namespace RecordCodec {
+
+QString cutCode(AnswerCut cut)
+{
+    switch (cut) {
+    case AnswerCut::length:
+        return QStringLiteral("length");
+    case AnswerCut::filter:
+        return QStringLiteral("filter");
+    case AnswerCut::connection:
+        return QStringLiteral("connection");
+    }
+    return {};
+}
+
+std::optional<AnswerCut> parseCutCode(const QString &code)
+{
+    for (AnswerCut cut : { AnswerCut::length, AnswerCut::filter, AnswerCut::connection }) {
+        if (code == cutCode(cut))
+            return cut;
+    }
+    return std::nullopt;
+}
 
 QString uuidText(const QUuid &id)
 {

@@ -13,6 +13,15 @@
 // names; UUIDs are written upper-case without braces; dates as seconds since
 // 2001-01-01 UTC (see DateCodec).
 
+// Why an answer ended before it was whole. Stored as a code ("length",
+// "filter", "connection"), never as words, so that any reader can say it in
+// its own words and language.
+enum class AnswerCut {
+    length, // the model's output limit cut it
+    filter, // the provider's content filter stopped it
+    connection, // the stream ended before the service said the answer was complete
+};
+
 struct ChatMessage {
     QUuid id = QUuid::createUuid();
     QString role; // "user" or "assistant"
@@ -20,6 +29,19 @@ struct ChatMessage {
     QStringList images; // image data URLs
     std::optional<QString> answeredBy;
     std::optional<QString> note;
+    // Members added later; each is optional in the file, and a value of the
+    // wrong type reads as absent rather than losing the message.
+    std::optional<AnswerCut> cut = std::nullopt;
+    // The model's reasoning before its answer, as it streamed; shown, never
+    // sent back to a model.
+    std::optional<QString> reasoning = std::nullopt;
+    // From the first reasoning to the first text of the answer; absent while
+    // the model is still reasoning.
+    std::optional<double> reasoningSeconds = std::nullopt;
+    // The identifier of the model that served the answer (the router's
+    // answers name the model behind it), so that a cut answer can be
+    // continued by the same model after a restart.
+    std::optional<QString> modelId = std::nullopt;
 
     bool operator==(const ChatMessage &) const = default;
 
@@ -62,6 +84,9 @@ struct Chat {
 };
 
 namespace RecordCodec {
+// "length", "filter", "connection"; nothing for any other text.
+QString cutCode(AnswerCut cut);
+std::optional<AnswerCut> parseCutCode(const QString &code);
 // 36 upper-case characters without braces.
 QString uuidText(const QUuid &id);
 // Accepts only the 36-character form, either case.
