@@ -15,6 +15,7 @@ using namespace convkit;
 using Status = ChatViewModel::Status;
 
 Q_DECLARE_METATYPE(fake::Reply)
+Q_DECLARE_METATYPE(std::optional<AnswerCut>)
 
 namespace {
 
@@ -32,6 +33,16 @@ QImage picture()
 QJsonArray sentMessages(const fake::Request &request)
 {
     return request.json().value(QStringLiteral("messages")).toArray();
+}
+
+fake::Reply ending(
+    const QStringList &pieces, const QString &finish, bool done = true, const QStringList &reasoning = {})
+{
+    fake::StreamOptions options;
+    options.finishReason = finish;
+    options.sendDone = done;
+    options.reasoning = reasoning;
+    return fake::Reply::stream(alpha.id, pieces, options);
 }
 
 } // namespace
@@ -158,7 +169,7 @@ private Q_SLOTS:
         Harness h;
         h.ranker->offer = QList<ORModel>();
         h.say(QStringLiteral("hello"));
-        QVERIFY(!h.vm->isStreaming());
+        QVERIFY(h.waitIdle());
         QVERIFY(!h.vm->isThinking());
         QCOMPARE(h.vm->issue(),
             std::optional(
@@ -183,6 +194,16 @@ private Q_SLOTS:
             << "switched from Alpha because it was busy" << false << 0;
         QTest::newRow("daily limit") << fake::replies::dailyLimit() << QList<Status>{ ChatViewModel::failing }
                                      << QString() << true << 0;
+        QTest::newRow("switch after the filter stopped a reasoning model")
+            << fake::Reply::stream(alpha.id, {},
+                   [] {
+                       fake::StreamOptions o;
+                       o.reasoning = QStringList{ "Thinking it over" };
+                       o.finishReason = QStringLiteral("content_filter");
+                       return o;
+                   }())
+            << QList<Status>{ ChatViewModel::switching, ChatViewModel::ready }
+            << "switched from Alpha because it sent an empty reply" << false << 0;
         QTest::newRow("rejected key")
             << fake::replies::unauthorized() << QList<Status>() << QString() << false << 1;
     }
@@ -210,7 +231,9 @@ private Q_SLOTS:
         if (note.isEmpty()) {
             QCOMPARE(h.vm->chat().messages.size(), 1);
         } else {
+            // Nothing of the failed model's stays, its reasoning included.
             QCOMPARE(textAtNextRequest, QString());
+            QCOMPARE(h.lastMessage().reasoning, std::nullopt);
             QCOMPARE(h.lastMessage().text, QStringLiteral("Second answer"));
             QCOMPARE(h.lastMessage().answeredBy, std::optional<QString>("Beta"));
             QCOMPARE(h.lastMessage().note, std::optional(note));
@@ -219,6 +242,143 @@ private Q_SLOTS:
         QCOMPARE(h.vm->issue().has_value(), issue);
         QCOMPARE(h.unauthorizedCalls, signOuts);
         QCOMPARE(h.stored(h.vm->chat().id)->messages, h.vm->chat().messages);
+    }
+
+    // A cut answer is kept with its mark, a reasoning with how long it
+    // took, in the chat and in its file.
+    void answerKeepsHowItEnded_data()
+    {
+        QTest::addColumn<fake::Reply>("reply");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<std::optional<AnswerCut>>("cut");
+        QTest::addColumn<QString>("reasoning");
+        QTest::addColumn<bool>("canContinue");
+        const std::optional<AnswerCut> whole;
+        QTest::newRow("cut by its length limit") << ending({ "Half an", " answ" }, "length") << "Half an answ"
+                                                 << std::optional(AnswerCut::length) << "" << true;
+        QTest::newRow("stopped by a filter") << ending({ "Half" }, "content_filter") << "Half"
+                                             << std::optional(AnswerCut::filter) << "" << false;
+        QTest::newRow("the connection closed") << ending({ "Half" }, QString(), false) << "Half"
+                                               << std::optional(AnswerCut::connection) << "" << true;
+        QTest::newRow("reasoned, then answered") << ending({ "Four." }, "stop", true, { "Two and", " two." })
+                                                 << "Four." << whole << "Two and two." << false;
+        QTest::newRow("a refusal is the answer") << fake::Reply::events({ fake::sse::roleChunk(alpha.id),
+            QJsonObject{ { "model", alpha.id },
+                { "choices",
+                    QJsonArray{ QJsonObject{
+                        { "delta",
+                            QJsonObject{ { "content", QJsonValue::Null }, { "refusal", "I can't." } } },
+                        { "finish_reason", "stop" } } } } } })
+                                                 << "I can't." << whole << "" << false;
+    }
+    void answerKeepsHowItEnded()
+    {
+        QFETCH(fake::Reply, reply);
+        QFETCH(QString, text);
+        QFETCH(std::optional<AnswerCut>, cut);
+        QFETCH(QString, reasoning);
+        QFETCH(bool, canContinue);
+        Harness h;
+        h.useModels({ alpha, beta });
+        h.fake.enqueueChat(alpha.id, reply);
+        h.say(QStringLiteral("hello"));
+        QVERIFY(h.waitIdle());
+        QCOMPARE(h.lastMessage().text, text);
+        QCOMPARE(h.lastMessage().cut, cut);
+        QCOMPARE(h.lastMessage().reasoning.value_or(QString()), reasoning);
+        QCOMPARE(h.lastMessage().reasoningSeconds.has_value(), !reasoning.isEmpty());
+        QCOMPARE(h.lastMessage().modelId, std::optional(alpha.id));
+        QCOMPARE(h.lastMessage().answeredBy, std::optional<QString>("Alpha"));
+        QCOMPARE(h.vm->canContinue(), canContinue);
+        h.store->drain();
+        QCOMPARE(h.stored(h.vm->chat().id)->messages.last(), h.lastMessage());
+    }
+
+    // Continue asks the model that answered for the rest of a cut answer.
+    void continueAnswer_data()
+    {
+        QTest::addColumn<fake::Reply>("rest");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<std::optional<AnswerCut>>("cut");
+        QTest::addColumn<QString>("issue");
+        QTest::newRow("completes it")
+            << ending({ "er." }, "stop") << "Half an answer." << std::optional<AnswerCut>() << "";
+        QTest::newRow("cut again") << ending({ "er, and" }, "length") << "Half an answer, and"
+                                   << std::optional(AnswerCut::length) << "";
+        QTest::newRow("fails: the answer stays as it was")
+            << fake::Reply::streamError(alpha.id, { "er" }, 502, "Provider returned error") << "Half an answ"
+            << std::optional(AnswerCut::length) << "The model's provider had a problem (status 502).";
+    }
+    void continueAnswer()
+    {
+        QFETCH(fake::Reply, rest);
+        QFETCH(QString, text);
+        QFETCH(std::optional<AnswerCut>, cut);
+        QFETCH(QString, issue);
+        Harness h;
+        h.useModels({ beta, alpha });
+        h.fake.enqueueChat(beta.id, fake::replies::providerError(503));
+        h.fake.enqueueChat(alpha.id, ending({ "Half an", " answ" }, "length"));
+        h.fake.enqueueChat(alpha.id, rest);
+        h.say(QStringLiteral("hello"));
+        QVERIFY(h.waitIdle());
+        const std::optional<QString> note = h.lastMessage().note;
+        QVERIFY(h.vm->canContinue());
+        h.vm->continueAnswer();
+        QVERIFY(h.vm->isStreaming());
+        QVERIFY(!h.vm->canContinue());
+        QVERIFY(h.waitIdle());
+        // The model that answered, alone, with the cut answer as the last
+        // message, which the service asks it to complete.
+        QCOMPARE(h.fake.chatRequests().size(), 3);
+        const fake::Request asked = h.fake.chatRequests().last();
+        QCOMPARE(asked.model(), alpha.id);
+        const QJsonObject last = sentMessages(asked).last().toObject();
+        QCOMPARE(last.value("role").toString(), QStringLiteral("assistant"));
+        QCOMPARE(last.value("content").toString(), QStringLiteral("Half an answ"));
+        QCOMPARE(h.vm->chat().messages.size(), 2);
+        QCOMPARE(h.lastMessage().text, text);
+        QCOMPARE(h.lastMessage().cut, cut);
+        QCOMPARE(h.lastMessage().answeredBy, std::optional<QString>("Alpha"));
+        QCOMPARE(h.lastMessage().note, note);
+        QCOMPARE(h.vm->issue().value_or(AppIssue{}).message, issue);
+        h.store->drain();
+        QCOMPARE(h.stored(h.vm->chat().id)->messages.last(), h.lastMessage());
+        if (issue.isEmpty())
+            return;
+        // Its Try again continues again, and only that.
+        h.fake.enqueueChat(alpha.id, ending({ "er." }, "stop"));
+        h.vm->retry();
+        QVERIFY(h.waitIdle());
+        QCOMPARE(h.lastMessage().text, QStringLiteral("Half an answer."));
+        QCOMPARE(h.lastMessage().cut, std::nullopt);
+        QCOMPARE(h.vm->chat().messages.size(), 2);
+    }
+
+    // Waiting for the account's per-minute limit shows until when, and the
+    // wait ends when the model is asked again.
+    void waitForTheMinuteIsShown()
+    {
+        Harness h;
+        h.useModels({ alpha, beta });
+        h.fake.enqueueChat(alpha.id, fake::replies::minuteLimitFor(1000));
+        fake::Reply answer = fake::Reply::stream(alpha.id, { "Fine." });
+        answer.holdHead = true;
+        h.fake.enqueueChat(alpha.id, answer);
+        QList<bool> waits;
+        connect(h.vm.get(), &ChatViewModel::limitWaitChanged, this,
+            [&] { waits.append(h.vm->limitWait().has_value()); });
+        h.say(QStringLiteral("hello"));
+        QVERIFY(testsupport::waitFor([&] { return h.vm->limitWait().has_value(); }));
+        QVERIFY(h.vm->isThinking());
+        QVERIFY(h.vm->limitWait()->remainingTime() <= 3000);
+        QVERIFY(h.waitChatRequests(2));
+        QVERIFY(!h.vm->limitWait());
+        QVERIFY(h.fake.release());
+        QVERIFY(h.waitIdle());
+        QCOMPARE(waits, (QList<bool>{ true, false }));
+        QCOMPARE(h.lastMessage().text, QStringLiteral("Fine."));
+        QCOMPARE(h.lastMessage().note, std::nullopt);
     }
 
     void regenerateReplacesTheLastAnswer()
@@ -247,6 +407,7 @@ private Q_SLOTS:
         Harness h;
         h.ranker->offer = QList<ORModel>();
         h.say(QStringLiteral("hello"));
+        QVERIFY(h.waitIdle());
         const std::optional<AppIssue> issue = h.vm->issue();
         QVERIFY(issue);
         h.vm->regenerate();

@@ -195,8 +195,9 @@ private Q_SLOTS:
         QCOMPARE(h.vm->chat().messages.size(), 3);
     }
 
-    // The transfer aborted by Qt's own inactivity time-out, mid-answer.
-    void stalledTransferEndsTheGeneration()
+    // The transfer aborted by Qt's own inactivity time-out, mid-answer: the
+    // half that arrived is kept, marked as cut, for Continue.
+    void stalledTransferKeepsTheHalfAnswer()
     {
         Harness h;
         h.ranker->offer = QList<ORModel>{ alpha };
@@ -204,9 +205,11 @@ private Q_SLOTS:
         h.fake.enqueueChat(alpha.id, streamHeldAt(alpha.id, { "Half", " never" }, { 2 }));
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
-        QVERIFY(h.vm->issue());
-        QCOMPARE(h.vm->status(), ChatViewModel::failing);
-        QCOMPARE(h.vm->chat().messages.size(), 1); // the half answer went with the failed model
+        QVERIFY(!h.vm->issue());
+        QCOMPARE(h.vm->status(), ChatViewModel::ready);
+        QCOMPARE(h.lastMessage().text, QStringLiteral("Half"));
+        QCOMPARE(h.lastMessage().cut, std::optional(AnswerCut::connection));
+        QVERIFY(h.vm->canContinue());
     }
 
     void destroyedControllerGetsNothing()

@@ -29,6 +29,11 @@ fake::StreamOptions optionsOf(const QJsonObject &form)
     options.crlf = form.value("crlf").toBool();
     options.splitEvents = form.value("split").toBool();
     options.usageWithEmptyChoices = form.value("usage_empty_choices").toBool();
+    // null: the stream stops with no finish chunk, as a cut transfer does.
+    const QJsonValue finish = form.value("finish_reason");
+    options.finishReason = finish.isNull() ? QString() : finish.toString(QStringLiteral("stop"));
+    for (const QJsonValue &piece : form.value("reasoning").toArray())
+        options.reasoning.append(piece.toString());
     return options;
 }
 

@@ -104,38 +104,53 @@ private Q_SLOTS:
         using Successes = QList<Ranking::ProbeSuccess>;
         QTest::addColumn<Successes>("successes");
         QTest::addColumn<QList<ORError>>("failures");
+        QTest::addColumn<QStringList>("unmeasured");
         QTest::addColumn<QStringList>("ladder");
         QTest::addColumn<std::optional<QString>>("note");
         const ORError daily = ORError::rateLimited("free-models-per-day", {}, true);
-        const ORError busy = ORError::rateLimited("free-models-per-min", 20, false);
+        const ORError busy = ORError::rateLimited("Provider returned error", 20, false);
+        const ORError minute = ORError::minuteLimit("free-models-per-min", 20);
+        const ORError privacy = ORError::privacyExcluded("data policy");
 
         QTest::newRow("sorted by time, reserve after")
             << Successes{ { "slow", 2.0 }, { "fast", 0.5 }, { "mid", 1.0 } }
-            << QList<ORError>{ ORError::timeout() }
+            << QList<ORError>{ ORError::timeout() } << QStringList{}
             << QStringList{ "fast", "mid", "slow", "r1", "r2", "r3", router } << std::optional<QString>();
         QTest::newRow("equal times keep arrival order")
-            << Successes{ { "b", 1.0 }, { "a", 1.0 }, { "c", 0.5 } } << QList<ORError>{}
+            << Successes{ { "b", 1.0 }, { "a", 1.0 }, { "c", 0.5 } } << QList<ORError>{} << QStringList{}
             << QStringList{ "c", "b", "a", "r1", "r2", "r3", router } << std::optional<QString>();
         QTest::newRow("first failure daily")
-            << Successes{} << QList<ORError>{ daily, busy, busy, busy } << QStringList{ router }
-            << std::optional<QString>(Ranking::dailyLimitNote);
+            << Successes{} << QList<ORError>{ daily, busy, busy, busy } << QStringList{}
+            << QStringList{ router } << std::optional<QString>(Ranking::dailyLimitNote);
         QTest::newRow("daily only later")
-            << Successes{} << QList<ORError>{ busy, daily, daily, daily } << QStringList{ router }
-            << std::optional<QString>(Ranking::untestedNote);
+            << Successes{} << QList<ORError>{ busy, daily, daily, daily } << QStringList{}
+            << QStringList{ router } << std::optional<QString>(Ranking::untestedNote);
         QTest::newRow("first failure a time-out")
-            << Successes{} << QList<ORError>{ ORError::timeout(), daily } << QStringList{ router }
+            << Successes{} << QList<ORError>{ ORError::timeout(), daily } << QStringList{}
+            << QStringList{ router } << std::optional<QString>(Ranking::untestedNote);
+        QTest::newRow("the account's minute was full: measured first, then the others")
+            << Successes{ { "b", 1.0 } } << QList<ORError>{ minute, minute } << QStringList{ "a", "c" }
+            << QStringList{ "b", "a", "c", "r1", "r2", "r3", router } << std::optional<QString>();
+        QTest::newRow("only the minute: nothing measured, nothing dropped")
+            << Successes{} << QList<ORError>{ minute, minute } << QStringList{ "a", "c" }
+            << QStringList{ "a", "c", "r1", "r2", "r3", router } << std::optional<QString>();
+        QTest::newRow("privacy settings exclude every free model")
+            << Successes{} << QList<ORError>{ privacy, privacy } << QStringList{} << QStringList{ router }
+            << std::optional<QString>(Ranking::privacyNote);
+        QTest::newRow("nothing probed")
+            << Successes{} << QList<ORError>{} << QStringList{} << QStringList{ router }
             << std::optional<QString>(Ranking::untestedNote);
-        QTest::newRow("nothing probed") << Successes{} << QList<ORError>{} << QStringList{ router }
-                                        << std::optional<QString>(Ranking::untestedNote);
     }
 
     void plan()
     {
         QFETCH(QList<Ranking::ProbeSuccess>, successes);
         QFETCH(QList<ORError>, failures);
+        QFETCH(QStringList, unmeasured);
         QFETCH(QStringList, ladder);
         QFETCH(std::optional<QString>, note);
-        const Ranking::LadderPlan result = Ranking::plan(successes, failures, { "r1", "r2", "r3" }, router);
+        const Ranking::LadderPlan result
+            = Ranking::plan(successes, failures, { "r1", "r2", "r3" }, router, unmeasured);
         QCOMPARE(result.ladder, ladder);
         QCOMPARE(result.note, note);
     }

@@ -28,7 +28,8 @@ const QString key = QStringLiteral("sk-or-v1-test");
 const QString dailyText
     = QStringLiteral("Rate limit exceeded: free-models-per-day. Add 10 credits to unlock 1000 "
                      "free model requests per day");
-const QString busyText = QStringLiteral("Rate limit exceeded: free-models-per-min. ");
+// A provider's 429: the model is busy, not the account.
+const QString busyText = QStringLiteral("Provider returned error");
 
 QString mid(int i)
 {

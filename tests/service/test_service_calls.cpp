@@ -131,8 +131,8 @@ void ServiceCallsTest::fetchModelsFailures_data()
     QTest::addColumn<ORError>("expected");
 
     QTest::newRow("401") << fake::replies::unauthorized() << ORError::unauthorized("User not found.");
-    QTest::newRow("429 per minute") << fake::replies::minuteLimit(
-        QByteArray("12")) << ORError::rateLimited("Rate limit exceeded: free-models-per-min. ", 12.0, false);
+    QTest::newRow("429 per minute") << Reply::error(429, "Rate limit exceeded: free-models-per-min. ",
+        "12") << ORError::minuteLimit("Rate limit exceeded: free-models-per-min. ", 12.0);
     QTest::newRow("data is an object")
         << Reply::json(200, QJsonObject{ { "data", QJsonObject{} } })
         << ORError::other("OpenRouter sent a model list in an unexpected format.");

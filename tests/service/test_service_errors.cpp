@@ -1,5 +1,6 @@
 // Error texts, HTTP classification, error bodies, Retry-After and folding of
 // transport failures.
+#include "core/service/ErrorReport.h"
 #include "core/service/ORError.h"
 
 #include <QTest>
@@ -11,6 +12,7 @@ using Seconds = std::optional<double>;
 
 Q_DECLARE_METATYPE(ORError)
 Q_DECLARE_METATYPE(Seconds)
+Q_DECLARE_METATYPE(ErrorReport::Headers)
 
 class ServiceErrorsTest : public QObject
 {
@@ -22,6 +24,8 @@ private Q_SLOTS:
     void fromHTTP();
     void parseBody_data();
     void parseBody();
+    void classifyAnswer_data();
+    void classifyAnswer();
     void parseRetryAfter_data();
     void parseRetryAfter();
     void unwritableDelayIsNoDelay_data();
@@ -52,13 +56,40 @@ void ServiceErrorsTest::texts_data()
     QTest::newRow("busy, 7.9 s truncated") << ORError::rateLimited("slow down", 7.9, false)
                                            << "That model is busy right now (try again in about 7 seconds)."
                                            << "slow down (Retry-After: 7s)";
-    QTest::newRow("busy, negative delay") << ORError::rateLimited("odd", -2.5, false)
-                                          << "That model is busy right now (try again in about -2 seconds)."
-                                          << "odd (Retry-After: -2s)";
+    QTest::newRow("busy, a negative delay says nothing")
+        << ORError::rateLimited("odd", -2.5, false) << "That model is busy right now."
+        << "odd";
     QTest::newRow("busy, a fraction of a second")
-        << ORError::rateLimited("m", -0.5, false)
+        << ORError::rateLimited("m", 0.5, false)
         << "That model is busy right now (try again in about 0 seconds)."
         << "m (Retry-After: 0s)";
+    QTest::newRow("per minute, the wait rounded up")
+        << ORError::minuteLimit("free-models-per-min", 12.2)
+        << "Too many free requests this minute. Try again in about 13 seconds."
+        << "free-models-per-min (resets in 13s)";
+    QTest::newRow("per minute, a wait under a second")
+        << ORError::minuteLimit("m", 0.1)
+        << "Too many free requests this minute. Try again in about 1 seconds."
+        << "m (resets in 1s)";
+    QTest::newRow("per minute, no wait stated")
+        << ORError::minuteLimit("m", std::nullopt)
+        << "Too many free requests this minute. Try again in a minute."
+        << "m";
+    QTest::newRow("context too long")
+        << ORError::contextTooLong(400, "maximum context length is 8192 tokens", 8192)
+        << "This chat is longer than the free models can read. Start a new chat, or remove images."
+        << "HTTP 400: maximum context length is 8192 tokens";
+    QTest::newRow("flagged, two reasons")
+        << ORError::flagged(403, "flagged", { "harassment", "violence" })
+        << "The model's provider flagged this message (harassment, violence)."
+        << "HTTP 403: flagged";
+    QTest::newRow("flagged, no reasons")
+        << ORError::flagged(403, "flagged", {}) << "The model's provider flagged this message."
+        << "HTTP 403: flagged";
+    QTest::newRow("privacy settings")
+        << ORError::privacyExcluded("No endpoints found matching your data policy")
+        << "Your OpenRouter privacy settings exclude the free models."
+        << "No endpoints found matching your data policy";
     QTest::newRow("server") << ORError::server(502, "Provider returned error")
                             << "The model's provider had a problem (status 502)."
                             << "HTTP 502: Provider returned error";
@@ -128,9 +159,22 @@ void ServiceErrorsTest::fromHTTP_data()
     QTest::newRow("429 per day") << 429 << "50 requests Per Day" << none
                                  << ORError::rateLimited("50 requests Per Day", none, true);
     QTest::newRow("429 daily") << 429 << "DAILY cap" << none << ORError::rateLimited("DAILY cap", none, true);
-    QTest::newRow("429 per minute keeps the delay")
+    QTest::newRow("429 per minute waits as told")
         << 429 << "Rate limit exceeded: free-models-per-min. " << Seconds(7.9)
-        << ORError::rateLimited("Rate limit exceeded: free-models-per-min. ", 7.9, false);
+        << ORError::minuteLimit("Rate limit exceeded: free-models-per-min. ", 7.9);
+    QTest::newRow("429 of a provider") << 429 << "Provider returned error" << Seconds(3.0)
+                                       << ORError::rateLimited("Provider returned error", 3.0, false);
+    QTest::newRow("400 context length")
+        << 400 << "This endpoint's maximum context length is 8192 tokens. However, you requested about 9123"
+        << none
+        << ORError::contextTooLong(400,
+               "This endpoint's maximum context length is 8192 tokens. However, you requested about 9123",
+               8192);
+    QTest::newRow("403 flagged") << 403 << "Your input was flagged for \"harassment\"." << none
+                                 << ORError::flagged(403, "Your input was flagged for \"harassment\".", {});
+    QTest::newRow("404 data policy")
+        << 404 << "No endpoints found matching your data policy (Free model publication)." << none
+        << ORError::privacyExcluded("No endpoints found matching your data policy (Free model publication).");
     QTest::newRow("500") << 500 << "boom" << none << ORError::server(500, "boom");
     QTest::newRow("503") << 503 << "unavailable" << Seconds(3.0) << ORError::server(503, "unavailable");
     QTest::newRow("599") << 599 << "m" << none << ORError::server(599, "m");
@@ -196,6 +240,87 @@ void ServiceErrorsTest::parseBody()
     QCOMPARE(ORError::parseBody(body), expected);
 }
 
+// Whole error answers as the service sends them: what the service itself
+// says decides, never a provider's raw words.
+void ServiceErrorsTest::classifyAnswer_data()
+{
+    using Headers = ErrorReport::Headers;
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<Headers>("headers");
+    QTest::addColumn<ORError>("expected");
+
+    const Headers none;
+    const Headers dated{ { "Date", "Tue, 08 Dec 2026 11:23:30 GMT" } };
+    // The service's Date, the reset 12.5 s later: a local clock an hour off
+    // changes nothing.
+    const QByteArray minuteBody
+        = R"({"error":{"message":"Rate limit exceeded: free-models-per-min. ","code":429,
+        "metadata":{"headers":{"X-RateLimit-Limit":"20","X-RateLimit-Remaining":"0",
+        "X-RateLimit-Reset":"1796729022500"}}}})";
+    QTest::newRow("per minute: the wait runs from the service's Date")
+        << 429 << minuteBody << dated
+        << ORError::minuteLimit("Rate limit exceeded: free-models-per-min. ", 12.5);
+    QTest::newRow("per minute: the reset in a response header wins")
+        << 429 << minuteBody
+        << Headers{ { "date", "Tue, 08 Dec 2026 11:23:30 GMT" }, { "x-ratelimit-reset", "1796729040000" } }
+        << ORError::minuteLimit("Rate limit exceeded: free-models-per-min. ", 30.0);
+    QTest::newRow("a provider's 429 that speaks of its own day")
+        << 429 << QByteArray(R"({"error":{"message":"Provider returned error","code":429,"metadata":{
+               "raw":"vendor/m:free is rate-limited upstream: 1000 requests per day for this provider",
+               "provider_name":"Example","retry_after_seconds":42}}})")
+        << none
+        << ORError::rateLimited(
+               "Provider returned error [vendor/m:free is rate-limited upstream: 1000 requests "
+               "per day for this provider]",
+               42.0, false);
+    QTest::newRow("a provider's Retry-After header wins over its metadata")
+        << 429
+        << QByteArray(
+               R"({"error":{"message":"Provider returned error","metadata":{"retry_after_seconds":42}}})")
+        << Headers{ { "Retry-After", "5" } } << ORError::rateLimited("Provider returned error", 5.0, false);
+    QTest::newRow("a negative Retry-After is no delay")
+        << 429 << QByteArray(R"({"error":{"message":"Provider returned error"}})")
+        << Headers{ { "Retry-After", "-2" } }
+        << ORError::rateLimited("Provider returned error", std::nullopt, false);
+    QTest::newRow("the high-balance day")
+        << 429
+        << QByteArray(R"({"error":{"message":"Rate limit exceeded: free-models-per-day-high-balance."}})")
+        << none
+        << ORError::rateLimited("Rate limit exceeded: free-models-per-day-high-balance.", std::nullopt, true);
+    QTest::newRow("moderation's reasons")
+        << 403
+        << QByteArray(
+               R"({"error":{"code":403,"message":"vendor/m:free requires moderation on Example. Your input was flagged for \"harassment\". No credits were charged.",
+               "metadata":{"reasons":["harassment"],"flagged_input":"...","provider_name":"Example","model_slug":"vendor/m"}}})")
+        << none
+        << ORError::flagged(403,
+               "vendor/m:free requires moderation on Example. Your input was flagged for \"harassment\". No "
+               "credits were charged.",
+               { "harassment" });
+    QTest::newRow("the kind the service names wins")
+        << 400
+        << QByteArray(
+               R"({"error":{"code":400,"message":"Too long","metadata":{"error_type":"context_length_exceeded"}}})")
+        << none << ORError::contextTooLong(400, "Too long", std::nullopt);
+    QTest::newRow("an ordinary 404")
+        << 404 << QByteArray(R"({"error":{"message":"No endpoints found for vendor/m:free."}})") << none
+        << ORError::modelUnavailable("No endpoints found for vendor/m:free.");
+}
+
+void ServiceErrorsTest::classifyAnswer()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(ErrorReport::Headers, headers);
+    QFETCH(ORError, expected);
+    // A local clock an hour ahead of the service's.
+    const qint64 localNow = 1796729010000 + 3600 * 1000;
+    const ORError error = ORError::classify(ErrorReport::fromResponse(status, body, headers, localNow));
+    QCOMPARE(error, expected);
+    QCOMPARE(error.retryAfter(), expected.retryAfter());
+}
+
 void ServiceErrorsTest::parseRetryAfter_data()
 {
     QTest::addColumn<QByteArray>("header");
@@ -207,7 +332,7 @@ void ServiceErrorsTest::parseRetryAfter_data()
     QTest::newRow("blanks and tabs") << QByteArray(" \t7.9\t ") << Seconds(7.9);
     QTest::newRow("exponent") << QByteArray("2e1") << Seconds(20.0);
     QTest::newRow("leading point") << QByteArray(".5") << Seconds(0.5);
-    QTest::newRow("negative") << QByteArray("-3") << Seconds(-3.0);
+    QTest::newRow("negative says nothing") << QByteArray("-3") << none;
     QTest::newRow("HTTP date") << QByteArray("Wed, 21 Oct 2015 07:28:00 GMT") << none;
     QTest::newRow("trailing text") << QByteArray("30s") << none;
     QTest::newRow("inner blank") << QByteArray("3 0") << none;
@@ -221,6 +346,7 @@ void ServiceErrorsTest::parseRetryAfter_data()
     QTest::newRow("beyond 64 bits") << QByteArray("9.3e18") << none;
     QTest::newRow("exactly 2^63") << QByteArray("9223372036854775808") << none;
     QTest::newRow("below -2^63") << QByteArray("-9.3e18") << none;
+    QTest::newRow("zero") << QByteArray("0") << Seconds(0.0);
     QTest::newRow("large but within 64 bits") << QByteArray("9.2e18") << Seconds(9.2e18);
 }
 

@@ -65,6 +65,8 @@ private Q_SLOTS:
     void lineSplitterAnySplit();
     void eventLine_data();
     void eventLine();
+    void chunkMembers_data();
+    void chunkMembers();
 };
 
 void ServiceParsingTest::encodeMessages_data()
@@ -120,6 +122,14 @@ void ServiceParsingTest::catalogueFilter()
       {"id":"vendor/padded-price","pricing":{"prompt":" 0","completion":"0"}},
       {"id":"vendor/overflowing-price","pricing":{"prompt":"0","completion":"1e400"}},
       {"id":"vendor/negative-zero","pricing":{"prompt":"-0","completion":"0e5"}},
+      {"id":"vendor/per-request-fee","pricing":{"prompt":"0","completion":"0","request":"0.005"}},
+      {"id":"vendor/priced-images:free","pricing":{"prompt":"0","completion":"0","image":"0.0002"}},
+      {"id":"vendor/search-aside:free","pricing":{"prompt":"0","completion":"0","web_search":"0.004",
+       "internal_reasoning":"0","discount":0.5}},
+      {"id":"vendor/peak-hours:free","pricing":{"prompt":"0","completion":"0",
+       "overrides":[{"utc_days":["monday"],"utc_start":9,"prompt":"0.000001"}]}},
+      {"id":"vendor/free-overrides:free","pricing":{"prompt":"0","completion":"0",
+       "overrides":[{"min_prompt_tokens":1000,"prompt":"0","completion":"0"}]}},
       {"id":"openrouter/free","name":"Free Models Router","pricing":{"prompt":"0","completion":"0"}},
       {"id":"openrouter/x:free"},
       {"id":"vendor/yesterday:free","expiration_date":"2026-03-14"},
@@ -143,6 +153,8 @@ void ServiceParsingTest::catalogueFilter()
         { "vendor/string-zero", "String zero", 4096, false },
         { "vendor/number-zero", "Number zero", 8000, false },
         { "vendor/negative-zero", "vendor/negative-zero", 8000, false },
+        { "vendor/search-aside:free", "vendor/search-aside:free", 8000, false },
+        { "vendor/free-overrides:free", "vendor/free-overrides:free", 8000, false },
         { "vendor/today:free", "vendor/today:free", 8000, false },
         { "vendor/short-date:free", "vendor/short-date:free", 8000, false },
         { "vendor/null-date:free", "vendor/null-date:free", 8000, false },
@@ -386,6 +398,62 @@ void ServiceParsingTest::eventLine()
     QCOMPARE(event.content, content);
     QCOMPARE(event.finishedWithError, finishedWithError);
     QCOMPARE(event.error, error);
+}
+
+// What a chunk carries beside its text: reasoning, a refusal, and how it
+// finished.
+void ServiceParsingTest::chunkMembers_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<QString>("reasoning");
+    QTest::addColumn<QString>("finishReason");
+
+    QTest::newRow("reasoning") << QByteArray(
+        R"(data: {"choices":[{"delta":{"content":"","reasoning":"Let me see",
+        "reasoning_details":[{"type":"reasoning.text","text":"Let me see","index":0}]}}]})")
+                               << ""
+                               << "Let me see"
+                               << "";
+    QTest::newRow("details alone, text and summary")
+        << QByteArray(R"(data: {"choices":[{"delta":{"reasoning":null,"reasoning_details":[
+            {"type":"reasoning.summary","summary":"Plan. "},{"type":"reasoning.encrypted","data":"gAAAA"},
+            {"type":"reasoning.text","text":"Step one."}]}}]})")
+        << ""
+        << "Plan. Step one."
+        << "";
+    QTest::newRow("encrypted only shows nothing") << QByteArray(
+        R"(data: {"choices":[{"delta":{"reasoning_details":[{"type":"reasoning.encrypted","data":"x"}]}}]})")
+                                                  << ""
+                                                  << ""
+                                                  << "";
+    QTest::newRow("a refusal is the answer")
+        << QByteArray(R"(data: {"choices":[{"delta":{"content":null,"refusal":"I can't help with that."}}]})")
+        << "I can't help with that."
+        << ""
+        << "";
+    QTest::newRow("cut by length") << QByteArray(
+        R"(data: {"choices":[{"delta":{"content":"and th"},"finish_reason":"length","native_finish_reason":"MAX_TOKENS"}]})")
+                                   << "and th"
+                                   << ""
+                                   << "length";
+    QTest::newRow("no finish reason yet")
+        << QByteArray(R"(data: {"choices":[{"delta":{"content":"a"},"finish_reason":null}]})") << "a"
+        << ""
+        << "";
+}
+
+void ServiceParsingTest::chunkMembers()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, content);
+    QFETCH(QString, reasoning);
+    QFETCH(QString, finishReason);
+    const StreamEvent event = StreamEvent::parse(line);
+    QCOMPARE(event.kind, Kind::chunk);
+    QCOMPARE(event.content, content);
+    QCOMPARE(event.reasoning, reasoning);
+    QCOMPARE(event.finishReason.value_or(QString()), finishReason);
 }
 
 QTEST_GUILESS_MAIN(ServiceParsingTest)

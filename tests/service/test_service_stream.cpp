@@ -1,5 +1,6 @@
 // The streamed chat completion over real loopback sockets against the fake
 // service.
+#include "FakeFixtures.h"
 #include "FakeService.h"
 #include "StreamHarness.h"
 #include "TestSupport.h"
@@ -75,6 +76,7 @@ private Q_SLOTS:
     void stallAfterFirstEventIsFine();
     void inactivityFoldsToTimeout_data();
     void inactivityFoldsToTimeout();
+    void stalledAfterTextKeepsTheText();
     void httpErrors_data();
     void httpErrors();
     void errorBodyIsCutAfter20000Bytes_data();
@@ -277,8 +279,8 @@ void ServiceStreamTest::inactivityFoldsToTimeout_data()
     QTest::addColumn<Reply>("reply");
     QTest::addColumn<ORError>("expected");
     QTest::addColumn<QStringList>("tokens");
-    QTest::newRow("stream stalls") << heldStream({ "Hel", "lo" }, { 2 }) << ORError::timeout()
-                                   << QStringList{ "Hel" };
+    QTest::newRow("stream stalls before any text")
+        << heldStream({ "Hel", "lo" }, { 1 }) << ORError::timeout() << QStringList{};
     Reply stalledError = Reply::text(500, "Upstream ");
     stalledError.headers = { { "Content-Length", "100" } };
     stalledError.body.append(fake::Step{ "never sent", 0, true });
@@ -298,6 +300,23 @@ void ServiceStreamTest::inactivityFoldsToTimeout()
     QCOMPARE(run->tokens, tokens);
 }
 
+// The text that came before a transfer broke is the person's: the stream
+// ends as a result with neither a finish reason nor "[DONE]", which says it
+// was cut.
+void ServiceStreamTest::stalledAfterTextKeepsTheText()
+{
+    m_client->setInactivityTimeoutMs(1000);
+    m_fake->onAnyChat(heldStream({ "Hel", "lo" }, { 2 }));
+    auto run = stream(*m_client);
+    QVERIFY(testsupport::waitFor([&] { return !run->outcomes.isEmpty(); }));
+    QVERIFY(run->outcomes.first().ok());
+    const StreamResult &result = run->outcomes.first().value();
+    QCOMPARE(run->tokens, QStringList{ "Hel" });
+    QCOMPARE(result.chars, 3);
+    QCOMPARE(result.finishReason, std::nullopt);
+    QVERIFY(!result.sawDone);
+}
+
 void ServiceStreamTest::httpErrors_data()
 {
     QTest::addColumn<Reply>("reply");
@@ -310,10 +329,9 @@ void ServiceStreamTest::httpErrors_data()
     QTest::newRow("401 body is never read as events")
         << Reply::text(401, eventLike, "text/event-stream")
         << ORError::unauthorized(QString::fromUtf8(eventLike)) << "Your OpenRouter key isn't valid any more.";
-    QTest::newRow("429 Retry-After 7.9")
-        << Reply::error(429, "Rate limit exceeded: free-models-per-min. ", QByteArray("7.9"))
-        << ORError::rateLimited("Rate limit exceeded: free-models-per-min. ", 7.9, false)
-        << "That model is busy right now (try again in about 7 seconds).";
+    QTest::newRow("429 Retry-After 7.9") << Reply::error(429, "Provider returned error", QByteArray("7.9"))
+                                         << ORError::rateLimited("Provider returned error", 7.9, false)
+                                         << "That model is busy right now (try again in about 7 seconds).";
     Reply lowerCase = Reply::error(429, "busy");
     lowerCase.headers.append(qMakePair(QByteArray("retry-after"), QByteArray(" 3\t")));
     QTest::newRow("429 retry-after in lower case")
@@ -427,6 +445,17 @@ void ServiceStreamTest::inStreamErrors_data()
     QTest::newRow("other finish reasons go on") << Reply::events(
         { withFinishReason(sse::contentChunk(model, "a"), "length"), sse::contentChunk(model, "b") })
                                                 << QStringList{ "a", "b" } << ORError::other("no error");
+    // The service now and then answers a streaming request with one JSON
+    // body: an error, classified as its code says, or a whole answer.
+    QTest::newRow("an error body on a 200") << fake::replies::errorBodyOn200(502) << QStringList{}
+                                            << ORError::server(502, "Provider returned error");
+    QTest::newRow("a whole answer in one body") << Reply::json(200,
+        QJsonObject{ { "model", model }, { "object", "chat.completion" },
+            { "choices",
+                QJsonArray{ QJsonObject{ { "index", 0 },
+                    { "message", QJsonObject{ { "role", "assistant" }, { "content", "Whole." } } },
+                    { "finish_reason", "stop" } } } } })
+                                                << QStringList{ "Whole." } << ORError::other("no error");
 }
 
 void ServiceStreamTest::inStreamErrors()

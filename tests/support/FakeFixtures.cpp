@@ -119,19 +119,22 @@ namespace replies {
 
 namespace {
 
-QJsonObject rateHeaders(const QByteArray &limit)
+qint64 nextMidnight()
 {
-    const qint64 nextMidnight
-        = QDateTime(QDateTime::currentDateTimeUtc().date().addDays(1), QTime(0, 0), Qt::UTC)
-              .toMSecsSinceEpoch();
+    return QDateTime(QDateTime::currentDateTimeUtc().date().addDays(1), QTime(0, 0), Qt::UTC)
+        .toMSecsSinceEpoch();
+}
+
+QJsonObject rateHeaders(const QByteArray &limit, qint64 resetMs)
+{
     return QJsonObject{ { "X-RateLimit-Limit", QString::fromLatin1(limit) }, { "X-RateLimit-Remaining", "0" },
-        { "X-RateLimit-Reset", QString::number(nextMidnight) } };
+        { "X-RateLimit-Reset", QString::number(resetMs) } };
 }
 
 Reply rateLimited(const QString &message, const std::optional<QByteArray> &retryAfter,
-    const QByteArray &limit, RateHeaders where)
+    const QByteArray &limit, RateHeaders where, qint64 resetMs)
 {
-    const QJsonObject headers = rateHeaders(limit);
+    const QJsonObject headers = rateHeaders(limit, resetMs);
     QJsonObject metadata{ { "provider_name", QJsonValue::Null } };
     if (where != RateHeaders::asResponseHeaders)
         metadata.insert("headers", headers);
@@ -151,12 +154,67 @@ Reply dailyLimit(bool highBalance, RateHeaders where)
         ? QStringLiteral("Rate limit exceeded: free-models-per-day-high-balance.")
         : QStringLiteral("Rate limit exceeded: free-models-per-day. Add 10 credits to unlock 1000 free model "
                          "requests per day");
-    return rateLimited(message, std::nullopt, highBalance ? "1000" : "50", where);
+    return rateLimited(message, std::nullopt, highBalance ? "1000" : "50", where, nextMidnight());
 }
 
 Reply minuteLimit(const std::optional<QByteArray> &retryAfter, RateHeaders where)
 {
-    return rateLimited(QStringLiteral("Rate limit exceeded: free-models-per-min. "), retryAfter, "20", where);
+    return rateLimited(QStringLiteral("Rate limit exceeded: free-models-per-min. "), retryAfter, "20", where,
+        QDateTime::currentMSecsSinceEpoch() + 30000);
+}
+
+Reply minuteLimitFor(int resetInMs, RateHeaders where)
+{
+    return rateLimited(QStringLiteral("Rate limit exceeded: free-models-per-min. "), std::nullopt, "20",
+        where, QDateTime::currentMSecsSinceEpoch() + resetInMs);
+}
+
+Reply providerDailyQuota(const QString &model)
+{
+    const QString raw = model
+        + QStringLiteral(
+            " is temporarily rate-limited upstream: the provider allows 1000 requests per day for "
+            "this provider's free tier. Please retry later.");
+    return Reply::error(429, QStringLiteral("Provider returned error"), std::nullopt,
+        QJsonObject{ { "raw", raw }, { "provider_name", "Example" }, { "retry_after_seconds", 900 } });
+}
+
+Reply contextTooLong(int tokens)
+{
+    return Reply::error(400,
+        QStringLiteral("This endpoint's maximum context length is %1 tokens. However, you requested about %2 "
+                       "tokens (%2 of text input). Please reduce the length of either one, or use the "
+                       "\"middle-out\" transform to compress your prompt automatically.")
+            .arg(tokens)
+            .arg(tokens + 931),
+        std::nullopt, QJsonObject{ { "provider_name", QJsonValue::Null } });
+}
+
+Reply moderated(const QString &model, const QStringList &reasons)
+{
+    const QString quoted = reasons.isEmpty() ? QString() : QStringLiteral("\"") + reasons.first() + "\"";
+    const QString slug = QString(model).remove(QStringLiteral(":free"));
+    return Reply::error(403,
+        QStringLiteral("%1 requires moderation on Example. Your input was flagged for %2. No credits were "
+                       "charged.")
+            .arg(model, quoted),
+        std::nullopt,
+        QJsonObject{ { "reasons", QJsonArray::fromStringList(reasons) }, { "flagged_input", "..." },
+            { "provider_name", "Example" }, { "model_slug", slug } });
+}
+
+Reply privacyExcluded()
+{
+    return Reply::error(404,
+        QStringLiteral("No endpoints found matching your data policy (Free model publication). Configure: "
+                       "https://openrouter.ai/settings/privacy"));
+}
+
+Reply errorBodyOn200(int code)
+{
+    return Reply::json(200,
+        QJsonObject{ { "error", QJsonObject{ { "code", code }, { "message", "Provider returned error" } } },
+            { "user_id", "user_2fAkEsErViCe" } });
 }
 
 Reply upstreamRateLimited(const QString &model, int retryAfterSeconds)

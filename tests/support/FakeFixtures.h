@@ -52,7 +52,19 @@ Reply dailyLimit(bool highBalance = false, RateHeaders where = RateHeaders::inMe
 // 429 free-models-per-min, limit 20.
 Reply minuteLimit(
     const std::optional<QByteArray> &retryAfter = {}, RateHeaders where = RateHeaders::inMetadata);
+// 429 free-models-per-min, limit 20, the reset resetInMs after now.
+Reply minuteLimitFor(int resetInMs, RateHeaders where = RateHeaders::inMetadata);
 Reply upstreamRateLimited(const QString &model, int retryAfterSeconds); // 429 from the provider
+// A provider's 429 whose raw words speak of the provider's own daily quota.
+Reply providerDailyQuota(const QString &model);
+// 400: the conversation is longer than the endpoint's context of tokens.
+Reply contextTooLong(int tokens = 8192);
+// 403: the provider's moderation flagged the input for reasons.
+Reply moderated(const QString &model, const QStringList &reasons = { QStringLiteral("harassment") });
+// 404: the account's privacy settings exclude every free endpoint.
+Reply privacyExcluded();
+// A streaming request answered 200 with one JSON error body.
+Reply errorBodyOn200(int code = 502);
 Reply unauthorized(); // 401 "User not found."
 Reply invalidModel(const QString &model); // 400 "... is not a valid model ID"
 Reply noEndpoints(const QString &model); // 404 "No endpoints found for ..."

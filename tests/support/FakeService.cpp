@@ -4,7 +4,9 @@
 
 #include "FakeServicePrivate.h"
 
+#include <QDateTime>
 #include <QHostAddress>
+#include <QLocale>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -221,6 +223,12 @@ private:
                 QByteArray(m_reply.closeAfter || m_reply.streaming ? "close" : "keep-alive")));
         if (!has("Content-Type") && !m_reply.body.isEmpty())
             headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/json")));
+        if (!has("Date"))
+            headers.append(qMakePair(QByteArray("Date"),
+                QLocale::c()
+                    .toString(
+                        QDateTime::currentDateTimeUtc(), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"))
+                    .toLatin1()));
         QByteArray bytes
             = "HTTP/1.1 " + QByteArray::number(m_reply.status) + ' ' + reasonOf(m_reply.status) + "\r\n";
         for (const auto &header : headers)

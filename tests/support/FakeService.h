@@ -68,6 +68,10 @@ struct StreamOptions {
     bool holdSplit = false; // the second piece waits for release() instead
     bool sendDone = true; // end with "data: [DONE]"
     bool usageWithEmptyChoices = false;
+    // The finish chunk's reason ("length", "content_filter", …); empty: no
+    // finish chunk and no usage chunk, as when a transfer is cut.
+    QString finishReason = QStringLiteral("stop");
+    QStringList reasoning; // reasoning chunks before the content, one per piece
 };
 
 struct Reply {
@@ -93,9 +97,10 @@ struct Reply {
     // with an optional Retry-After header.
     static Reply error(int status, const QString &message, const std::optional<QByteArray> &retryAfter = {},
         const QJsonObject &metadata = {});
-    // A full, realistic stream: comments, role chunk, one content chunk per
-    // piece, finish chunk, usage chunk, [DONE]. Events are counted from 0
-    // (the role chunk) for holdAt.
+    // A full, realistic stream: comments, role chunk, the options' reasoning
+    // chunks, one content chunk per piece, finish chunk, usage chunk (which
+    // repeats "stop", as newer streams do), [DONE]. Events are counted from
+    // 0 (the role chunk) for holdAt.
     static Reply stream(const QString &model, const QStringList &pieces, const StreamOptions &options = {});
     // Role chunk, the pieces, then an error event (no finish or usage chunk).
     // sendDone defaults to false here unless options say otherwise.

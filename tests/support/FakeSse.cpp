@@ -232,10 +232,14 @@ Reply Reply::stream(const QString &model, const QStringList &pieces, const Strea
     const QString id = sse::newId();
     StreamBuilder builder(options);
     builder.addEvent(sse::event(sse::roleChunk(model, id)));
+    for (const QString &piece : options.reasoning)
+        builder.addEvent(sse::event(sse::reasoningChunk(model, piece, id)));
     for (const QString &piece : pieces)
         builder.addEvent(sse::event(sse::contentChunk(model, piece, id)));
-    builder.addEvent(sse::event(sse::finishChunk(model, QStringLiteral("stop"), id)));
-    builder.addEvent(sse::event(sse::usageChunk(model, options.usageWithEmptyChoices, id)));
+    if (!options.finishReason.isEmpty()) {
+        builder.addEvent(sse::event(sse::finishChunk(model, options.finishReason, id)));
+        builder.addEvent(sse::event(sse::usageChunk(model, options.usageWithEmptyChoices, id)));
+    }
     return builder.finish();
 }
 

@@ -21,11 +21,11 @@ ChatViewModel::ChatViewModel(ChatStore &store, ModelRanker &ranker, OpenRouterCl
     });
 }
 
-// A running reply is abandoned as it is destroyed, while this controller is
-// still whole; it delivers nothing more.
+// A running reply is stopped while this controller is still whole; it
+// delivers nothing more.
 ChatViewModel::~ChatViewModel()
 {
-    delete m_reply;
+    cancelOperation(m_reply);
 }
 
 void ChatViewModel::setDraft(const QString &draft)

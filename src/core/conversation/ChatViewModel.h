@@ -11,6 +11,7 @@
 #include <QDeadlineTimer>
 #include <QImage>
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <QUuid>
@@ -203,12 +204,28 @@ private:
         limitWaitField = 1u << 11,
     };
 
+    // What the reply being filled held before the running job began: nothing
+    // for a new answer, the cut answer for a continuation. What a failed
+    // attempt wrote is undone back to it.
+    struct ReplyBase {
+        QString text;
+        std::optional<QString> reasoning;
+        std::optional<double> reasoningSeconds;
+        bool continuing = false;
+    };
+
     // Generation steps.
     void generate();
+    void run(ReplyWithFallback *job, const QUuid &messageId, const ReplyBase &base);
+    void receiveReasoning(const QString &piece);
+    void bufferArrived();
     void replySwitched();
+    void replyWaiting(const QDeadlineTimer &until);
+    void replyRetrying();
     void replyFinished(const ReplyOutcome &outcome);
     void endGeneration();
     void discardBufferedText(const QUuid &id);
+    void setLimitWait(const std::optional<QDeadlineTimer> &until);
 
     ChatMessage *message(const QUuid &id);
     void resetOpenChat(const Chat &chat);
@@ -245,9 +262,17 @@ private:
     std::optional<AppIssue> m_saveIssue;
     std::optional<QDeadlineTimer> m_limitWait;
 
-    ReplyWithFallback *m_reply = nullptr; // the running one; a child
+    QPointer<ReplyWithFallback> m_reply; // the running one
     std::optional<QUuid> m_currentMsgID;
+    ReplyBase m_replyBase;
+    // The issue's "Try again" continues the answer rather than asking anew.
+    bool m_retryContinues = false;
     QString m_buffer;
+    QString m_reasoningBuffer;
+    // When the reply's first reasoning arrived, and how long the model
+    // reasoned once its first text came (written with the next flush).
+    std::optional<std::chrono::nanoseconds> m_firstReasoningAt;
+    std::optional<double> m_pendingReasoningSeconds;
     std::optional<std::chrono::nanoseconds> m_lastFlush; // none: the distant past
     QTimer m_flushTimer;
     ConversationModel m_conversation;

@@ -57,14 +57,8 @@ bool ChatViewModel::canContinue() const
     if (m_isStreaming || m_chat.messages.isEmpty())
         return false;
     const ChatMessage &last = m_chat.messages.last();
-    return last.role == assistantRole && last.cut
+    return last.role == assistantRole && last.modelId && last.cut
         && (*last.cut == AnswerCut::length || *last.cut == AnswerCut::connection);
-}
-
-void ChatViewModel::continueAnswer()
-{
-    if (!canContinue())
-        return;
 }
 
 void ChatViewModel::startGeneration()
@@ -83,7 +77,10 @@ void ChatViewModel::retry()
         return;
     const Batch batch(*this);
     setIssue(std::nullopt);
-    startGeneration();
+    if (m_retryContinues && canContinue())
+        continueAnswer();
+    else
+        startGeneration();
 }
 
 void ChatViewModel::generate()
@@ -91,24 +88,57 @@ void ChatViewModel::generate()
     const std::optional<QString> key = keyProvider ? keyProvider() : std::nullopt;
     if (!key)
         return;
-    setIssue(std::nullopt);
-    setStreaming(true);
-    setThinking(true);
-    setStatus(ready);
-    m_buffer.clear();
-    m_lastFlush.reset();
-    m_flushTimer.stop();
-
     ReplyWithFallback::Request request{ *key, m_chat.messages, [this] { return m_chat.pinnedModel; } };
     const ChatMessage reply{ QUuid::createUuid(), assistantRole, QString(), {}, {}, {} };
     m_chat.messages.append(reply);
     touch(chatField);
-    m_currentMsgID = reply.id;
-    m_reply = new ReplyWithFallback(m_client, m_ranker, std::move(request), this);
-    connect(m_reply, &ReplyWithFallback::textArrived, this, &ChatViewModel::receive);
-    connect(m_reply, &ReplyWithFallback::switched, this, &ChatViewModel::replySwitched);
-    connect(m_reply, &ReplyWithFallback::finished, this, &ChatViewModel::replyFinished);
-    m_reply->start();
+    run(new ReplyWithFallback(m_client, m_ranker, std::move(request), this), reply.id, ReplyBase{});
+}
+
+void ChatViewModel::continueAnswer()
+{
+    if (!canContinue())
+        return;
+    const std::optional<QString> key = keyProvider ? keyProvider() : std::nullopt;
+    if (!key)
+        return;
+    const Batch batch(*this);
+    const ChatMessage &answer = m_chat.messages.last();
+    const QString modelId = *answer.modelId;
+    const std::optional<ORModel> known = m_ranker.model(modelId);
+    // A model that left the catalogue is still asked: the service says
+    // whether it answers.
+    const ORModel model
+        = known.value_or(ORModel{ modelId, ReplyWithFallback::displayName(std::nullopt, modelId), 0, false });
+    ReplyWithFallback::Request request{ *key, m_chat.messages, [this] { return m_chat.pinnedModel; }, model };
+    const ReplyBase base{ answer.text, answer.reasoning, answer.reasoningSeconds, true };
+    run(new ReplyWithFallback(m_client, m_ranker, std::move(request), this), answer.id, base);
+}
+
+void ChatViewModel::run(ReplyWithFallback *job, const QUuid &messageId, const ReplyBase &base)
+{
+    setIssue(std::nullopt);
+    setStreaming(true);
+    setThinking(true);
+    setStatus(ready);
+    setLimitWait(std::nullopt);
+    m_buffer.clear();
+    m_reasoningBuffer.clear();
+    m_firstReasoningAt.reset();
+    m_pendingReasoningSeconds.reset();
+    m_lastFlush.reset();
+    m_flushTimer.stop();
+    m_currentMsgID = messageId;
+    m_replyBase = base;
+    m_retryContinues = base.continuing;
+    m_reply = job;
+    connect(job, &ReplyWithFallback::textArrived, this, &ChatViewModel::receive);
+    connect(job, &ReplyWithFallback::reasoningArrived, this, &ChatViewModel::receiveReasoning);
+    connect(job, &ReplyWithFallback::switched, this, &ChatViewModel::replySwitched);
+    connect(job, &ReplyWithFallback::waitingForLimit, this, &ChatViewModel::replyWaiting);
+    connect(job, &ReplyWithFallback::retrying, this, &ChatViewModel::replyRetrying);
+    connect(job, &ReplyWithFallback::finished, this, &ChatViewModel::replyFinished);
+    job->start();
 }
 
 void ChatViewModel::replySwitched()
@@ -119,6 +149,25 @@ void ChatViewModel::replySwitched()
         discardBufferedText(*m_currentMsgID);
     setThinking(true);
     setStatus(switching);
+    setLimitWait(std::nullopt);
+}
+
+void ChatViewModel::replyWaiting(const QDeadlineTimer &until)
+{
+    const Batch batch(*this);
+    if (m_currentMsgID)
+        discardBufferedText(*m_currentMsgID);
+    setThinking(true);
+    setLimitWait(until);
+}
+
+void ChatViewModel::replyRetrying()
+{
+    const Batch batch(*this);
+    if (m_currentMsgID)
+        discardBufferedText(*m_currentMsgID);
+    setThinking(true);
+    setLimitWait(std::nullopt);
 }
 
 void ChatViewModel::replyFinished(const ReplyOutcome &outcome)
@@ -127,28 +176,41 @@ void ChatViewModel::replyFinished(const ReplyOutcome &outcome)
         return;
     const Batch batch(*this);
     const QUuid id = *m_currentMsgID;
+    const bool continuing = m_replyBase.continuing;
     switch (outcome.kind) {
     case ReplyOutcome::answered:
         flush(id);
         if (ChatMessage *reply = message(id)) {
-            reply->answeredBy = outcome.answeredBy;
-            reply->note = outcome.note;
+            // A continuation keeps the answer's signature; its ending is new.
+            if (!continuing) {
+                reply->answeredBy = outcome.answeredBy;
+                reply->note = outcome.note;
+            }
+            reply->modelId = outcome.modelId;
+            reply->cut = outcome.cut;
             touch(chatField);
         }
-        setCurrentModelName(outcome.answeredBy);
+        if (!continuing)
+            setCurrentModelName(outcome.answeredBy);
         setStatus(ready);
         endGeneration();
         m_store.save(m_chat);
         return;
     case ReplyOutcome::failed:
-        removeMessage(id);
+        if (continuing)
+            discardBufferedText(id);
+        else
+            removeMessage(id);
         endGeneration();
         setStatus(failing);
         setIssue(outcome.issue);
         m_store.save(m_chat);
         return;
     case ReplyOutcome::keyRejected:
-        removeMessage(id);
+        if (continuing)
+            discardBufferedText(id);
+        else
+            removeMessage(id);
         endGeneration();
         m_store.save(m_chat);
         if (onUnauthorized)
@@ -161,25 +223,39 @@ void ChatViewModel::endGeneration()
 {
     m_flushTimer.stop();
     m_currentMsgID.reset();
-    if (m_reply) {
-        m_reply->abandon();
-        // Later: this may run inside one of its signals.
-        m_reply->deleteLater();
-        m_reply = nullptr;
-    }
+    // Stopped, or it has just delivered its outcome and deletes itself.
+    cancelOperation(m_reply);
     setStreaming(false);
     setThinking(false);
+    setLimitWait(std::nullopt);
 }
 
 void ChatViewModel::discardBufferedText(const QUuid &id)
 {
     m_buffer.clear();
+    m_reasoningBuffer.clear();
+    m_firstReasoningAt.reset();
+    m_pendingReasoningSeconds.reset();
     m_flushTimer.stop();
     ChatMessage *reply = message(id);
-    if (reply && !reply->text.isEmpty()) {
-        reply->text.clear();
+    if (!reply)
+        return;
+    if (reply->text != m_replyBase.text || reply->reasoning != m_replyBase.reasoning
+        || reply->reasoningSeconds != m_replyBase.reasoningSeconds) {
+        reply->text = m_replyBase.text;
+        reply->reasoning = m_replyBase.reasoning;
+        reply->reasoningSeconds = m_replyBase.reasoningSeconds;
         touch(chatField);
     }
+}
+
+void ChatViewModel::setLimitWait(const std::optional<QDeadlineTimer> &until)
+{
+    if (m_limitWait.has_value() == until.has_value()
+        && (!until || m_limitWait->deadlineNSecs() == until->deadlineNSecs()))
+        return;
+    m_limitWait = until;
+    touch(limitWaitField);
 }
 
 void ChatViewModel::stop()
@@ -188,16 +264,15 @@ void ChatViewModel::stop()
         return;
     const Batch batch(*this);
     // The text held back for the next flush has arrived: it is kept like the
-    // rest, before the reply is abandoned.
+    // rest, before the reply is stopped.
     if (m_currentMsgID) {
         const QUuid id = *m_currentMsgID;
         flush(id);
         const ChatMessage *reply = message(id);
+        // Reasoning alone is no answer.
         if (reply && reply->text.isEmpty())
             removeMessage(id);
     }
-    if (m_reply)
-        m_reply->abandon();
     endGeneration();
     m_store.save(m_chat);
 }
@@ -207,7 +282,30 @@ void ChatViewModel::receive(const QString &piece)
     if (!m_currentMsgID)
         return;
     const Batch batch(*this);
+    // The first text ends the reasoning: how long it took is kept with it.
+    if (m_firstReasoningAt && !m_pendingReasoningSeconds) {
+        const ChatMessage *reply = message(*m_currentMsgID);
+        if (!reply || !reply->reasoningSeconds)
+            m_pendingReasoningSeconds
+                = std::chrono::duration<double>(m_clock() - *m_firstReasoningAt).count();
+    }
     m_buffer += piece;
+    bufferArrived();
+}
+
+void ChatViewModel::receiveReasoning(const QString &piece)
+{
+    if (!m_currentMsgID)
+        return;
+    const Batch batch(*this);
+    if (!m_firstReasoningAt)
+        m_firstReasoningAt = m_clock();
+    m_reasoningBuffer += piece;
+    bufferArrived();
+}
+
+void ChatViewModel::bufferArrived()
+{
     setThinking(false);
     const std::chrono::nanoseconds now = m_clock();
     if (!m_lastFlush || now - *m_lastFlush > flushInterval) {
@@ -227,14 +325,19 @@ void ChatViewModel::flush(const QUuid &id)
 {
     m_lastFlush = m_clock();
     m_flushTimer.stop();
-    if (m_buffer.isEmpty())
+    if (m_buffer.isEmpty() && m_reasoningBuffer.isEmpty())
         return;
     if (ChatMessage *reply = message(id)) {
         const Batch batch(*this);
         reply->text += m_buffer;
+        if (!m_reasoningBuffer.isEmpty())
+            reply->reasoning = reply->reasoning.value_or(QString()) + m_reasoningBuffer;
+        if (m_pendingReasoningSeconds && !m_buffer.isEmpty() && !reply->reasoningSeconds)
+            reply->reasoningSeconds = m_pendingReasoningSeconds;
         touch(chatField);
     }
     m_buffer.clear();
+    m_reasoningBuffer.clear();
 }
 
 QList<APIMessage> ChatViewModel::apiMessages(const ORModel &model, const QUuid &excluding) const

@@ -109,6 +109,9 @@ void RankerRefresh::onProbe(const QString &id, const ProbeOutcome &outcome)
         m_successes.append({ id, outcome.value() });
     else
         m_failures.append(outcome.error());
+    // The account's minute was full: that says nothing about the model.
+    if (!outcome.ok() && outcome.error().perMinute())
+        m_unmeasured.append(id);
     --m_pending;
     if (stepDone() && m_pending == 0)
         conclude();
@@ -128,7 +131,7 @@ void RankerRefresh::conclude()
         return;
     }
     MeasuredModels measured{ m_models,
-        Ranking::plan(m_successes, m_failures, m_reserve, ModelRanker::routerId), {}, {} };
+        Ranking::plan(m_successes, m_failures, m_reserve, ModelRanker::routerId, m_unmeasured), {}, {} };
     for (const Ranking::ProbeSuccess &success : std::as_const(m_successes))
         measured.probeSeconds.insert(success.id, success.seconds);
     for (auto it = m_stats.cbegin(); it != m_stats.cend(); ++it) {

@@ -66,6 +66,7 @@ private:
     QStringList m_reserve;
     QList<Ranking::ProbeSuccess> m_successes;
     QList<ORError> m_failures;
+    QStringList m_unmeasured;
     int m_pending = 0;
     RefreshProgress m_progress;
 };

@@ -41,19 +41,21 @@ QList<ORModel> byScore(const QList<ORModel> &pool, const QHash<QString, Endpoint
 }
 
 LadderPlan plan(const QList<ProbeSuccess> &successes, const QList<ORError> &failures,
-    const QStringList &reserve, const QString &routerId)
+    const QStringList &reserve, const QString &routerId, const QStringList &unmeasured)
 {
     LadderPlan result;
-    if (successes.isEmpty()) {
-        const bool daily = !failures.isEmpty() && failures.first().is(ORError::Kind::rateLimited)
-            && failures.first().daily();
-        result.note = daily ? dailyLimitNote : untestedNote;
+    const bool excludedByPrivacy = std::any_of(failures.cbegin(), failures.cend(),
+        [](const ORError &failure) { return failure.is(ORError::Kind::privacyExcluded); });
+    if (successes.isEmpty() && unmeasured.isEmpty()) {
+        const bool daily = !failures.isEmpty() && failures.first().daily();
+        result.note = excludedByPrivacy ? privacyNote : daily ? dailyLimitNote : untestedNote;
     } else {
         QList<ProbeSuccess> fastest = successes;
         std::stable_sort(fastest.begin(), fastest.end(),
             [](const ProbeSuccess &a, const ProbeSuccess &b) { return a.seconds < b.seconds; });
         for (const ProbeSuccess &success : fastest)
             result.ladder.append(success.id);
+        result.ladder.append(unmeasured);
         result.ladder.append(reserve);
     }
     result.ladder.append(routerId);

@@ -21,6 +21,8 @@ inline const QString dailyLimitNote
 inline const QString untestedNote
     = QStringLiteral("Couldn't test the free models just now. Using the free router.");
 inline const QString catalogueFailedPrefix = QStringLiteral("Couldn't update the model list. ");
+inline const QString privacyNote
+    = QStringLiteral("Your OpenRouter privacy settings exclude the free models.");
 
 // Smaller is better: latency (3000 ms when unknown) divided by the cube of
 // the availability (uptime/100, at least 0.05; 0.9 when unknown), so that a
@@ -44,8 +46,10 @@ struct LadderPlan {
 };
 
 // successes and failures in order of arrival; reserve in pool order.
+// unmeasured: probed models that met the account's per-minute limit, which
+// says nothing about them: they stay on the ladder, after the measured ones.
 LadderPlan plan(const QList<ProbeSuccess> &successes, const QList<ORError> &failures,
-    const QStringList &reserve, const QString &routerId);
+    const QStringList &reserve, const QString &routerId, const QStringList &unmeasured = {});
 
 // The first unauthorized failure, if any: a rejected key ends the refresh.
 std::optional<ORError> firstRejection(const QList<ORError> &failures);

@@ -25,16 +25,38 @@ bool isZeroPrice(const QJsonValue &price)
     return value && *value == 0;
 }
 
+// Every price given as text is zero. Tolvi never asks for web search, so
+// its price does not matter; members that are not text (a discount, a
+// token threshold) are no prices.
+bool allTextPricesZero(const QJsonObject &prices)
+{
+    for (auto it = prices.constBegin(); it != prices.constEnd(); ++it) {
+        if (it.value().isString() && it.key() != QLatin1String("web_search") && !isZeroPrice(it.value()))
+            return false;
+    }
+    return true;
+}
+
+// Free means free: a model with any other price (a fee per request, for
+// images, for reasoning, or one that applies at some hours) would charge
+// the person.
 bool isFree(const QString &id, const QJsonObject &entry)
 {
-    if (id.endsWith(QLatin1String(":free")))
-        return true;
     const QJsonValue pricing = entry.value(QLatin1String("pricing"));
     if (!pricing.isObject())
-        return false;
+        return id.endsWith(QLatin1String(":free"));
     const QJsonObject prices = pricing.toObject();
-    return isZeroPrice(prices.value(QLatin1String("prompt")))
-        && isZeroPrice(prices.value(QLatin1String("completion")));
+    if (!id.endsWith(QLatin1String(":free"))
+        && !(isZeroPrice(prices.value(QLatin1String("prompt")))
+            && isZeroPrice(prices.value(QLatin1String("completion")))))
+        return false;
+    if (!allTextPricesZero(prices))
+        return false;
+    for (const QJsonValue &override : prices.value(QLatin1String("overrides")).toArray()) {
+        if (!allTextPricesZero(override.toObject()))
+            return false;
+    }
+    return true;
 }
 
 bool hasExpired(const QJsonObject &entry, const QString &today)

@@ -1,5 +1,6 @@
 #include "core/service/ORError.h"
 
+#include "core/service/ErrorReport.h"
 #include "core/service/NumberText.h"
 #include "core/util/TextUtil.h"
 
@@ -14,9 +15,53 @@ QString whole(double seconds)
     return QString::number(static_cast<qint64>(std::trunc(seconds)));
 }
 
+// A wait told as a whole number of seconds: rounded up, so that a person
+// who waits that long finds the limit gone, and never "0 seconds".
+QString wholeWait(double seconds)
+{
+    return QString::number(std::max<qint64>(1, static_cast<qint64>(std::ceil(seconds))));
+}
+
 QString httpDetails(int status, const QString &text)
 {
     return QStringLiteral("HTTP %1: %2").arg(QString::number(status), text);
+}
+
+// Delays the service states are never negative; a negative one says
+// nothing, as do those that cannot be written as a whole number of seconds.
+std::optional<double> usableDelay(std::optional<double> seconds)
+{
+    if (!seconds || !NumberText::fitsInt64(*seconds) || *seconds < 0)
+        return std::nullopt;
+    return seconds;
+}
+
+bool speaksOfContextLength(const QString &lower)
+{
+    return lower.contains(QLatin1String("context_length_exceeded"))
+        || (lower.contains(QLatin1String("context length"))
+            && (lower.contains(QLatin1String("maximum")) || lower.contains(QLatin1String("exceed"))));
+}
+
+// "This endpoint's maximum context length is 8192 tokens. …"
+std::optional<int> statedContextLength(const QString &lower)
+{
+    static const QLatin1String marker("maximum context length is ");
+    const qsizetype at = lower.indexOf(marker);
+    if (at < 0)
+        return std::nullopt;
+    qsizetype end = at + marker.size();
+    while (end < lower.size() && lower.at(end).isDigit())
+        ++end;
+    bool ok = false;
+    const int tokens = lower.mid(at + marker.size(), end - at - marker.size()).toInt(&ok);
+    return ok && tokens > 0 ? std::optional(tokens) : std::nullopt;
+}
+
+bool speaksOfDay(const QString &lower)
+{
+    return lower.contains(QLatin1String("free-models-per-day")) || lower.contains(QLatin1String("per-day"))
+        || lower.contains(QLatin1String("per day")) || lower.contains(QLatin1String("daily"));
 }
 
 } // namespace
@@ -39,18 +84,63 @@ ORError ORError::rateLimited(const QString &text, std::optional<double> retryAft
 {
     ORError e(Kind::rateLimited);
     e.m_text = text;
-    // A delay that cannot be written as a whole number of seconds (NaN, an
-    // infinity, beyond 64 bits) counts as no delay at all.
-    if (retryAfter && NumberText::fitsInt64(*retryAfter))
-        e.m_retryAfter = retryAfter;
-    e.m_daily = daily;
+    e.m_retryAfter = usableDelay(retryAfter);
+    e.m_scope = daily ? RateScope::day : RateScope::provider;
     return e;
+}
+
+ORError ORError::minuteLimit(const QString &text, std::optional<double> wait)
+{
+    ORError e(Kind::rateLimited);
+    e.m_text = text;
+    e.m_retryAfter = usableDelay(wait);
+    e.m_scope = RateScope::minute;
+    return e;
+}
+
+ORError ORError::contextTooLong(int status, const QString &text, std::optional<int> tokenLimit)
+{
+    ORError e(Kind::contextTooLong);
+    e.m_status = status;
+    e.m_text = text;
+    e.m_tokenLimit = tokenLimit;
+    return e;
+}
+
+ORError ORError::flagged(int status, const QString &text, const QStringList &reasons)
+{
+    ORError e(Kind::flagged);
+    e.m_status = status;
+    e.m_text = text;
+    e.m_reasons = reasons;
+    return e;
+}
+
+ORError ORError::privacyExcluded(const QString &text)
+{
+    ORError e(Kind::privacyExcluded);
+    e.m_text = text;
+    return e;
+}
+
+bool ORError::isAccountWide() const
+{
+    switch (m_kind) {
+    case Kind::unauthorized:
+    case Kind::paymentRequired:
+    case Kind::privacyExcluded:
+        return true;
+    case Kind::rateLimited:
+        return m_scope != RateScope::provider;
+    default:
+        return false;
+    }
 }
 
 ORError ORError::withStatedLimit(const RateLimit &stated) const
 {
     ORError e = *this;
-    if (m_kind == Kind::rateLimited && m_daily)
+    if (daily())
         e.m_statedLimit = stated;
     return e;
 }
@@ -140,10 +230,15 @@ QString ORError::message() const
     case Kind::paymentRequired:
         return QStringLiteral("That model needs credit your account doesn't have.");
     case Kind::rateLimited:
-        if (m_daily)
+        if (m_scope == RateScope::day)
             return QStringLiteral(
                 "Daily free limit reached; it resets at midnight UTC, or add credits at %1.")
                 .arg(QLatin1String(websiteHost));
+        if (m_scope == RateScope::minute)
+            return m_retryAfter
+                ? QStringLiteral("Too many free requests this minute. Try again in about %1 seconds.")
+                      .arg(wholeWait(*m_retryAfter))
+                : QStringLiteral("Too many free requests this minute. Try again in a minute.");
         if (m_retryAfter)
             return QStringLiteral("That model is busy right now (try again in about %1 seconds).")
                 .arg(whole(*m_retryAfter));
@@ -174,6 +269,16 @@ QString ORError::message() const
         return QStringLiteral("Sign-in took longer than 3 minutes, so it was stopped. Please try again.");
     case Kind::browserFailed:
         return QStringLiteral("Couldn't open your browser for sign-in.");
+    case Kind::contextTooLong:
+        return QStringLiteral(
+            "This chat is longer than the free models can read. Start a new chat, or remove images.");
+    case Kind::flagged:
+        if (m_reasons.isEmpty())
+            return QStringLiteral("The model's provider flagged this message.");
+        return QStringLiteral("The model's provider flagged this message (%1).")
+            .arg(m_reasons.join(QStringLiteral(", ")));
+    case Kind::privacyExcluded:
+        return QStringLiteral("Your OpenRouter privacy settings exclude the free models.");
     }
     return m_text;
 }
@@ -188,13 +293,19 @@ QString ORError::details() const
     case Kind::signInDenied:
     case Kind::other:
         return m_text;
+    case Kind::privacyExcluded:
+        return m_text;
     case Kind::rateLimited:
+        if (m_retryAfter && m_scope == RateScope::minute)
+            return m_text + QStringLiteral(" (resets in %1s)").arg(wholeWait(*m_retryAfter));
         if (m_retryAfter)
             return m_text + QStringLiteral(" (Retry-After: %1s)").arg(whole(*m_retryAfter));
         return m_text;
     case Kind::server:
     case Kind::badRequest:
     case Kind::exchangeRejected:
+    case Kind::contextTooLong:
+    case Kind::flagged:
         return httpDetails(m_status, m_text);
     case Kind::timeout:
         return QStringLiteral("No data arrived before the time limit.");
@@ -212,32 +323,53 @@ QString ORError::details() const
 
 ORError ORError::fromHTTP(int status, const QString &message, std::optional<double> retryAfter)
 {
-    const QString lower = message.toLower();
+    ErrorReport report;
+    report.status = status;
+    report.message = message;
+    report.line = message;
+    report.retryAfter = retryAfter;
+    return classify(report);
+}
+
+ORError ORError::classify(const ErrorReport &report)
+{
+    const int status = report.status;
+    const QString &text = report.line;
+    const QString lower = report.message.toLower();
+    const QString &type = report.errorType;
     switch (status) {
-    case 400:
-        if (lower.contains(QLatin1String("no endpoints"))
-            || lower.contains(QLatin1String("not a valid model")))
-            return modelUnavailable(message);
-        return badRequest(400, message);
     case 401:
-        return unauthorized(message);
+        return unauthorized(text);
     case 402:
-        return paymentRequired(message);
-    case 404:
-        return modelUnavailable(message);
+        return paymentRequired(text);
     case 408:
         return timeout();
-    case 429: {
-        const bool daily = lower.contains(QLatin1String("per-day"))
-            || lower.contains(QLatin1String("per day")) || lower.contains(QLatin1String("daily"));
-        return rateLimited(message, retryAfter, daily);
-    }
     default:
         break;
     }
+    if (type == QLatin1String("context_length_exceeded") || (status == 400 && speaksOfContextLength(lower)))
+        return contextTooLong(status, text, statedContextLength(lower));
+    if (type == QLatin1String("content_policy_violation")
+        || (status == 403 && (!report.reasons.isEmpty() || lower.contains(QLatin1String("flagged")))))
+        return flagged(status, text, report.reasons);
+    if (status == 404 && lower.contains(QLatin1String("data policy")))
+        return privacyExcluded(text);
+    if (status == 429 || type == QLatin1String("rate_limit_exceeded")) {
+        if (lower.contains(QLatin1String("free-models-per-min")))
+            return minuteLimit(text, report.secondsToReset() ? report.secondsToReset() : report.retryAfter);
+        if (speaksOfDay(lower))
+            return rateLimited(text, report.retryAfter, true).withStatedLimit(report.stated);
+        return rateLimited(text, report.retryAfter, false);
+    }
+    if (status == 400
+        && (lower.contains(QLatin1String("no endpoints"))
+            || lower.contains(QLatin1String("not a valid model"))))
+        return modelUnavailable(text);
+    if (status == 404)
+        return modelUnavailable(text);
     if (status >= 500 && status <= 599)
-        return server(status, message);
-    return badRequest(status, message);
+        return server(status, text);
+    return badRequest(status, text);
 }
 
 QString ORError::parseBody(const QByteArray &body)
@@ -265,10 +397,7 @@ std::optional<double> ORError::parseRetryAfter(const QByteArray &headerValue)
         text = text.sliced(1);
     while (!text.isEmpty() && isBlank(text.back()))
         text.chop(1);
-    const std::optional<double> seconds = NumberText::parseDecimal(text);
-    if (!seconds || !NumberText::fitsInt64(*seconds))
-        return std::nullopt;
-    return seconds;
+    return usableDelay(NumberText::parseDecimal(text));
 }
 
 ORError ORError::wrap(QNetworkReply::NetworkError code, const QString &description, bool abortedByUs)

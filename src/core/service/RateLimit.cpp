@@ -76,9 +76,3 @@ RateLimit RateLimit::fromErrorObject(const QJsonObject &error)
     }
     return stated;
 }
-
-RateLimit RateLimit::fromErrorBody(const QByteArray &body)
-{
-    const QJsonDocument doc = QJsonDocument::fromJson(body);
-    return fromErrorObject(doc.object().value(QLatin1String("error")).toObject());
-}

@@ -27,6 +27,4 @@ struct RateLimit {
     static RateLimit fromHeaders(const QList<QPair<QByteArray, QByteArray>> &headers);
     // The "metadata"."headers" object of an error object.
     static RateLimit fromErrorObject(const QJsonObject &error);
-    // The same, from a whole error response body.
-    static RateLimit fromErrorBody(const QByteArray &body);
 };

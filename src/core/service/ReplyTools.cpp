@@ -1,6 +1,9 @@
 #include "core/service/ReplyTools.h"
 
+#include "core/service/ErrorReport.h"
 #include "core/service/ServiceLog.h"
+
+#include <QDateTime>
 
 namespace ReplyTools {
 
@@ -25,23 +28,10 @@ std::optional<int> status(const QNetworkReply &reply)
     return value.toInt();
 }
 
-std::optional<double> retryAfter(const QNetworkReply &reply)
-{
-    for (const QNetworkReply::RawHeaderPair &header : reply.rawHeaderPairs()) {
-        if (header.first.compare("Retry-After", Qt::CaseInsensitive) == 0)
-            return ORError::parseRetryAfter(header.second);
-    }
-    return std::nullopt;
-}
-
 ORError httpFailure(const QNetworkReply &reply, int status, const QByteArray &body)
 {
-    // A daily limit says where the day stands; response headers win over
-    // the copies in the body.
-    const ORError error
-        = ORError::fromHTTP(status, ORError::parseBody(body), retryAfter(reply))
-              .withStatedLimit(
-                  RateLimit::fromHeaders(reply.rawHeaderPairs()).orElse(RateLimit::fromErrorBody(body)));
+    const ORError error = ORError::classify(
+        ErrorReport::fromResponse(status, body, reply.rawHeaderPairs(), QDateTime::currentMSecsSinceEpoch()));
     qCWarning(lcService).noquote() << request(reply) << "answered HTTP" << status << error.kind();
     return error;
 }

@@ -17,9 +17,6 @@ inline bool isSuccess(int status)
     return status >= 200 && status <= 299;
 }
 
-// The "Retry-After" header in seconds (names compared without case).
-std::optional<double> retryAfter(const QNetworkReply &reply);
-
 // The classified failure of a non-2xx response, from what was read of its
 // body.
 ORError httpFailure(const QNetworkReply &reply, int status, const QByteArray &body);

@@ -28,6 +28,10 @@ class StreamCall : public ServiceCall
 public:
     using ServiceCall::ServiceCall;
 Q_SIGNALS:
+    // Progress, in the order it arrives: a piece of the answer's text, and
+    // a piece of the model's reasoning before or beside it.
+    void textArrived(const QString &piece);
+    void reasoningArrived(const QString &piece);
     void finished(const StreamOutcome &outcome);
 };
 

@@ -23,6 +23,12 @@ struct StreamResult {
     std::optional<QString> modelUsed;
     std::optional<double> firstChunkAfter; // seconds
     qsizetype chars = 0; // user-perceived characters delivered
+    // The first choice's finish reason ("stop", "length", "content_filter",
+    // …): the one that says the answer was cut wins over a later "stop".
+    std::optional<QString> finishReason;
+    // The stream ended with "[DONE]" (or was a whole answer in one body).
+    // With neither this nor a finish reason the transfer was cut short.
+    bool sawDone = false;
 };
 
 // One usable free model.

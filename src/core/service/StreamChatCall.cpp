@@ -5,6 +5,10 @@
 #include "core/service/StreamEvent.h"
 #include "core/util/TextUtil.h"
 
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cmath>
 #include <limits>
 
@@ -60,10 +64,31 @@ void StreamChatCall::onReadyRead()
     const std::optional<int> status = ReplyTools::status(*m_reply);
     if (!status)
         return;
-    if (ReplyTools::isSuccess(*status))
-        readEvents();
-    else
+    if (!ReplyTools::isSuccess(*status))
         readErrorBody(*status);
+    else if (isJsonAnswer())
+        readWholeBody();
+    else
+        readEvents();
+}
+
+bool StreamChatCall::isJsonAnswer() const
+{
+    return m_reply->header(QNetworkRequest::ContentTypeHeader)
+        .toString()
+        .startsWith(QLatin1String("application/json"), Qt::CaseInsensitive);
+}
+
+void StreamChatCall::readWholeBody()
+{
+    // No event arrives on this path; the body's arrival is its first sign.
+    if (!m_result.firstChunkAfter) {
+        m_result.firstChunkAfter = static_cast<double>(m_clock.nsecsElapsed()) / 1e9;
+        m_deadline.stop();
+    }
+    const qsizetype room = errorBodyLimit + 1 - m_errorBody.size();
+    if (room > 0)
+        m_errorBody += ReplyTools::readRest(*m_reply, room);
 }
 
 void StreamChatCall::onReplyFinished()
@@ -84,12 +109,26 @@ void StreamChatCall::onReplyFinished()
             finish(ReplyTools::httpFailure(*m_reply, *status, m_errorBody));
         return;
     }
+    if (isJsonAnswer()) {
+        readWholeBody();
+        answerFromJson();
+        return;
+    }
     QPointer<StreamChatCall> alive(this);
     readEvents();
     if (!alive || !canDeliver())
         return;
     if (m_reply->error() != QNetworkReply::NoError) {
-        finish(ReplyTools::transportFailure(*m_reply, isCancelled()));
+        const ORError failure = ReplyTools::transportFailure(*m_reply, isCancelled());
+        // Text that arrived stays the person's: the answer ends here, marked
+        // as cut by its missing ending.
+        if (m_result.chars > 0 && !failure.is(ORError::Kind::cancelled)) {
+            qCInfo(lcService) << "the stream broke after" << m_result.chars
+                              << "characters:" << failure.kind();
+            finish(m_result);
+        } else {
+            finish(failure);
+        }
         return;
     }
     if (const std::optional<QByteArray> last = m_lines.finish()) {
@@ -132,11 +171,13 @@ void StreamChatCall::readEvents()
 
 void StreamChatCall::handleLine(QByteArrayView line)
 {
-    const StreamEvent event = StreamEvent::parse(line);
+    const StreamEvent event
+        = StreamEvent::parse(line, m_reply ? m_reply->rawHeaderPairs() : ErrorReport::Headers());
     switch (event.kind) {
     case StreamEvent::Kind::ignored:
         return;
     case StreamEvent::Kind::done:
+        m_result.sawDone = true;
         finish(m_result);
         return;
     case StreamEvent::Kind::failed:
@@ -145,6 +186,11 @@ void StreamChatCall::handleLine(QByteArrayView line)
     case StreamEvent::Kind::chunk:
         break;
     }
+    takeChunk(event);
+}
+
+void StreamChatCall::takeChunk(const StreamEvent &event)
+{
     if (!m_result.firstChunkAfter) {
         m_result.firstChunkAfter = static_cast<double>(m_clock.nsecsElapsed()) / 1e9;
         m_deadline.stop();
@@ -152,18 +198,60 @@ void StreamChatCall::handleLine(QByteArrayView line)
     }
     if (event.model && !event.model->isEmpty())
         m_result.modelUsed = event.model;
+    // The usage chunk may repeat "stop" after a "length" or
+    // "content_filter": the cut is what counts.
+    if (event.finishReason && (!m_result.finishReason || m_result.finishReason == QLatin1String("stop")))
+        m_result.finishReason = event.finishReason;
     QPointer<StreamChatCall> alive(this);
-    if (!event.content.isEmpty())
+    if (!event.reasoning.isEmpty())
+        deliverReasoning(event.reasoning);
+    if (alive && canDeliver() && !event.content.isEmpty())
         deliverText(event.content);
     if (alive && canDeliver() && event.finishedWithError)
         finish(StreamEvent::finishReasonError());
 }
 
+// A streaming request answered with one JSON body: an error in the shape of
+// an error response, or (rarely) a whole completion.
+void StreamChatCall::answerFromJson()
+{
+    const QJsonObject body = QJsonDocument::fromJson(m_errorBody).object();
+    const QJsonValue error = body.value(QLatin1String("error"));
+    if (error.isObject()) {
+        const ORError classified = ORError::classify(ErrorReport::fromStreamError(
+            error.toObject(), m_reply->rawHeaderPairs(), QDateTime::currentMSecsSinceEpoch()));
+        qCWarning(lcService) << "a stream was answered with an error body:" << classified.kind();
+        finish(classified);
+        return;
+    }
+    const QJsonObject choice = body.value(QLatin1String("choices")).toArray().first().toObject();
+    const QJsonValue content
+        = choice.value(QLatin1String("message")).toObject().value(QLatin1String("content"));
+    const QJsonValue model = body.value(QLatin1String("model"));
+    if (model.isString() && !model.toString().isEmpty())
+        m_result.modelUsed = model.toString();
+    if (choice.value(QLatin1String("finish_reason")).isString())
+        m_result.finishReason = choice.value(QLatin1String("finish_reason")).toString();
+    m_result.sawDone = true;
+    QPointer<StreamChatCall> alive(this);
+    if (content.isString() && !content.toString().isEmpty())
+        deliverText(content.toString());
+    if (alive && canDeliver())
+        finish(m_result);
+}
+
 void StreamChatCall::deliverText(const QString &text)
 {
     m_result.chars += TextUtil::graphemeCount(text);
-    if (m_onToken)
+    QPointer<StreamChatCall> alive(this);
+    Q_EMIT textArrived(text);
+    if (alive && canDeliver() && m_onToken)
         m_onToken(text);
+}
+
+void StreamChatCall::deliverReasoning(const QString &text)
+{
+    Q_EMIT reasoningArrived(text);
 }
 
 void StreamChatCall::finish(const StreamOutcome &outcome)

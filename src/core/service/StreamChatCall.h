@@ -3,6 +3,8 @@
 #include "core/service/LineSplitter.h"
 #include "core/service/ServiceCall.h"
 
+struct StreamEvent;
+
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -12,8 +14,13 @@
 #include <functional>
 
 // One streamed chat completion: reads the event stream as it arrives, hands
-// each piece of text to onToken, and races the stream against a deadline for
-// its first event.
+// each piece of text to onToken and textArrived (reasoning to
+// reasoningArrived), and races the stream against a deadline for its first
+// event. A transfer that breaks after some text ends as a result whose
+// missing finish reason and "[DONE]" say it was cut: the text is the
+// person's to keep. The service sometimes answers a streaming request with
+// one JSON body instead of events; an error body is classified like an
+// error status, a whole answer is delivered as one piece.
 class StreamChatCall final : public StreamCall
 {
     Q_OBJECT
@@ -42,9 +49,15 @@ private:
     void onReplyFinished();
     void onDeadline();
     void readErrorBody(int status);
+    void readWholeBody();
     void readEvents();
     void handleLine(QByteArrayView line);
+    void takeChunk(const StreamEvent &event);
+    void answerFromJson();
     void deliverText(const QString &text);
+    void deliverReasoning(const QString &text);
+    // The response is one JSON body rather than an event stream.
+    bool isJsonAnswer() const;
     void finish(const StreamOutcome &outcome);
 
     TokenSink m_onToken;
@@ -52,6 +65,6 @@ private:
     QElapsedTimer m_clock;
     QPointer<QNetworkReply> m_reply;
     LineSplitter m_lines;
-    QByteArray m_errorBody;
+    QByteArray m_errorBody; // of an error status, or the whole of a JSON answer
     StreamResult m_result;
 };

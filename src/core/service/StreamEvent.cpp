@@ -1,7 +1,6 @@
 #include "core/service/StreamEvent.h"
 
-#include "core/service/NumberText.h"
-
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,13 +17,26 @@ QByteArrayView trimBlanksAndTabs(QByteArrayView text)
     return text;
 }
 
-ORError inStreamError(const QJsonObject &error)
+QString stringOf(const QJsonObject &object, QLatin1String name)
 {
-    const int code = NumberText::exactInt(error.value(QLatin1String("code"))).value_or(500);
-    const QJsonValue message = error.value(QLatin1String("message"));
-    const QString text
-        = message.isString() ? message.toString() : QStringLiteral("The model stopped with an error.");
-    return ORError::fromHTTP(code, text, std::nullopt).withStatedLimit(RateLimit::fromErrorObject(error));
+    const QJsonValue value = object.value(name);
+    return value.isString() ? value.toString() : QString();
+}
+
+// The readable part of "reasoning_details": text and summary entries, in
+// order. Encrypted entries hold nothing a person could read.
+QString reasoningDetailsText(const QJsonValue &details)
+{
+    QString text;
+    for (const QJsonValue &entry : details.toArray()) {
+        const QJsonObject detail = entry.toObject();
+        const QString type = stringOf(detail, QLatin1String("type"));
+        if (type == QLatin1String("reasoning.text"))
+            text += stringOf(detail, QLatin1String("text"));
+        else if (type == QLatin1String("reasoning.summary"))
+            text += stringOf(detail, QLatin1String("summary"));
+    }
+    return text;
 }
 
 // The first choice, when "choices" is a non-empty array of objects.
@@ -48,32 +60,45 @@ StreamEvent chunkEvent(const QJsonObject &object)
     if (model.isString())
         event.model = model.toString();
     if (const std::optional<QJsonObject> choice = firstChoice(object.value(QLatin1String("choices")))) {
-        const QJsonValue content
-            = choice->value(QLatin1String("delta")).toObject().value(QLatin1String("content"));
-        if (content.isString())
-            event.content = content.toString();
-        event.finishedWithError
-            = choice->value(QLatin1String("finish_reason")).toString() == QLatin1String("error");
+        const QJsonObject delta = choice->value(QLatin1String("delta")).toObject();
+        event.content = stringOf(delta, QLatin1String("content"));
+        if (event.content.isEmpty())
+            event.content = stringOf(delta, QLatin1String("refusal"));
+        event.reasoning = stringOf(delta, QLatin1String("reasoning"));
+        if (event.reasoning.isEmpty())
+            event.reasoning = reasoningDetailsText(delta.value(QLatin1String("reasoning_details")));
+        const QJsonValue finish = choice->value(QLatin1String("finish_reason"));
+        if (finish.isString())
+            event.finishReason = finish.toString();
+        event.finishedWithError = event.finishReason == QLatin1String("error");
     }
     return event;
 }
 
 } // namespace
 
-StreamEvent StreamEvent::parse(QByteArrayView line)
+StreamEvent StreamEvent::parse(QByteArrayView line, const ErrorReport::Headers &headers)
 {
     if (!line.startsWith("data:"))
         return {};
     const QByteArrayView payload = trimBlanksAndTabs(line.sliced(5));
-    if (payload == "[DONE]")
-        return StreamEvent{ Kind::done, {}, {}, {}, false };
+    if (payload == "[DONE]") {
+        StreamEvent done;
+        done.kind = Kind::done;
+        return done;
+    }
     const QJsonDocument doc = QJsonDocument::fromJson(payload.toByteArray());
     if (!doc.isObject())
         return {};
     const QJsonObject object = doc.object();
     const QJsonValue error = object.value(QLatin1String("error"));
-    if (error.isObject())
-        return StreamEvent{ Kind::failed, inStreamError(error.toObject()), {}, {}, false };
+    if (error.isObject()) {
+        StreamEvent failed;
+        failed.kind = Kind::failed;
+        failed.error = ORError::classify(
+            ErrorReport::fromStreamError(error.toObject(), headers, QDateTime::currentMSecsSinceEpoch()));
+        return failed;
+    }
     return chunkEvent(object);
 }
 

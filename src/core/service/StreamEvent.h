@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/service/ErrorReport.h"
 #include "core/service/ORError.h"
 
 #include <QByteArrayView>
@@ -18,11 +19,20 @@ struct StreamEvent {
     Kind kind = Kind::ignored;
     std::optional<ORError> error; // failed: the classified error
     std::optional<QString> model; // chunk: its "model" when a string
-    QString content; // chunk: the first choice's non-empty delta text
+    // chunk: the first choice's delta text: its "content", else its
+    // "refusal" (a refusal is the answer a person reads)
+    QString content;
+    // chunk: the delta's "reasoning", else the text and summaries of its
+    // "reasoning_details" (encrypted entries are never shown)
+    QString reasoning;
+    // chunk: the first choice's "finish_reason" when it is a string
+    std::optional<QString> finishReason;
     bool finishedWithError = false; // chunk: the first choice's finish_reason is "error"
 
-    // Reads one complete line (without its terminator).
-    static StreamEvent parse(QByteArrayView line);
+    // Reads one complete line (without its terminator). headers are those
+    // of the stream's response: an error inside the stream is classified
+    // with them (its limits are measured from their Date).
+    static StreamEvent parse(QByteArrayView line, const ErrorReport::Headers &headers = {});
     // The failure a chunk that finished with reason "error" stands for.
     static ORError finishReasonError();
 };
