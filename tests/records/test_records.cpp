@@ -12,9 +12,13 @@ const QString kMessageId = QStringLiteral("A1B2C3D4-E5F6-4711-8899-AABBCCDDEEFF"
 
 ChatMessage reply()
 {
-    return ChatMessage{ QUuid::createUuid(), QStringLiteral("assistant"),
-        QStringLiteral("**Hi** \"there\"\n"), {}, QStringLiteral("Fast Model"),
-        QStringLiteral("Switched from Slow Model.") };
+    ChatMessage message{ QUuid::createUuid(), QStringLiteral("assistant"), QStringLiteral("**Hi** \"there\"\n"),
+        {}, QStringLiteral("Fast Model"), QStringLiteral("Switched from Slow Model.") };
+    message.cut = AnswerCut::length;
+    message.reasoning = QStringLiteral("First, the greeting.");
+    message.reasoningSeconds = 12.5;
+    message.modelId = QStringLiteral("vendor/fast:free");
+    return message;
 }
 
 Chat fullChat()
@@ -81,8 +85,8 @@ private Q_SLOTS:
         const QJsonObject message = object.value(QStringLiteral("messages")).toArray().at(0).toObject();
         QVERIFY(message.value(QStringLiteral("images")).isArray());
         QVERIFY(message.value(QStringLiteral("images")).toArray().isEmpty());
-        QVERIFY(!message.contains(QStringLiteral("answeredBy")));
-        QVERIFY(!message.contains(QStringLiteral("note")));
+        for (const char *member : { "answeredBy", "note", "cut", "reasoning", "reasoningSeconds", "modelId" })
+            QVERIFY2(!message.contains(QLatin1String(member)), member);
         QCOMPARE(Chat().encode().contains(R"("messages":[])"), true);
     }
 
@@ -100,6 +104,11 @@ private Q_SLOTS:
                    .toUtf8();
         QTest::newRow("unknown members") << chatJson(
             kMessage + QStringLiteral(R"(,"extra":{"a":[1]})"), QStringLiteral(R"(,"future":true)"));
+        // Members added later never cost a chat: odd values read as absent.
+        QTest::newRow("a cut code of the future")
+            << chatJson(kMessage + QStringLiteral(R"(,"cut":"tokens","reasoning":7,"reasoningSeconds":"12")"));
+        QTest::newRow("later members of the wrong type")
+            << chatJson(kMessage + QStringLiteral(R"(,"cut":1,"modelId":[],"reasoningSeconds":-3)"));
     }
 
     void decodeAccepts()
@@ -116,6 +125,8 @@ private Q_SLOTS:
         QCOMPARE(chat->messages[0].text, QStringLiteral("x"));
         QVERIFY(!chat->messages[0].answeredBy);
         QVERIFY(!chat->messages[0].note);
+        QVERIFY(!chat->messages[0].cut && !chat->messages[0].reasoning && !chat->messages[0].reasoningSeconds
+            && !chat->messages[0].modelId);
         // Written back, the ids are upper-case again.
         QVERIFY(chat->encode().contains(kId.toUtf8()));
     }
