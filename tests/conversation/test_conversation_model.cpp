@@ -94,6 +94,15 @@ private Q_SLOTS:
                                                        << QList<int>{ 2, 3, 3 } << QList<int>{ 3 };
         QTest::newRow("a model fails before any text")
             << fake::replies::providerError(503) << QList<int>{ 2, 3 } << QList<int>{};
+        // A reasoning model's row comes with its first reasoning, before any
+        // text, and goes with the model when it fails.
+        fake::StreamOptions reasoning;
+        reasoning.reasoning = QStringList{ "Let me", " see." };
+        QTest::newRow("a model reasons, then answers")
+            << fake::Reply::stream(alpha.id, { "Yes." }, reasoning) << QList<int>{ 2, 3 } << QList<int>{};
+        reasoning.finishReason = QStringLiteral("length");
+        QTest::newRow("a model reasons, and never answers")
+            << fake::Reply::stream(alpha.id, {}, reasoning) << QList<int>{ 2, 3, 3 } << QList<int>{ 3 };
     }
     void onlyTheReplysRowChanges()
     {
