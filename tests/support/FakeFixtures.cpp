@@ -33,7 +33,9 @@ QJsonObject entry(const QString &id, const QString &name, int contextLength, con
                 { "is_moderated", false } } },
         { "per_request_limits", QJsonValue::Null },
         { "supported_parameters", QJsonArray{ "max_tokens", "temperature", "stop" } },
-        { "default_parameters", QJsonObject{} }, { "expiration_date", QJsonValue::Null } };
+        { "default_parameters", QJsonObject{} }, { "expiration_date", QJsonValue::Null },
+        { "supported_voices", QJsonValue::Null },
+        { "links", QJsonObject{ { "details", QStringLiteral("/api/v1/models/%1/endpoints").arg(id) } } } };
 }
 
 } // namespace
@@ -89,13 +91,16 @@ QJsonObject latency(double p50)
 
 QJsonObject endpoint(const QJsonValue &uptime, const QJsonValue &latency, const QString &provider)
 {
-    return QJsonObject{ { "name", provider + QStringLiteral(" | model") },
+    return QJsonObject{ { "name", provider + QStringLiteral(" | model") }, { "model_id", "vendor/model" },
         { "model_name", QStringLiteral("Model") }, { "context_length", 131072 },
         { "pricing", QJsonObject{ { "prompt", "0" }, { "completion", "0" } } }, { "provider_name", provider },
         { "tag", provider.toLower() }, { "quantization", "fp8" },
-        { "max_completion_tokens", QJsonValue::Null },
+        { "max_completion_tokens", QJsonValue::Null }, { "max_prompt_tokens", QJsonValue::Null },
         { "supported_parameters", QJsonArray{ "max_tokens", "temperature" } }, { "status", 0 },
-        { "uptime_last_30m", uptime }, { "supports_implicit_caching", false },
+        { "uptime_last_30m", uptime }, { "uptime_last_5m", uptime }, { "uptime_last_1d", uptime },
+        { "supports_implicit_caching", false }, { "supports_voice_cloning", false },
+        { "supports_tool_choice",
+            QJsonObject{ { "auto", false }, { "function", false }, { "none", false }, { "required", false } } },
         { "latency_last_30m", latency },
         { "throughput_last_30m",
             QJsonObject{ { "p50", 85.3 }, { "p75", 70.1 }, { "p90", 52.4 }, { "p99", 20.9 } } } };
@@ -105,7 +110,11 @@ QJsonObject endpoints(const QJsonArray &list)
 {
     return QJsonObject{ { "data",
         QJsonObject{ { "created", 1750000000 }, { "description", QStringLiteral("A model for tests.") },
-            { "architecture", QJsonObject{ { "modality", "text->text" } } }, { "endpoints", list } } } };
+            { "architecture",
+                QJsonObject{ { "modality", "text->text" }, { "input_modalities", QJsonArray{ "text" } },
+                    { "output_modalities", QJsonArray{ "text" } }, { "tokenizer", "Other" },
+                    { "instruct_type", QJsonValue::Null } } },
+            { "endpoints", list } } } };
 }
 
 QJsonObject endpoints(double uptime, double latencyP50)

@@ -113,7 +113,9 @@ std::optional<Reply> FakeService::Private::fixture(const Request &request)
         return std::nullopt;
     const QByteArray call = path.mid(apiPrefix.size());
     if (request.method == "GET" && call == "/models")
-        return Reply::json(200, QJsonObject{ { "data", catalogue }, { "total_count", catalogue.size() } });
+        return Reply::json(200,
+            QJsonObject{ { "data", catalogue }, { "total_count", catalogue.size() },
+                { "links", QJsonObject{ { "next", QJsonValue::Null } } } });
     if (request.method == "GET" && call.startsWith("/models/") && call.endsWith("/endpoints"))
         return endpoints(call);
     if (request.method == "GET" && call == "/key")

@@ -251,9 +251,12 @@ Reply Reply::streamError(const QString &model, const QStringList &pieces, const 
     builder.addEvent(sse::event(sse::roleChunk(model, id)));
     for (const QString &piece : pieces)
         builder.addEvent(sse::event(sse::contentChunk(model, piece, id)));
+    // The service names the kind of an error inside a stream; a code that
+    // is text (seen in the wild) comes without metadata.
     QJsonObject metadata;
     if (code.isDouble())
-        metadata = { { "raw", "upstream connect error" }, { "provider_name", provider } };
+        metadata = { { "error_type", code.toInt() == 429 ? "rate_limit_exceeded" : "provider_unavailable" },
+            { "raw", "upstream connect error" }, { "provider_name", provider } };
     builder.addEvent(sse::event(sse::errorChunk(model, code, message, metadata, id)));
     return builder.finish();
 }
