@@ -741,9 +741,10 @@ void AppModelTest::dayNumbersAreReadOneAtATime()
     settle();
     QCOMPARE(keyReads(keyA), 2);
 
-    // A 429 asks by itself, before its reply ends; the end of the reply then
-    // waits for that read.
-    m_fake.enqueueChat(ModelRanker::routerId, fake::replies::minuteLimit());
+    // A provider's 429 asks by itself, before its reply ends (the router,
+    // the only model, is left); the end of the reply then waits for that
+    // read.
+    m_fake.enqueueChat(ModelRanker::routerId, fake::replies::upstreamRateLimited(ModelRanker::routerId, 30));
     chat.setDraft(QStringLiteral("Once more"));
     chat.send();
     QVERIFY(testsupport::waitFor([&] { return !chat.isStreaming(); }));
