@@ -211,8 +211,7 @@ KeyCheckCall *OpenRouterClient::validateKey(const QString &key)
 
 KeyInfo OpenRouterClient::parseKeyInfo(const QByteArray &body)
 {
-    const QJsonObject data
-        = QJsonDocument::fromJson(body).object().value(QLatin1String("data")).toObject();
+    const QJsonObject data = QJsonDocument::fromJson(body).object().value(QLatin1String("data")).toObject();
     KeyInfo info;
     const QJsonValue freeTier = data.value(QLatin1String("is_free_tier"));
     if (freeTier.isBool())
