@@ -44,6 +44,18 @@ bool isModelsCall(const fake::Request &request)
     return request.method == "GET" && request.pathOnly() == "/api/v1/models";
 }
 
+// A /key answer of 50 free requests a day with remaining left, held until
+// the test releases it.
+fake::Reply heldKeyAnswer(int remaining)
+{
+    const QJsonObject daily{ { "limit", 50 }, { "remaining", remaining }, { "used", 50 - remaining } };
+    fake::Reply reply = fake::Reply::json(200,
+        QJsonObject{
+            { "data", QJsonObject{ { "is_free_tier", true }, { "free_model_daily_requests", daily } } } });
+    reply.holdHead = true;
+    return reply;
+}
+
 } // namespace
 
 class AppModelTest : public QObject
@@ -76,6 +88,7 @@ private Q_SLOTS:
     void staleRefreshAfterNewKey();
     void staleRefreshAcrossSignOut();
     void staleChatRejection();
+    void dayNumbersAreReadOneAtATime();
     void secretsStayOutOfFilesSettingsAndLog();
     void keysPageOpens();
     void destroyedModelGetsNothing();
@@ -88,6 +101,7 @@ private:
     std::unique_ptr<AppModel> revokedModel();
     void writeFreshCache();
     int modelsCalls(const QString &key) const;
+    int keyReads(const QString &key) const; // GET /key
     void settle();
     // Holds every call of `which` made with key, answering 401 once released.
     void holdRejection(const QString &key, bool (*which)(const fake::Request &));
@@ -156,6 +170,14 @@ int AppModelTest::modelsCalls(const QString &key) const
     return count;
 }
 
+int AppModelTest::keyReads(const QString &key) const
+{
+    int count = 0;
+    for (const fake::Request &request : m_fake.requests("/api/v1/key"))
+        count += request.bearer() == key;
+    return count;
+}
+
 void AppModelTest::settle()
 {
     apptest::roundTrip(QUrl(m_fake.origin() + QStringLiteral("/settle")));
@@ -181,7 +203,6 @@ bool AppModelTest::waitIdle(AppModel &model)
 
 void AppModelTest::startUpWithStoredKey()
 {
-    QString quotaSeen;
     QVERIFY(KeychainStore::save(keyA));
     m_fake.setCatalogue(fake::catalogue::sample());
     {
@@ -192,23 +213,25 @@ void AppModelTest::startUpWithStoredKey()
         QVERIFY(testsupport::waitFor([&] { return !model->ranker().isRefreshing(); }));
         QCOMPARE(modelsCalls(keyA), 1);
         QVERIFY(!model->ranker().freeModels().isEmpty());
-        // The refresh read the account's tier; its probes were counted.
+        // The refresh read the day's numbers; its probes went out after.
         QVERIFY(testsupport::waitFor([&] { return !model->quota().isCheckingKey(); }));
-        QCOMPARE(m_fake.requests("/api/v1/key").size(), 1);
-        quotaSeen = model->quota().summary().value_or(QString());
+        QCOMPARE(keyReads(keyA), 1);
+        const QString quotaSeen = model->quota().summary().value_or(QString());
         QVERIFY2(quotaSeen.startsWith(QStringLiteral("About ")), qPrintable(quotaSeen));
     }
     // Started again within the cache's lifetime: the refresh is not forced,
-    // so the cache serves and the service hears nothing.
-    m_fake.clearRequests();
+    // so the cache serves and the catalogue is not asked. The day's numbers
+    // are, and count the probes exactly.
+    const qsizetype probes = m_fake.chatRequests().size();
     auto again = makeModel();
     QVERIFY(again->isSignedIn());
     QVERIFY(!again->ranker().isRefreshing());
     QVERIFY(!again->ranker().freeModels().isEmpty());
+    QVERIFY(testsupport::waitFor([&] { return !again->quota().isCheckingKey(); }));
     settle();
-    QCOMPARE(modelsCalls(keyA), 0);
-    QCOMPARE(m_fake.requests("/api/v1/key").size(), 0);
-    QCOMPARE(again->quota().summary(), quotaSeen);
+    QCOMPARE(modelsCalls(keyA), 1);
+    QCOMPARE(keyReads(keyA), 2);
+    QCOMPARE(again->quota().summary(), QStringLiteral("%1 of 50 free requests left today").arg(50 - probes));
 }
 
 void AppModelTest::startUpWithoutKey()
@@ -285,9 +308,12 @@ void AppModelTest::pastedKeyIsTrimmed()
     QVERIFY(model->isSignedIn());
     QCOMPARE(signedIn.size(), 1);
     QVERIFY(!model->showKeyField());
+    // The check, then the day's numbers read once signed in.
+    QVERIFY(testsupport::waitFor([&] { return !model->quota().isCheckingKey(); }));
     const QList<fake::Request> checks = m_fake.requests("/api/v1/key");
-    QCOMPARE(checks.size(), 1);
-    QCOMPARE(checks.first().header("authorization"), "Bearer " + keyB.toUtf8());
+    QCOMPARE(checks.size(), 2);
+    for (const fake::Request &check : checks)
+        QCOMPARE(check.header("authorization"), "Bearer " + keyB.toUtf8());
     QCOMPARE(KeychainStore::load(), keyB);
     QCOMPARE(apptest::secretToolLookup(), keyB);
     // Forced: the fresh cache does not spare the catalogue request.
@@ -444,6 +470,9 @@ void AppModelTest::browserSignIn()
         QVERIFY(!model->showKeyField());
         QCOMPARE(KeychainStore::load(), issued);
         QVERIFY(testsupport::waitFor([&] { return modelsCalls(issued) == 1; })); // forced past the cache
+        QVERIFY(testsupport::waitFor([&] { return !model->quota().isCheckingKey(); }));
+        QCOMPARE(keyReads(issued), 1);
+        QCOMPARE(model->quota().summary(), QStringLiteral("50 of 50 free requests left today"));
         return;
     }
     const ORError expected = outcome == "denied" ? ORError::signInDenied(QStringLiteral("The user said no"))
@@ -671,6 +700,59 @@ void AppModelTest::staleChatRejection()
     QVERIFY(testsupport::waitFor([&] { return !chat.isStreaming(); }));
     QCOMPARE(m_fake.chatRequests().size(), 1);
     QCOMPARE(m_fake.chatRequests().first().bearer(), keyB);
+}
+
+// ---- the day's free requests --------------------------------------------------------
+
+// The service's count of the day is read at start-up, at the end of every
+// reply and after every 429, one read at a time: whatever asks meanwhile
+// makes exactly one more read once the running one is answered.
+void AppModelTest::dayNumbersAreReadOneAtATime()
+{
+    QVERIFY(KeychainStore::save(keyA));
+    writeFreshCache(); // the cache serves: no catalogue, no probes
+    m_fake.on("GET", "/api/v1/key", heldKeyAnswer(47));
+    auto model = makeModel();
+    FreeQuota &quota = model->quota();
+    ChatViewModel &chat = model->chat();
+    QVERIFY(testsupport::waitFor([&] { return m_fake.heldSteps() == 1; }));
+
+    // Two replies end and the models are refreshed while the start-up read
+    // waits.
+    for (const QString &text : { QStringLiteral("Hi"), QStringLiteral("Again") }) {
+        chat.setDraft(text);
+        chat.send();
+        QVERIFY(testsupport::waitFor([&] { return !chat.isStreaming(); }));
+    }
+    model->refreshModels(false);
+    settle();
+    QCOMPARE(keyReads(keyA), 1);
+
+    m_fake.on("GET", "/api/v1/key", heldKeyAnswer(40));
+    QVERIFY(m_fake.release());
+    // Its numbers less what went out after it was asked; then one more read.
+    QVERIFY(testsupport::waitFor([&] { return m_fake.heldSteps() == 1; }));
+    QCOMPARE(quota.summary(), QStringLiteral("About 45 of 50 free requests left today"));
+    QVERIFY(m_fake.release());
+    QVERIFY(testsupport::waitFor([&] { return !quota.isCheckingKey(); }));
+    QCOMPARE(quota.summary(), QStringLiteral("40 of 50 free requests left today"));
+    settle();
+    QCOMPARE(keyReads(keyA), 2);
+
+    // A provider's 429 asks by itself, before its reply ends (the router,
+    // the only model, is left); the end of the reply then waits for that
+    // read.
+    m_fake.enqueueChat(ModelRanker::routerId, fake::replies::upstreamRateLimited(ModelRanker::routerId, 30));
+    chat.setDraft(QStringLiteral("Once more"));
+    chat.send();
+    QVERIFY(testsupport::waitFor([&] { return !chat.isStreaming(); }));
+    QVERIFY(testsupport::waitFor([&] { return m_fake.heldSteps() == 1; }));
+    QVERIFY(m_fake.release());
+    QVERIFY(testsupport::waitFor([&] { return m_fake.heldSteps() == 1; }));
+    QVERIFY(m_fake.release());
+    QVERIFY(testsupport::waitFor([&] { return !quota.isCheckingKey(); }));
+    settle();
+    QCOMPARE(keyReads(keyA), 4);
 }
 
 // ---- where the key may not go ----------------------------------------------------------

@@ -128,6 +128,11 @@ bool FakeScript::load(const QJsonObject &script, QString *error)
             *error = QStringLiteral("\"%1\" must be an array").arg(member);
             return false;
         }
+    const QJsonValue daily = script.value("daily_requests");
+    if (!daily.isUndefined() && !daily.isNull() && !daily.isObject()) {
+        *error = QStringLiteral("\"daily_requests\" must be an object or null");
+        return false;
+    }
     apply(script);
     return true;
 }
@@ -153,6 +158,12 @@ void FakeScript::apply(const QJsonObject &script)
     if (script.contains("valid_keys"))
         m_service->setValidKeys(script.value("valid_keys").toVariant().toStringList());
     m_service->setFreeTier(script.value("free_tier").toBool(true));
+    const QJsonValue daily = script.value("daily_requests");
+    if (daily.isNull())
+        m_service->omitDailyRequests();
+    else
+        m_service->setDailyRequests(
+            daily["limit"].toInt(50), daily["used_elsewhere"].toInt()); // absent: the defaults
     if (script.contains("exchange")) {
         const QJsonObject exchange = script.value("exchange").toObject();
         m_service->setExchange(exchange.value("code").toString(), exchange.value("key").toString());

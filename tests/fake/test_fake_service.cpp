@@ -382,15 +382,30 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("freeTier");
-        QTest::newRow("any key when none set")
-            << QStringList() << QByteArray("anything") << 200 << "" << true;
-        QTest::newRow("listed key") << QStringList{ "good" } << QByteArray("good") << 200 << "" << true;
-        QTest::newRow("account that bought credits")
-            << QStringList{ "good" } << QByteArray("good") << 200 << "" << false;
-        QTest::newRow("unlisted key")
-            << QStringList{ "good" } << QByteArray("bad") << 401 << "User not found." << true;
+        // The day's free requests: what the fake is told (undefined: nothing;
+        // null: leave them out; else the limit and the requests used
+        // elsewhere), the chats it then gets with the key, and what /key says.
+        QTest::addColumn<QJsonValue>("told");
+        QTest::addColumn<int>("chats");
+        QTest::addColumn<QJsonValue>("daily");
+        const QJsonValue untold(QJsonValue::Undefined);
+        const QJsonObject untouched{ { "limit", 50 }, { "remaining", 50 }, { "used", 0 } };
+        QTest::newRow("any key when none set") << QStringList() << QByteArray("anything") << 200 << "" << true
+                                               << untold << 0 << QJsonValue(untouched);
+        QTest::newRow("listed key") << QStringList{ "good" } << QByteArray("good") << 200 << "" << true
+                                    << untold << 0 << QJsonValue(untouched);
+        QTest::newRow("account that bought credits") << QStringList{ "good" } << QByteArray("good") << 200
+                                                     << "" << false << untold << 0 << QJsonValue(untouched);
+        QTest::newRow("unlisted key") << QStringList{ "good" } << QByteArray("bad") << 401
+                                      << "User not found." << true << untold << 0 << untold;
         QTest::newRow("no key") << QStringList() << QByteArray() << 401 << "No cookie auth credentials found"
-                                << true;
+                                << true << untold << 0 << untold;
+        QTest::newRow("today's chats with the key, and elsewhere")
+            << QStringList{ "good" } << QByteArray("good") << 200 << "" << false
+            << QJsonValue(QJsonObject{ { "limit", 1000 }, { "used_elsewhere", 7 } }) << 2
+            << QJsonValue(QJsonObject{ { "limit", 1000 }, { "remaining", 991 }, { "used", 9 } });
+        QTest::newRow("an older answer") << QStringList() << QByteArray("k") << 200 << "" << true
+                                         << QJsonValue(QJsonValue::Null) << 1 << untold;
     }
 
     void keyCheck()
@@ -400,18 +415,32 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QString, message);
         QFETCH(bool, freeTier);
+        QFETCH(QJsonValue, told);
+        QFETCH(int, chats);
+        QFETCH(QJsonValue, daily);
         FakeService service;
         QVERIFY(service.start());
         if (!validKeys.isEmpty())
             service.setValidKeys(validKeys);
         service.setFreeTier(freeTier);
+        if (told.isNull())
+            service.omitDailyRequests();
+        else if (told.isObject())
+            service.setDailyRequests(told["limit"].toInt(), told["used_elsewhere"].toInt());
+        const QByteArray chat = QJsonDocument(QJsonObject{ { "model", "vendor/a:free" }, { "stream", true } })
+                                    .toJson(QJsonDocument::Compact);
+        for (int i = 0; i < chats; ++i)
+            fetch("POST", service.apiBase() + "/chat/completions", chat, key);
+        fetch("POST", service.apiBase() + "/chat/completions", chat, "someone-else");
         const Fetched fetched = fetch("GET", service.apiBase() + "/key", {}, key);
         QCOMPARE(fetched.status, status);
-        if (status == 200)
-            QCOMPARE(
-                fetched.json().value("data").toObject().value("is_free_tier").toBool(!freeTier), freeTier);
-        else
+        if (status != 200) {
             QCOMPARE(fetched.json().value("error").toObject().value("message").toString(), message);
+            return;
+        }
+        const QJsonObject data = fetched.json().value("data").toObject();
+        QCOMPARE(data.value("is_free_tier").toBool(!freeTier), freeTier);
+        QCOMPARE(data.value("free_model_daily_requests"), daily);
     }
 
     void statsAndCatalogueFixtures()
@@ -507,6 +536,7 @@ private Q_SLOTS:
         QFile scriptFile(dir.filePath("script.json"));
         QVERIFY(scriptFile.open(QIODevice::WriteOnly));
         scriptFile.write(R"({"catalogue_sample": true, "valid_keys": ["k1"],
+            "daily_requests": {"limit": 1000, "used_elsewhere": 7},
             "chat": {"vendor/x:free": {"sequence": [{"status": 503, "message": "Service temporarily unavailable"},
                                                     {"pieces": ["Second."]}]}}})");
         scriptFile.close();
@@ -528,10 +558,19 @@ private Q_SLOTS:
         QCOMPARE(fetch("POST", chat, x, "k1").status, 503);
         QVERIFY(fetch("POST", chat, x, "k1").body.contains("\"content\":\"Second.\""));
         QVERIFY(fetch("POST", chat, x, "k1").body.contains("\"content\":\" there.\""));
+        const auto daily = [&] {
+            const QJsonObject data
+                = fetch("GET", origin + "/api/v1/key", {}, "k1").json().value("data").toObject();
+            return data.value("free_model_daily_requests");
+        };
+        QCOMPARE(daily(), QJsonObject({ { "limit", 1000 }, { "remaining", 990 }, { "used", 10 } }));
 
-        const QByteArray script = R"({"chat": {"*": {"pieces": ["Held."], "hold_at": [0]}}})";
+        const QByteArray script
+            = R"({"chat": {"*": {"pieces": ["Held."], "hold_at": [0]}}, "daily_requests": null})";
         QCOMPARE(fetch("POST", origin + "/__fake/script", script).status, 200);
         QCOMPARE(fetch("POST", origin + "/__fake/script", "[1]").status, 400);
+        QCOMPARE(fetch("POST", origin + "/__fake/script", R"({"daily_requests": 50})").status, 400);
+        QVERIFY(daily().isUndefined());
         QNetworkRequest request{ QUrl(chat) };
         request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
         std::unique_ptr<QNetworkReply> held(m_network.post(request, x));
@@ -543,7 +582,7 @@ private Q_SLOTS:
 
         const QJsonArray requests
             = fetch("GET", origin + "/__fake/requests").json().value("requests").toArray();
-        QCOMPARE(requests.size(), 6); // models, key, three chats, the held chat
+        QCOMPARE(requests.size(), 8); // models, key, three chats, two more keys, the held chat
         QCOMPARE(requests.last().toObject().value("path").toString(), "/api/v1/chat/completions");
         QVERIFY(requests.last().toObject().value("body").toString().contains("vendor/x:free"));
 

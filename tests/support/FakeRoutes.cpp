@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 #include <QUrl>
 #include <QUrlQuery>
+#include <algorithm>
 
 namespace fake {
 
@@ -143,11 +144,19 @@ Reply FakeService::Private::keyInfo(const Request &request) const
         return *problem;
     const QString key = request.bearer();
     const QString label = key.size() > 14 ? key.left(11) + QStringLiteral("...") + key.right(3) : key;
-    return Reply::json(200,
-        QJsonObject{ { "data",
-            QJsonObject{ { "label", label }, { "limit", QJsonValue::Null }, { "usage", 0 },
-                { "is_free_tier", freeTier }, { "limit_remaining", QJsonValue::Null },
-                { "is_provisioning_key", false } } } });
+    QJsonObject data{ { "label", label }, { "limit", QJsonValue::Null }, { "usage", 0 },
+        { "is_free_tier", freeTier }, { "limit_remaining", QJsonValue::Null },
+        { "is_provisioning_key", false } };
+    if (daily) {
+        const QDate today = QDateTime::currentDateTimeUtc().date();
+        int used = daily->usedElsewhere;
+        for (const Request &earlier : requests)
+            used += isChatRequest(earlier) && earlier.bearer() == key && earlier.received.date() == today;
+        data.insert("free_model_daily_requests",
+            QJsonObject{ { "limit", daily->limit }, { "remaining", std::max(0, daily->limit - used) },
+                { "used", used } });
+    }
+    return Reply::json(200, QJsonObject{ { "data", data } });
 }
 
 Reply FakeService::Private::endpoints(const QByteArray &call) const

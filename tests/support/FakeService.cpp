@@ -153,6 +153,7 @@ private:
                 startReply(Reply::text(400, "Bad request\n"));
                 return;
             }
+            request.received = QDateTime::currentDateTimeUtc();
             m_d->requests.append(request);
             Q_EMIT m_d->q->requestReceived(request);
             if (m_dead)
@@ -389,6 +390,16 @@ void FakeService::setFreeTier(bool freeTier)
     d->freeTier = freeTier;
 }
 
+void FakeService::setDailyRequests(int limit, int usedElsewhere)
+{
+    d->daily = Private::Daily{ limit, usedElsewhere };
+}
+
+void FakeService::omitDailyRequests()
+{
+    d->daily.reset();
+}
+
 void FakeService::setExchange(const QString &code, const QString &key)
 {
     d->exchangeCode = code;
@@ -418,6 +429,7 @@ void FakeService::reset()
     d->stats.clear();
     d->validKeys.reset();
     d->freeTier = true;
+    d->daily = Private::Daily{};
     d->exchangeCode.clear();
     d->exchangeKey.clear();
     d->authError.clear();

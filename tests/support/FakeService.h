@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -126,6 +127,7 @@ struct Request {
     QByteArray path; // with the query
     QHash<QByteArray, QByteArray> headers; // lower-case names
     QByteArray body;
+    QDateTime received; // UTC
     QByteArray pathOnly() const; // without the query
     QByteArray header(const QByteArray &name) const; // any case
     QJsonObject json() const; // the body as an object (empty when not JSON)
@@ -175,6 +177,13 @@ public:
     // What GET /key says of the account: "is_free_tier" true (the default,
     // an account that never bought credits) or false.
     void setFreeTier(bool freeTier);
+    // Its "free_model_daily_requests": this limit (by default 50), as used
+    // the chat completions (probes too) among the recorded requests that came
+    // today (UTC) with the asking key plus usedElsewhere (the website's and
+    // other apps'; by default 0), and remaining max(0, limit - used).
+    void setDailyRequests(int limit, int usedElsewhere = 0);
+    // Leaves "free_model_daily_requests" out, as older answers do.
+    void omitDailyRequests();
     // POST /auth/keys turns this code into this key (an empty key: a fresh
     // "sk-or-v1-<64 hex>"); GET /auth redirects with ?code=<code>. When /auth
     // saw a code_challenge, the exchange also checks the verifier against it.

@@ -42,6 +42,11 @@ struct FakeService::Private {
     QHash<QString, Stats> stats;
     std::optional<QStringList> validKeys;
     bool freeTier = true;
+    struct Daily {
+        int limit = 50;
+        int usedElsewhere = 0;
+    };
+    std::optional<Daily> daily = Daily{};
     QString exchangeCode;
     QString exchangeKey;
     QString authError;

@@ -91,16 +91,19 @@ void AppModel::connectController()
 void AppModel::connectQuota()
 {
     m_quota->listenTo(m_client);
-    connect(m_ranker.get(), &ModelRanker::isRefreshingChanged, this, &AppModel::onRefreshingChanged);
+    // Other apps and the website spend the same requests, so what the
+    // service counts can have moved by the end of any reply.
+    connect(m_chat.get(), &ChatViewModel::isStreamingChanged, this, [this] {
+        if (!m_chat->isStreaming())
+            checkQuota();
+    });
+    connect(&m_client, &OpenRouterClient::rateLimitAnswered, this, &AppModel::checkQuota);
 }
 
-void AppModel::onRefreshingChanged()
+void AppModel::checkQuota()
 {
-    // Only a refresh that goes to the network gets here: the cached ladder
-    // is taken without one.
-    if (!m_ranker->isRefreshing() || !m_key || m_keyInfoFresh)
-        return;
-    m_quota->checkKey(m_client, *m_key);
+    if (m_key)
+        m_quota->checkKey(m_client, *m_key);
 }
 
 void AppModel::subscribe(AppNotifications &notifications)
@@ -210,6 +213,8 @@ void AppModel::refreshModels(bool force)
             if (rejection && rejection->is(ORError::Kind::unauthorized))
                 onRefreshRejected(key);
         });
+    // Also when the cached ladder serves: the day's numbers are not cached.
+    checkQuota();
 }
 
 void AppModel::onRefreshRejected(const QString &key)

@@ -133,9 +133,10 @@ private:
     // Start-up steps.
     void connectController();
     // The day's free requests: counted as the client sends them, and the
-    // account's tier read with every refresh that goes to the network.
+    // service's numbers read again after every reply and every 429.
     void connectQuota();
-    void onRefreshingChanged();
+    // Reads /key for the day's numbers, when signed in.
+    void checkQuota();
     void subscribe(AppNotifications &notifications);
     void awaitStoredKey(KeyReadCall *read, std::chrono::milliseconds wait);
     void onStoredKeyRead(const std::optional<QString> &key);
@@ -178,9 +179,8 @@ private:
     // onUnauthorized refers to (a stale generation never reports).
     std::optional<QString> m_keyHandedToChat;
     // What the check of a pasted key learnt about the account, until the
-    // key is adopted; that refresh then needs no /key of its own.
+    // key is adopted.
     std::optional<KeyInfo> m_checkedKeyInfo;
-    bool m_keyInfoFresh = false;
 
     bool m_isSignedIn = false;
     SignInState m_signInState;

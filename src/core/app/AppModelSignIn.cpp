@@ -100,13 +100,12 @@ void AppModel::adopt(const QString &key)
         setShowKeyField(false);
         setNotice(std::nullopt);
     }
-    if (const std::optional<KeyInfo> known = std::exchange(m_checkedKeyInfo, std::nullopt)) {
+    if (const std::optional<KeyInfo> known = std::exchange(m_checkedKeyInfo, std::nullopt))
         m_quota->noteKeyInfo(*known);
-        m_keyInfoFresh = true;
-    }
     // Announced first, so the chat window is there when the ranker starts.
+    // The refresh reads /key again: the keyring may have kept the person at
+    // its prompt for a while since the check.
     refreshModels(true);
-    m_keyInfoFresh = false;
 }
 
 void AppModel::attemptFailed(const ORError &error, bool pastedKey)

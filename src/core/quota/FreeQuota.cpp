@@ -93,35 +93,71 @@ void FreeQuota::noteRequest()
 void FreeQuota::noteDailyLimit(const RateLimit &stated)
 {
     qCInfo(lcQuota) << "daily free limit reached; stated limit" << stated.limit.value_or(-1);
-    update([&stated](QuotaFile &day) {
-        day.stated
-            = QuotaFile::Stated{ stated.limit, stated.remaining.value_or(0), stated.resetMs, day.count };
+    const qint64 nowMs = m_now().toMSecsSinceEpoch();
+    update([&stated, nowMs](QuotaFile &day) {
+        day.stated = QuotaFile::Stated{ stated.limit, stated.remaining.value_or(0), stated.resetMs, day.count,
+            nowMs };
     });
 }
 
 void FreeQuota::noteKeyInfo(const KeyInfo &info)
 {
-    if (!info.isFreeTier)
+    takeKeyInfo(info, askedNow());
+}
+
+FreeQuota::Asked FreeQuota::askedNow() const
+{
+    return { m_now(), current().count };
+}
+
+void FreeQuota::takeKeyInfo(const KeyInfo &info, const Asked &asked)
+{
+    if (!info.isFreeTier && !info.daily)
         return;
-    update([&info](QuotaFile &day) { day.freeTier = info.isFreeTier; });
+    // Asked before midnight UTC and answered after it, the numbers may be of
+    // either day.
+    const bool sameDay = asked.at.toUTC().date() == m_now().toUTC().date();
+    if (info.daily && !sameDay)
+        qCInfo(lcQuota) << "the day's numbers were asked on the day before; left out";
+    update([&info, &asked, sameDay](QuotaFile &day) {
+        if (info.isFreeTier)
+            day.freeTier = info.isFreeTier;
+        if (info.daily && sameDay)
+            day.stated = QuotaFile::Stated{ info.daily->limit, info.daily->remaining,
+                nextUtcMidnight(asked.at).toMSecsSinceEpoch(), std::min(asked.count, day.count),
+                asked.at.toMSecsSinceEpoch() };
+    });
 }
 
 void FreeQuota::checkKey(OpenRouterClient &client, const QString &key)
 {
+    if (m_keyCheck && m_checkedKey == key) {
+        m_checkAgain = true;
+        return;
+    }
     cancelOperation(m_keyCheck);
+    m_checkAgain = false;
+    m_checkedKey = key;
+    const Asked asked = askedNow();
+    const QPointer<OpenRouterClient> from(&client);
     m_keyCheck = client.validateKey(key);
-    connect(m_keyCheck, &KeyCheckCall::finished, this, [this](const KeyCheckOutcome &outcome) {
-        m_keyCheck = nullptr;
-        if (outcome.ok())
-            noteKeyInfo(outcome.value());
-        else
-            qCInfo(lcQuota) << "the key details are not to be had:" << outcome.error().kind();
-    });
+    connect(
+        m_keyCheck, &KeyCheckCall::finished, this, [this, from, key, asked](const KeyCheckOutcome &outcome) {
+            m_keyCheck = nullptr;
+            if (outcome.ok())
+                takeKeyInfo(outcome.value(), asked);
+            else
+                qCInfo(lcQuota) << "the key details are not to be had:" << outcome.error().kind();
+            if (std::exchange(m_checkAgain, false) && from)
+                checkKey(*from, key);
+        });
 }
 
 void FreeQuota::forget()
 {
     cancelOperation(m_keyCheck);
+    m_checkedKey.clear();
+    m_checkAgain = false;
     QuotaFile::remove(m_path);
     m_record = QuotaFile{};
     Q_EMIT changed();
@@ -135,6 +171,12 @@ std::optional<int> FreeQuota::left() const
     if (const std::optional<int> limit = limitOf(day))
         return std::max(0, *limit - day.count);
     return std::nullopt;
+}
+
+std::optional<int> FreeQuota::serviceRemaining() const
+{
+    const QuotaFile day = current();
+    return day.stated ? std::optional<int>(day.stated->remaining) : std::nullopt;
 }
 
 std::optional<QString> FreeQuota::summary() const

@@ -12,6 +12,8 @@
 namespace {
 
 const QString dayFormat = QStringLiteral("yyyy-MM-dd");
+// Epoch milliseconds travel as JSON numbers, exact up to 2^53.
+constexpr double maxMs = 9007199254740992.0;
 
 // A JSON number that is a whole number from 0 up to max.
 std::optional<qint64> whole(const QJsonValue &value, double max)
@@ -39,9 +41,12 @@ std::optional<QuotaFile::Stated> decodeStated(const QJsonObject &object)
     stated.atCount = *atCount;
     const QJsonValue limit = object.value(QLatin1String("limit"));
     const QJsonValue reset = object.value(QLatin1String("reset"));
+    const QJsonValue made = object.value(QLatin1String("made"));
     if (!limit.isUndefined() && !(stated.limit = count(limit)))
         return std::nullopt;
-    if (!reset.isUndefined() && !(stated.resetMs = whole(reset, 9007199254740992.0)))
+    if (!reset.isUndefined() && !(stated.resetMs = whole(reset, maxMs)))
+        return std::nullopt;
+    if (!made.isUndefined() && !(stated.madeMs = whole(made, maxMs)))
         return std::nullopt;
     return stated;
 }
@@ -61,6 +66,8 @@ QByteArray QuotaFile::encode() const
             object.insert(QStringLiteral("limit"), *stated->limit);
         if (stated->resetMs)
             object.insert(QStringLiteral("reset"), double(*stated->resetMs));
+        if (stated->madeMs)
+            object.insert(QStringLiteral("made"), double(*stated->madeMs));
         root.insert(QStringLiteral("stated"), object);
     }
     return QJsonDocument(root).toJson(QJsonDocument::Compact);

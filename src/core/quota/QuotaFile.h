@@ -11,13 +11,15 @@
 // malformed file reads as nothing counted, a failed write or removal
 // leaves things as they were.
 struct QuotaFile {
-    // The last daily-limit answer of the day, and how many of Tolvi's own
-    // requests had gone out by then.
+    // The service's last word on the day: a /key answer or a daily-limit
+    // answer, whichever came later, and how many of Tolvi's own requests had
+    // gone out by then (for /key, when the read was asked).
     struct Stated {
         std::optional<int> limit;
         int remaining = 0;
         std::optional<qint64> resetMs; // epoch milliseconds
         int atCount = 0;
+        std::optional<qint64> madeMs; // epoch milliseconds; older files lack it
 
         bool operator==(const Stated &) const = default;
     };
@@ -29,8 +31,10 @@ struct QuotaFile {
 
     bool operator==(const QuotaFile &) const = default;
 
-    // {"day":"yyyy-MM-dd","count":n,"freeTier":bool,"stated":{"limit","remaining","reset","atCount"}};
-    // "freeTier", "stated" and "limit" and "reset" inside it may be absent.
+    // {"day":"yyyy-MM-dd","count":n,"freeTier":bool,
+    //  "stated":{"limit","remaining","reset","atCount","made"}};
+    // "freeTier", "stated" and "limit", "reset" and "made" inside it may be
+    // absent.
     // Any other shape, a wrong type or a negative number decodes as nothing.
     QByteArray encode() const;
     static std::optional<QuotaFile> decode(const QByteArray &json);

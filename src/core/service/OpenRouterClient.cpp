@@ -143,6 +143,8 @@ StreamCall *OpenRouterClient::streamChat(const QString &key, const QString &mode
     connect(call, &StreamCall::finished, this, [this](const StreamOutcome &outcome) {
         if (!outcome.ok() && outcome.error().statedLimit())
             Q_EMIT dailyLimitAnswered(*outcome.error().statedLimit());
+        if (!outcome.ok() && outcome.error().is(ORError::Kind::rateLimited))
+            Q_EMIT rateLimitAnswered();
     });
     call->start(network(), request, QJsonDocument(body).toJson(QJsonDocument::Compact));
     Q_EMIT freeRequestSent();
@@ -209,14 +211,16 @@ KeyCheckCall *OpenRouterClient::validateKey(const QString &key)
 
 KeyInfo OpenRouterClient::parseKeyInfo(const QByteArray &body)
 {
-    const QJsonValue freeTier = QJsonDocument::fromJson(body)
-                                    .object()
-                                    .value(QLatin1String("data"))
-                                    .toObject()
-                                    .value(QLatin1String("is_free_tier"));
-    if (!freeTier.isBool()) {
+    const QJsonObject data = QJsonDocument::fromJson(body).object().value(QLatin1String("data")).toObject();
+    KeyInfo info;
+    const QJsonValue freeTier = data.value(QLatin1String("is_free_tier"));
+    if (freeTier.isBool())
+        info.isFreeTier = freeTier.toBool();
+    else
         qCInfo(lcService) << "the key details do not say whether the account is on the free tier";
-        return {};
-    }
-    return KeyInfo{ freeTier.toBool() };
+    const QJsonValue daily = data.value(QLatin1String("free_model_daily_requests"));
+    info.daily = DailyRequests::fromJson(daily);
+    if (!info.daily && !daily.isUndefined())
+        qCInfo(lcService) << "the key details hold the day's free requests in an unexpected shape";
+    return info;
 }

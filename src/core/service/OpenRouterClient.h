@@ -72,6 +72,9 @@ Q_SIGNALS:
     // A completion was refused for the account's daily free limit; stated
     // holds whatever numbers the answer gave.
     void dailyLimitAnswered(const RateLimit &stated);
+    // A completion or probe was answered 429, for whatever limit: the
+    // account's numbers of the day are worth reading again.
+    void rateLimitAnswered();
 
 private:
     // base + path, or nothing when that is not a valid URL.

@@ -23,3 +23,14 @@ std::optional<ORModel> ORModel::fromJson(const QJsonObject &object)
         return std::nullopt;
     return ORModel{ id.toString(), name.toString(), *contextLength, supportsImages.toBool() };
 }
+
+std::optional<DailyRequests> DailyRequests::fromJson(const QJsonValue &value)
+{
+    const QJsonObject object = value.toObject();
+    const std::optional<int> limit = NumberText::exactInt(object.value(QLatin1String("limit")));
+    const std::optional<int> remaining = NumberText::exactInt(object.value(QLatin1String("remaining")));
+    const std::optional<int> used = NumberText::exactInt(object.value(QLatin1String("used")));
+    if (!limit || !remaining || !used || *limit < 0 || *remaining < 0 || *used < 0)
+        return std::nullopt;
+    return DailyRequests{ *limit, *remaining, *used };
+}

@@ -81,11 +81,29 @@ using ModelsOutcome = Outcome<QList<ORModel>>;
 using BytesOutcome = Outcome<QByteArray>;
 // A probe yields the measured seconds or the error.
 using ProbeOutcome = Outcome<double>;
+// "free_model_daily_requests" of GET /key: the service's own count of the
+// account's requests to free models in the current UTC day, from every app
+// and the website. The limit (50 or 1000) follows the credits ever bought,
+// not "is_free_tier".
+struct DailyRequests {
+    int limit = 0;
+    int remaining = 0;
+    int used = 0;
+
+    bool operator==(const DailyRequests &) const = default;
+
+    // All three members as whole, non-negative numbers; else nothing.
+    static std::optional<DailyRequests> fromJson(const QJsonValue &value);
+};
+
 // What GET /key tells about an accepted key.
 struct KeyInfo {
     // "is_free_tier": the account never bought credits. Nothing when the
     // answer does not say, which leaves the day's limit unknown.
     std::optional<bool> isFreeTier;
+    // Nothing when the answer lacks the member (older answers) or it is
+    // malformed.
+    std::optional<DailyRequests> daily;
 
     bool operator==(const KeyInfo &) const = default;
 };
