@@ -144,9 +144,19 @@ Reply FakeService::Private::keyInfo(const Request &request) const
         return *problem;
     const QString key = request.bearer();
     const QString label = key.size() > 14 ? key.left(11) + QStringLiteral("...") + key.right(3) : key;
-    QJsonObject data{ { "label", label }, { "limit", QJsonValue::Null }, { "usage", 0 },
-        { "is_free_tier", freeTier }, { "limit_remaining", QJsonValue::Null },
-        { "is_provisioning_key", false } };
+    // Every member the service's own client library requires, most of which
+    // Tolvi ignores.
+    QJsonObject data{ { "label", label }, { "limit", QJsonValue::Null },
+        { "limit_remaining", QJsonValue::Null }, { "limit_reset", QJsonValue::Null }, { "usage", 0 },
+        { "usage_daily", 0 }, { "usage_weekly", 0 }, { "usage_monthly", 0 }, { "byok_usage", 0 },
+        { "byok_usage_daily", 0 }, { "byok_usage_weekly", 0 }, { "byok_usage_monthly", 0 },
+        { "include_byok_in_limit", false }, { "is_free_tier", freeTier }, { "is_management_key", false },
+        { "is_provisioning_key", false }, { "allowed_data_regions", QJsonArray{ "global" } },
+        { "creator_user_id", "user_2fAkEsErViCe" }, { "organization_id", QJsonValue::Null },
+        { "workspace_id", QJsonValue::Null },
+        { "rate_limit",
+            QJsonObject{
+                { "requests", -1 }, { "interval", "10s" }, { "note", "This field is deprecated." } } } };
     if (daily) {
         const QDate today = QDateTime::currentDateTimeUtc().date();
         int used = daily->usedElsewhere;
