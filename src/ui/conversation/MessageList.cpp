@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QLayout>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -134,10 +135,18 @@ bool MessageList::eventFilter(QObject *watched, QEvent *event)
 void MessageList::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    if (event->size().width() != event->oldSize().width())
-        update();
-    else
+    if (event->size().width() == event->oldSize().width()) {
         placeRows();
+        return;
+    }
+    const int heightBefore = height();
+    update();
+    // A new width is given while the column places its children; when it
+    // changes the list's height (and with it, perhaps, the scroll bar and
+    // the column's width), the column's pass goes on placing what follows
+    // the list where it measured before, so it is asked for one more.
+    if (height() != heightBefore && parentWidget() && parentWidget()->layout())
+        QMetaObject::invokeMethod(parentWidget()->layout(), &QLayout::invalidate, Qt::QueuedConnection);
 }
 
 // ---- following the model -----------------------------------------------------
