@@ -103,6 +103,7 @@ Chat cutAfterReasoningChat()
                          "steps of the tower. She had never once been late.\n\n## II. The Storm\n\n"
                          "The storm came in October, faster than the barometer had promised, and the");
     answer.answeredBy = QStringLiteral("DeepSeek: R1 0528");
+    answer.modelId = QStringLiteral("deepseek/deepseek-r1-0528:free"); // so that it can be continued
     answer.reasoning
         = QStringLiteral("Three parts: the routine, a storm that tests her, what changes after.");
     answer.reasoningSeconds = 12.4;
