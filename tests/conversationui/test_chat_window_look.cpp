@@ -1,9 +1,9 @@
 // The chat window's content as a person sees it: a streamed Markdown answer
-// under a question with an image, the model menu open, and text that cannot
-// wrap at word boundaries in a window of the smallest size. The rows must lie
-// one under the other without overlapping, inside the 820-pixel column and
-// inside the viewport; with TOLVI_SCREENSHOT_DIR set, the pictures are saved
-// there.
+// under a question with an image, the model menu open, text that cannot
+// wrap at word boundaries in a window of the smallest size, and an answer
+// cut short after the model's reasoning. The rows must lie one under the
+// other without overlapping, inside the 820-pixel column and inside the
+// viewport; with TOLVI_SCREENSHOT_DIR set, the pictures are saved there.
 
 #include "FakeFixtures.h"
 #include "RootScene.h"
@@ -13,6 +13,7 @@
 #include "ui/conversation/MessageBubble.h"
 #include "ui/conversation/MessageColumn.h"
 #include "ui/conversation/MessageRow.h"
+#include "ui/conversation/ReasoningSection.h"
 #include "ui/input/InputBar.h"
 #include "ui/input/NoticeRow.h"
 #include "ui/markdown/AnswerView.h"
@@ -85,6 +86,30 @@ Chat unbreakableChat()
     answer.note = QStringLiteral("switched from DeepSeek: DeepSeek V3 0324 because it was slow to respond");
     Chat chat;
     chat.title = QStringLiteral("Long names");
+    chat.messages = { question, answer };
+    return chat;
+}
+
+// A reasoning model's answer that reached its length limit mid-sentence.
+Chat cutAfterReasoningChat()
+{
+    ChatMessage question;
+    question.role = QStringLiteral("user");
+    question.text = QStringLiteral("Write a short story about a lighthouse keeper, in three parts.");
+    ChatMessage answer;
+    answer.role = QStringLiteral("assistant");
+    answer.text
+        = QStringLiteral("## I. The Light\n\nEvery evening at dusk, Maren climbed the hundred and twelve "
+                         "steps of the tower. She had never once been late.\n\n## II. The Storm\n\n"
+                         "The storm came in October, faster than the barometer had promised, and the");
+    answer.answeredBy = QStringLiteral("DeepSeek: R1 0528");
+    answer.modelId = QStringLiteral("deepseek/deepseek-r1-0528:free"); // so that it can be continued
+    answer.reasoning
+        = QStringLiteral("Three parts: the routine, a storm that tests her, what changes after.");
+    answer.reasoningSeconds = 12.4;
+    answer.cut = AnswerCut::length;
+    Chat chat;
+    chat.title = QStringLiteral("A lighthouse keeper");
     chat.messages = { question, answer };
     return chat;
 }
@@ -222,6 +247,70 @@ private Q_SLOTS:
         QTest::mouseClick(answer->regenerateButton(), Qt::LeftButton);
         QVERIFY(s.vm().isStreaming());
         QVERIFY(s.waitIdle());
+    }
+
+    // The last answer folded its reasoning and was cut by the length limit:
+    // its footer says so and offers Continue. The chat fits the window until
+    // it narrows: then the rows wrap anew, and the scroll bar comes, while
+    // the column lays them out, and what follows them still comes after.
+    void answerCutShortAfterReasoning_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+
+    void answerCutShortAfterReasoning()
+    {
+        QFETCH(bool, dark);
+        const QPalette before = QApplication::palette();
+        if (dark)
+            QApplication::setPalette(darkPalette());
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
+        RootScene s({ alpha, beta });
+        const Chat chat = cutAfterReasoningChat();
+        s.app->store().save(chat);
+        QVERIFY(waitFor([&] { return s.app->store().load(chat.id).has_value(); }));
+        s.vm().select(chat.id);
+        settle();
+
+        ConversationView *view = s.root->conversation();
+        QWidget *viewport = view->scrollArea()->viewport();
+        MessageRow *answer = view->rows().last();
+        ReasoningSection *reasoning = answer->reasoningSection();
+        QVERIFY(reasoning && !reasoning->isOpen());
+        QVERIFY(reachable(reasoning->toggle()));
+        QVERIFY(reasoning->geometry().bottom() < answer->answerView()->geometry().top());
+        QVERIFY(reachable(answer->continueButton()));
+        QCOMPARE(answer->continueButton()->y(), answer->regenerateButton()->y());
+        int bottom = -1;
+        for (MessageRow *row : view->rows()) {
+            const QRect shown(row->mapTo(viewport, QPoint()), row->size());
+            QVERIFY(shown.top() > bottom && shown.left() >= 0 && shown.right() < viewport->width());
+            QVERIFY(shown.width() <= 820 - 48);
+            QVERIFY(squeezedWidgets(row).isEmpty());
+            bottom = shown.bottom();
+        }
+        saveScreenshot(s.root->grab().toImage(),
+            dark ? QStringLiteral("answer-cut-reasoning-dark")
+                 : QStringLiteral("answer-cut-reasoning-light"));
+
+        QTest::mouseClick(reasoning->toggle(), Qt::LeftButton);
+        settle();
+        QVERIFY(reasoning->body()->isVisible());
+        QVERIFY(reasoning->geometry().bottom() < answer->answerView()->geometry().top());
+        QVERIFY(squeezedWidgets(answer).isEmpty());
+
+        s.fake.onAnyChat(fake::replies::providerError(503));
+        s.vm().setDraft(QStringLiteral("And the third part?"));
+        s.vm().send();
+        QVERIFY(s.waitIdle());
+        s.root->resize(760, 520);
+        settle();
+        const QWidget *list = answer->parentWidget();
+        const QWidget *issue = view->column()->issueView();
+        QVERIFY(issue->y() > list->geometry().bottom());
+        QCOMPARE(issue->width(), list->width());
     }
 
     // With few free requests left: the menu's note and the input bar's line

@@ -1,15 +1,17 @@
 // The conversation column over a real controller: which rows show, what a
-// streamed flush re-renders, the answer's footer, copying, images, and the
-// issue's retry; and what a search finds.
+// streamed flush re-renders, the answer's reasoning and footer, copying,
+// images, the waiting row, and the issue's retry; and what a search finds.
 
 #include "FakeFixtures.h"
 #include "TestSupport.h"
 #include "UiHarness.h"
+#include "core/conversation/ConversationModel.h"
 #include "ui/conversation/ConversationView.h"
 #include "ui/conversation/MessageBubble.h"
 #include "ui/conversation/MessageColumn.h"
 #include "ui/conversation/MessageList.h"
 #include "ui/conversation/MessageRow.h"
+#include "ui/conversation/ReasoningSection.h"
 #include "ui/conversation/ThinkingIndicator.h"
 #include "ui/input/DataURLImage.h"
 #include "ui/markdown/AnswerView.h"
@@ -18,6 +20,7 @@
 #include "ui/signin/IssueView.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -187,6 +190,8 @@ private Q_SLOTS:
         QVERIFY(h.releaseUntilIdle());
     }
 
+    // Continue too, where the controller can continue the answer (here:
+    // always), and it asks the list's owner to.
     void regenerateOnlyOnTheLastAnswerWhileIdle()
     {
         Harness h;
@@ -198,10 +203,18 @@ private Q_SLOTS:
         QCOMPARE(rows.size(), 4);
         QVERIFY(!rows[1]->regenerateButton()->isVisible());
         QVERIFY(rows[3]->regenerateButton()->isVisible());
+        QVERIFY(!rows[3]->continueButton()->isVisible()); // a whole answer
         for (const MessageRow *row : rows) {
             if (row->isUser())
                 QVERIFY(!row->regenerateButton());
         }
+        MessageList *list = shown.view.column()->list();
+        list->setCanContinue([] { return true; });
+        QVERIFY(rows[3]->continueButton()->isVisible());
+        QVERIFY(!rows[1]->continueButton()->isVisible());
+        QSignalSpy continued(list, &MessageList::continueRequested);
+        rows[3]->continueButton()->click();
+        QCOMPARE(continued.size(), 1);
 
         h.fake.enqueueChat(alpha.id, heldStream(alpha.id, { QStringLiteral("New") }, 2));
         rows[3]->regenerateButton()->click(); // runs vm.regenerate()
@@ -210,9 +223,11 @@ private Q_SLOTS:
         MessageRow *streaming = shown.view.rows().last();
         QVERIFY(streaming != rows[3]);
         QVERIFY(!streaming->regenerateButton()->isVisible()); // not while streaming
+        QVERIFY(!streaming->continueButton()->isVisible());
         QVERIFY(!rows[1]->regenerateButton()->isVisible());
         QVERIFY(h.releaseUntilIdle());
         QVERIFY(streaming->regenerateButton()->isVisible());
+        QVERIFY(streaming->continueButton()->isVisible());
         QVERIFY(!rows[1]->regenerateButton()->isVisible());
     }
 
@@ -220,24 +235,38 @@ private Q_SLOTS:
     {
         QTest::addColumn<std::optional<QString>>("answeredBy");
         QTest::addColumn<std::optional<QString>>("note");
+        QTest::addColumn<std::optional<AnswerCut>>("cut");
         QTest::addColumn<QString>("label");
-        QTest::newRow("nobody") << std::optional<QString>() << std::optional<QString>() << QString();
-        QTest::newRow("model") << std::optional<QString>("Alpha") << std::optional<QString>()
+        const std::optional<QString> none;
+        const std::optional<AnswerCut> whole;
+        QTest::newRow("nobody") << none << none << whole << QString();
+        QTest::newRow("model") << std::optional<QString>("Alpha") << none << whole
                                << QStringLiteral("answered by Alpha");
         QTest::newRow("switched") << std::optional<QString>("Beta")
                                   << std::optional<QString>("switched from Alpha because it was busy")
+                                  << whole
                                   << QStringLiteral(
                                          "answered by Beta · switched from Alpha because it was busy");
+        QTest::newRow("filtered, nobody named")
+            << none << none << std::optional(AnswerCut::filter)
+            << QStringLiteral("Stopped by the provider's content filter.");
+        QTest::newRow("switched, then the connection closed")
+            << std::optional<QString>("Beta") << std::optional<QString>("switched from Alpha")
+            << std::optional(AnswerCut::connection)
+            << QStringLiteral("answered by Beta · switched from Alpha · "
+                              "The connection closed before the answer was complete.");
     }
 
     void answerFooter()
     {
         QFETCH(std::optional<QString>, answeredBy);
         QFETCH(std::optional<QString>, note);
+        QFETCH(std::optional<AnswerCut>, cut);
         QFETCH(QString, label);
         ChatMessage answer = message("assistant", "Text");
         answer.answeredBy = answeredBy;
         answer.note = note;
+        answer.cut = cut;
         MessageRow row(answer);
         row.show();
         QCOMPARE(row.answerLabel(), label);
@@ -245,6 +274,91 @@ private Q_SLOTS:
         const bool shown = std::any_of(
             labels.begin(), labels.end(), [&](QLabel *l) { return l->isVisible() && l->text() == label; });
         QCOMPARE(shown, !label.isEmpty());
+    }
+
+    // A reasoning model's row while it reasons, as its answer begins and
+    // after: open, then folded unless the person chose otherwise; a flush
+    // touches only that row and adds only the new text.
+    void reasoningFoldsOnceTheAnswerBegins_data()
+    {
+        QTest::addColumn<int>("pressesWhileReasoning");
+        QTest::addColumn<bool>("openOnceAnswering");
+        QTest::newRow("left alone") << 0 << false;
+        QTest::newRow("folded by the person") << 1 << false;
+        QTest::newRow("folded, then opened again") << 2 << true;
+    }
+
+    void reasoningFoldsOnceTheAnswerBegins()
+    {
+        QFETCH(int, pressesWhileReasoning);
+        QFETCH(bool, openOnceAnswering);
+        ChatMessage earlier = message("assistant", "Earlier answer");
+        earlier.reasoning = QStringLiteral("Earlier reasoning");
+        earlier.reasoningSeconds = 0.3;
+        ChatMessage live = message("assistant", "");
+        live.reasoning = QStringLiteral("The user asks for a sum.");
+        Chat chat;
+        chat.messages = { message("user", "one"), earlier, message("user", "two"), live };
+        ConversationModel model;
+        model.sync(chat, true);
+        MessageList list(model);
+        list.resize(700, 500);
+        list.show();
+        const QList<MessageRow *> rows = list.rows();
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows[1]->reasoningSection()->line(), QStringLiteral("Reasoned for 1 s"));
+        ReasoningSection *section = rows[3]->reasoningSection();
+        QCOMPARE(section->line(), QStringLiteral("Reasoning"));
+        QVERIFY(section->body()->isVisible());
+        QVERIFY(!rows[3]->answerView()->isVisible());
+        for (int i = 0; i < pressesWhileReasoning; ++i)
+            QTest::keyClick(section->toggle(), i % 2 ? Qt::Key_Return : Qt::Key_Space);
+
+        QList<int> renders;
+        for (const MessageRow *row : rows)
+            renders.append(row->renderCount());
+        const qsizetype inserted = section->insertedCharacters();
+        const QString more = QStringLiteral(" Two and two make four.");
+        chat.messages[3].reasoning->append(more);
+        model.sync(chat, true);
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            QCOMPARE(rows[i]->renderCount(), renders[i] + (i == 3 ? 1 : 0));
+        QCOMPARE(section->body()->toPlainText(), *chat.messages[3].reasoning);
+        QCOMPARE(section->insertedCharacters(), inserted + more.size());
+        QCOMPARE(section->isOpen(), pressesWhileReasoning != 1);
+
+        chat.messages[3].reasoningSeconds = 11.6;
+        chat.messages[3].text = QStringLiteral("Four.");
+        model.sync(chat, true);
+        QCOMPARE(section->line(), QStringLiteral("Reasoned for 12 s"));
+        QCOMPARE(section->body()->isVisible(), openOnceAnswering);
+        QVERIFY(rows[3]->answerView()->isVisible());
+        QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(section->toggle());
+        QCOMPARE(reader->text(QAccessible::Name), QStringLiteral("Reasoning"));
+        QCOMPARE(reader->text(QAccessible::Description), QStringLiteral("Reasoned for 12 s"));
+        QVERIFY(reader->state().expandable);
+        QCOMPARE(bool(reader->state().expanded), openOnceAnswering);
+
+        // The person's choice now holds through the rest of the answer.
+        reader->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        chat.messages[3].text += QStringLiteral(" Always.");
+        model.sync(chat, false);
+        QCOMPARE(section->isOpen(), !openOnceAnswering);
+        QCOMPARE(bool(reader->state().expanded), !openOnceAnswering);
+    }
+
+    void waitingRowSaysWhatItWaitsFor()
+    {
+        ThinkingIndicator indicator;
+        indicator.show();
+        QLabel *label = indicator.findChild<QLabel *>();
+        QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(label);
+        // Half a second from a change of the count either way.
+        indicator.setLimitWait(QDeadlineTimer(90'500));
+        QCOMPARE(indicator.caption(), QStringLiteral("Waiting for the free-request limit… 91 s"));
+        QCOMPARE(reader->text(QAccessible::Name), indicator.caption());
+        indicator.setLimitWait(std::nullopt);
+        QCOMPARE(reader->text(QAccessible::Name), QStringLiteral("Thinking…"));
     }
 
     void answerFooterFollowsTheSwitchNote()

@@ -79,6 +79,8 @@ class ChatExportTest : public QObject
 private Q_SLOTS:
     void readsBack_data();
     void readsBack();
+    void answerKeepsItsReasoningAndHowItEnded_data();
+    void answerKeepsItsReasoningAndHowItEnded();
     void failureLeavesNothingHalfDone();
     void exportsOffTheCallersThread();
 };
@@ -112,6 +114,41 @@ void ChatExportTest::readsBack()
     QCOMPARE(linkedPictures(path), QList<QByteArray>({ "\xff\xd8 first", "\xff\xd8 second" }));
     QCOMPARE(QDir(dir.filePath(pictureFolder)).entryList(QDir::Files),
         QStringList({ "image-1.jpg", "image-2.jpg" }));
+}
+
+void ChatExportTest::answerKeepsItsReasoningAndHowItEnded_data()
+{
+    QTest::addColumn<std::optional<QString>>("reasoning");
+    QTest::addColumn<std::optional<AnswerCut>>("cut");
+    QTest::addColumn<QString>("section");
+    QTest::newRow("reasoning over lines, blank ones too")
+        << std::optional<QString>("\nFirst the sum.\r\n\nThen *why* it holds.\n\n")
+        << std::optional<AnswerCut>()
+        << "*a note*\n\n> First the sum.\n> \n> Then *why* it holds.\n\nThe answer.";
+    QTest::newRow("blank reasoning, cut by the length limit")
+        << std::optional<QString>(" \n ") << std::optional(AnswerCut::length)
+        << "*a note*\n\nThe answer.\n\n*Cut off: the model reached its length limit.*";
+    QTest::newRow("reasoning, then filtered")
+        << std::optional<QString>("Hm.") << std::optional(AnswerCut::filter)
+        << "*a note*\n\n> Hm.\n\nThe answer.\n\n"
+           "*Stopped by the provider's content filter.*";
+}
+
+void ChatExportTest::answerKeepsItsReasoningAndHowItEnded()
+{
+    QFETCH(std::optional<QString>, reasoning);
+    QFETCH(std::optional<AnswerCut>, cut);
+    QFETCH(QString, section);
+    ChatMessage answer
+        = message("assistant", "The answer.", {}, QStringLiteral("Alpha"), QStringLiteral("a note"));
+    answer.reasoning = reasoning;
+    answer.cut = cut;
+    Chat chat;
+    chat.messages = { answer, message("user", "And then?") };
+    const QString text = ChatExport::markdown(chat, QStringLiteral("images"));
+    const QString start = QStringLiteral("## Alpha\n\n");
+    const qsizetype from = text.indexOf(start) + start.size();
+    QCOMPARE(text.mid(from, text.indexOf(QStringLiteral("\n\n## You"), from) - from), section);
 }
 
 void ChatExportTest::failureLeavesNothingHalfDone()

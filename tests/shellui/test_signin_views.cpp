@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QToolButton>
 
@@ -397,6 +398,25 @@ void SignInViewsTest::issueUpdatesInPlace()
     QCOMPARE(issue.detailsText()->text(), QString());
     QTest::mouseClick(issue.retryButton(), Qt::LeftButton);
     QCOMPARE(retries, 1);
+
+    // An issue that names a page to open gets a button for it beside the
+    // retry, and loses it again with the next issue.
+    QVERIFY(!issue.actionButton()->isVisible());
+    const QUrl page(QStringLiteral("https://example.test/settings/privacy"));
+    issue.setIssue(AppIssue{ QStringLiteral("Blocked by your settings."), QString(),
+        IssueAction{ QStringLiteral("Open Privacy Settings"), page } });
+    QPushButton *open = issue.actionButton();
+    QVERIFY(shelltest::visibleTexts(&issue).contains(QStringLiteral("Open Privacy Settings")));
+    QCOMPARE(open->accessibleName(), QStringLiteral("Open Privacy Settings"));
+    QCOMPARE(open->y(), issue.retryButton()->y());
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_browser, "open");
+    const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); });
+    QTest::mouseClick(open, Qt::LeftButton);
+    QCOMPARE(m_browser.opened, QList<QUrl>{ page });
+    QCOMPARE(retries, 1);
+    issue.setIssue(second);
+    QVERIFY(!open->isVisible());
+    QVERIFY(issue.retryButton()->isVisible());
 }
 
 void SignInViewsTest::issueWithoutRetryHasNoButton()

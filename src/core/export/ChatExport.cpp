@@ -1,5 +1,6 @@
 #include "core/export/ChatExport.h"
 
+#include "core/export/AnswerEnd.h"
 #include "core/export/ExportLog.h"
 #include "core/store/AtomicFile.h"
 
@@ -55,6 +56,18 @@ QString author(const ChatMessage &message)
     return QStringLiteral("Assistant");
 }
 
+// The model's reasoning as a quotation, set apart from the answer it led to.
+QString quoted(const QString &text)
+{
+    QStringList lines = text.trimmed().split(QLatin1Char('\n'));
+    for (QString &line : lines) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        line.prepend(QStringLiteral("> "));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 namespace ChatExport {
@@ -74,8 +87,12 @@ QString markdown(const Chat &chat, const QString &imagesFolderName)
         parts << QStringLiteral("## ") + plain(author(message));
         if (message.note && !message.note->trimmed().isEmpty())
             parts << QLatin1Char('*') + plain(*message.note) + QLatin1Char('*');
+        if (message.reasoning && !message.reasoning->trimmed().isEmpty())
+            parts << quoted(*message.reasoning);
         if (!message.text.trimmed().isEmpty())
             parts << message.text.trimmed();
+        if (message.cut)
+            parts << QLatin1Char('*') + plain(AnswerEnd::words(*message.cut)) + QLatin1Char('*');
         for (const QString &image : message.images) {
             if (!jpegBytes(image)) {
                 parts << QStringLiteral("*(A picture that could not be exported.)*");

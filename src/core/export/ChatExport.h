@@ -8,9 +8,10 @@
 #include <optional>
 
 // A chat as a Markdown file a person can keep: the title as a heading, each
-// message under a heading that says who wrote it, and the pictures as
-// "image-1.jpg", "image-2.jpg", ... in a folder "<file name>-images" beside
-// the file, linked from it.
+// message under a heading that says who wrote it (an answer with the model's
+// reasoning quoted before it and, when it was cut short, why, after it), and
+// the pictures as "image-1.jpg", "image-2.jpg", ... in a folder
+// "<file name>-images" beside the file, linked from it.
 namespace ChatExport {
 
 // The folder for the pictures of a Markdown file at markdownPath.

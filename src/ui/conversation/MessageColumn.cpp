@@ -61,8 +61,11 @@ MessageColumn::MessageColumn(ChatViewModel &vm, QWidget *parent)
     syncThinking();
     syncIssue();
     syncSaveIssue();
+    m_list->setCanContinue([&vm] { return vm.canContinue(); });
     connect(m_list, &MessageList::regenerateRequested, &vm, &ChatViewModel::regenerate);
+    connect(m_list, &MessageList::continueRequested, &vm, &ChatViewModel::continueAnswer);
     connect(&vm, &ChatViewModel::saveIssueChanged, this, &MessageColumn::syncSaveIssue);
+    connect(&vm, &ChatViewModel::limitWaitChanged, this, &MessageColumn::syncThinking);
 }
 
 void MessageColumn::syncMessages()
@@ -74,6 +77,7 @@ void MessageColumn::syncMessages()
 
 void MessageColumn::syncThinking()
 {
+    m_thinking->setLimitWait(m_vm.limitWait());
     m_thinking->setVisible(m_vm.isThinking());
 }
 

@@ -12,9 +12,10 @@ class ThinkingIndicator;
 
 // The content of the conversation's scroll area, top to bottom: the empty
 // state (no visible message and no reply running), the rows of the open
-// chat, the thinking indicator, the issue of the last reply with its
-// "Try again", and, when the chat could not be saved, that problem with a
-// "Try again" that saves again. It follows the controller's published state.
+// chat, the thinking indicator (counting down the wait for the per-minute
+// limit, when there is one), the issue of the last reply with its "Try
+// again", and, when the chat could not be saved, that problem with a "Try
+// again" that saves again. It follows the controller's published state.
 class MessageColumn : public QWidget
 {
     Q_OBJECT

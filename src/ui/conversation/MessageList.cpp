@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QLayout>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -51,6 +52,15 @@ void MessageList::setScrollArea(QScrollArea *area)
     connect(area->verticalScrollBar(), &QScrollBar::valueChanged, this, &MessageList::onScrolled);
     area->viewport()->installEventFilter(this);
     update();
+}
+
+void MessageList::setCanContinue(std::function<bool()> canContinue)
+{
+    m_canContinue = std::move(canContinue);
+    for (int i = 0; i < m_entries.size(); ++i) {
+        if (m_entries[i].row)
+            follow(m_entries[i].row, i);
+    }
 }
 
 void MessageList::onScrolled()
@@ -125,10 +135,18 @@ bool MessageList::eventFilter(QObject *watched, QEvent *event)
 void MessageList::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    if (event->size().width() != event->oldSize().width())
-        update();
-    else
+    if (event->size().width() == event->oldSize().width()) {
         placeRows();
+        return;
+    }
+    const int heightBefore = height();
+    update();
+    // A new width is given while the column places its children; when it
+    // changes the list's height (and with it, perhaps, the scroll bar and
+    // the column's width), the column's pass goes on placing what follows
+    // the list where it measured before, so it is asked for one more.
+    if (height() != heightBefore && parentWidget() && parentWidget()->layout())
+        QMetaObject::invokeMethod(parentWidget()->layout(), &QLayout::invalidate, Qt::QueuedConnection);
 }
 
 // ---- following the model -----------------------------------------------------
@@ -175,8 +193,7 @@ void MessageList::onChanged(int first, int last)
         Entry &entry = m_entries[i];
         if (entry.row) {
             entry.row->setMessage(m_model.message(i)); // nothing happens when it is unchanged
-            entry.row->setIsLast(true);
-            entry.row->setCanRegenerate(m_model.canRegenerate(i));
+            follow(entry.row, i);
         } else {
             entry.width = -1; // estimated again
         }
@@ -282,9 +299,10 @@ void MessageList::build(int index)
 {
     Entry &entry = m_entries[index];
     auto *row = new MessageRow(m_model.message(index), this);
-    row->setIsLast(true);
-    row->setCanRegenerate(m_model.canRegenerate(index));
+    row->setReasoningChoice(entry.reasoningChoice);
+    follow(row, index);
     connect(row, &MessageRow::regenerateRequested, this, &MessageList::regenerateRequested);
+    connect(row, &MessageRow::continueRequested, this, &MessageList::continueRequested);
     if (!m_markedWords.isEmpty())
         row->setMarkedWords(m_markedWords);
     entry.row = row;
@@ -297,10 +315,21 @@ void MessageList::build(int index)
     }
 }
 
+// Only the chat's last message can be regenerated or continued, and only
+// while no reply runs; the model says which row that is.
+void MessageList::follow(MessageRow *row, int index)
+{
+    const bool canRegenerate = m_model.canRegenerate(index);
+    row->setIsLast(true);
+    row->setCanRegenerate(canRegenerate);
+    row->setCanContinue(canRegenerate && m_canContinue && m_canContinue());
+}
+
 void MessageList::release(Entry &entry)
 {
     if (!entry.row)
         return;
+    entry.reasoningChoice = entry.row->reasoningChoice();
     entry.row->hide();
     // Later: the change may come from one of the row's own buttons.
     entry.row->deleteLater();

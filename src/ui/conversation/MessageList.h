@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QUuid>
 #include <QWidget>
+#include <functional>
+#include <optional>
 
 class ConversationModel;
 class MessageRow;
@@ -28,6 +30,10 @@ public:
     // The scroll area the list is shown in; until it is known, the view is
     // taken to be a screenful at the end.
     void setScrollArea(QScrollArea *area);
+    // Whether the chat's last answer can be continued now; asked whenever
+    // that row changes, which it does when a reply starts or ends. Until
+    // set, no answer offers Continue.
+    void setCanContinue(std::function<bool()> canContinue);
 
     // The rows that exist, top to bottom, and the row of one message.
     QList<MessageRow *> rows() const;
@@ -42,6 +48,7 @@ public:
 
 Q_SIGNALS:
     void regenerateRequested();
+    void continueRequested();
 
 protected:
     bool event(QEvent *event) override;
@@ -54,6 +61,8 @@ private:
         int height = 0;
         int width = -1; // the width the height is for; -1: none yet
         MessageRow *row = nullptr;
+        // The reasoning's open or fold choice, while the row is away.
+        std::optional<bool> reasoningChoice = std::nullopt;
     };
 
     void onReset();
@@ -67,6 +76,7 @@ private:
     bool measure(Entry &entry, int width);
     int estimate(int index, int width) const;
     void build(int index);
+    void follow(MessageRow *row, int index);
     void release(Entry &entry);
     void placeRows();
     void resizeTo(int height);
@@ -78,6 +88,7 @@ private:
     QPointer<QScrollArea> m_area;
     QList<Entry> m_entries;
     QStringList m_markedWords;
+    std::function<bool()> m_canContinue;
     // A chat just opened shows its end, before the scroll bar has got there.
     bool m_assumeEnd = true;
     // The rows just outside the view wait until a chat just opened is on

@@ -1,7 +1,9 @@
 #include "ui/conversation/MessageRow.h"
 
+#include "core/export/AnswerEnd.h"
 #include "ui/conversation/ConversationStyle.h"
 #include "ui/conversation/MessageBubble.h"
+#include "ui/conversation/ReasoningSection.h"
 #include "ui/input/DataURLImage.h"
 #include "ui/markdown/AnswerView.h"
 #include "ui/markdown/FlowRowLayout.h"
@@ -73,35 +75,39 @@ void MessageRow::buildUser()
 
 void MessageRow::buildAnswer()
 {
-    auto *stack = new QVBoxLayout(this);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(8);
+    m_answerStack = new QVBoxLayout(this);
+    m_answerStack->setContentsMargins(0, 0, 0, 0);
+    m_answerStack->setSpacing(8);
     m_answer = new AnswerView(this);
-    stack->addWidget(m_answer);
-    stack->addWidget(makeFooter());
+    m_answerStack->addWidget(m_answer);
+    m_answerStack->addWidget(makeFooter());
 }
 
 QWidget *MessageRow::makeFooter()
 {
-    auto *footer = new QWidget(this);
-    ConversationStyle::useSecondaryText(footer);
+    m_footer = new QWidget(this);
+    ConversationStyle::useSecondaryText(m_footer);
     // Long model names and notes wrap, and the buttons move to the next
     // line rather than past the edge.
-    auto *line = new FlowRowLayout(12, 2, footer);
+    auto *line = new FlowRowLayout(12, 2, m_footer);
 
-    m_answeredBy = new WrappingLabel(footer);
+    m_answeredBy = new WrappingLabel(m_footer);
     m_answeredBy->setFont(ConversationStyle::caption(m_answeredBy->font()));
-    m_copyButton = makeFooterButton(QStringLiteral("Copy"), footer);
-    m_regenerateButton = makeFooterButton(QStringLiteral("Regenerate"), footer);
-    PaletteFollower::follow(footer, [this] { tintFooterIcons(); });
+    m_copyButton = makeFooterButton(QStringLiteral("Copy"), m_footer);
+    m_regenerateButton = makeFooterButton(QStringLiteral("Regenerate"), m_footer);
+    m_continueButton = makeFooterButton(QStringLiteral("Continue"), m_footer);
+    PaletteFollower::follow(m_footer, [this] { tintFooterIcons(); });
     m_regenerateButton->hide();
+    m_continueButton->hide();
     connect(m_copyButton, &QToolButton::clicked, this, &MessageRow::copyText);
     connect(m_regenerateButton, &QToolButton::clicked, this, &MessageRow::regenerateRequested);
+    connect(m_continueButton, &QToolButton::clicked, this, &MessageRow::continueRequested);
 
     line->addWidget(m_answeredBy);
     line->addWidget(m_copyButton);
     line->addWidget(m_regenerateButton);
-    return footer;
+    line->addWidget(m_continueButton);
+    return m_footer;
 }
 
 void MessageRow::setMessage(const ChatMessage &message)
@@ -143,21 +149,38 @@ void MessageRow::renderUser()
 
 void MessageRow::renderAnswer()
 {
-    // Its accessible name is the answer's text without markup.
+    const QString reasoning = m_message.reasoning.value_or(QString());
+    if (!reasoning.isEmpty() && !m_reasoning) {
+        m_reasoning = new ReasoningSection(this);
+        m_answerStack->insertWidget(0, m_reasoning);
+    }
+    if (m_reasoning) {
+        m_reasoning->setReasoning(reasoning, m_message.reasoningSeconds);
+        m_reasoning->setVisible(!reasoning.isEmpty());
+    }
+    // Its accessible name is the answer's text without markup. While the
+    // model still reasons there is none, and no room is kept for it.
     m_answer->setText(m_message.text);
+    m_answer->setVisible(!m_message.text.isEmpty());
     const QString label = answerLabel();
     m_answeredBy->setText(label);
     m_answeredBy->setVisible(!label.isEmpty());
+    updateFooter();
 }
 
 QString MessageRow::answerLabel() const
 {
-    if (m_isUser || !m_message.answeredBy)
+    if (m_isUser)
         return {};
-    QString label = QStringLiteral("answered by ") + *m_message.answeredBy;
-    if (m_message.note)
-        label += QStringLiteral(" · ") + *m_message.note;
-    return label;
+    QStringList parts;
+    if (m_message.answeredBy) {
+        parts << QStringLiteral("answered by ") + *m_message.answeredBy;
+        if (m_message.note)
+            parts << *m_message.note;
+    }
+    if (m_message.cut)
+        parts << AnswerEnd::words(*m_message.cut);
+    return parts.join(QStringLiteral(" · "));
 }
 
 QList<QWidget *> MessageRow::images() const
@@ -173,13 +196,30 @@ QList<QWidget *> MessageRow::images() const
 void MessageRow::setIsLast(bool isLast)
 {
     m_isLast = isLast;
-    updateRegenerate();
+    updateFooter();
 }
 
 void MessageRow::setCanRegenerate(bool canRegenerate)
 {
     m_canRegenerate = canRegenerate;
-    updateRegenerate();
+    updateFooter();
+}
+
+void MessageRow::setCanContinue(bool canContinue)
+{
+    m_canContinue = canContinue;
+    updateFooter();
+}
+
+std::optional<bool> MessageRow::reasoningChoice() const
+{
+    return m_reasoning ? m_reasoning->choice() : std::nullopt;
+}
+
+void MessageRow::setReasoningChoice(std::optional<bool> open)
+{
+    if (m_reasoning)
+        m_reasoning->setChoice(open);
 }
 
 void MessageRow::setMarkedWords(const QStringList &foldedWords)
@@ -190,10 +230,16 @@ void MessageRow::setMarkedWords(const QStringList &foldedWords)
         m_answer->setMarkedWords(foldedWords);
 }
 
-void MessageRow::updateRegenerate()
+void MessageRow::updateFooter()
 {
-    if (m_regenerateButton)
-        m_regenerateButton->setVisible(m_isLast && m_canRegenerate);
+    if (!m_footer)
+        return;
+    const bool regenerate = m_isLast && m_canRegenerate;
+    m_regenerateButton->setVisible(regenerate);
+    m_continueButton->setVisible(regenerate && m_canContinue);
+    // Nothing to copy while the model still reasons.
+    m_copyButton->setVisible(!m_message.text.isEmpty());
+    m_footer->setVisible(!m_answeredBy->isHidden() || !m_copyButton->isHidden() || regenerate);
 }
 
 void MessageRow::copyText()
@@ -227,4 +273,5 @@ void MessageRow::tintFooterIcons()
 {
     m_copyButton->setIcon(footerIcon(m_copied ? "object-select" : "edit-copy", this));
     m_regenerateButton->setIcon(footerIcon("view-refresh", this));
+    m_continueButton->setIcon(footerIcon("go-next", this));
 }

@@ -8,13 +8,17 @@ class AnswerView;
 class MessageBubble;
 class QHBoxLayout;
 class QToolButton;
+class QVBoxLayout;
+class ReasoningSection;
 class WrappingLabel;
 
 // One message of the conversation. A user message sits at the right: its
 // images as thumbnails, then its text in a bubble (no bubble without
-// text). An answer uses the full width: its Markdown, then a line in the
-// secondary colour with who answered, Copy, and Regenerate on the last
-// answer while no reply runs.
+// text). An answer uses the full width: the model's reasoning when it gave
+// any, its Markdown, then a line in the secondary colour with who answered
+// (and why the answer ends early, when it was cut), Copy, and on the last
+// answer while no reply runs Regenerate, and Continue when the answer can
+// be continued.
 class MessageRow : public QWidget
 {
     Q_OBJECT
@@ -29,6 +33,12 @@ public:
     void setMessage(const ChatMessage &message);
     void setIsLast(bool isLast);
     void setCanRegenerate(bool canRegenerate);
+    // Continue shows where Regenerate does, when this is also true.
+    void setCanContinue(bool canContinue);
+    // The person's open or fold choice for the reasoning, kept by the list
+    // while the row is away.
+    std::optional<bool> reasoningChoice() const;
+    void setReasoningChoice(std::optional<bool> open);
     // Marks the words a search found in the text (folded); none when empty.
     void setMarkedWords(const QStringList &foldedWords);
     bool isCopied() const { return m_copied; }
@@ -38,15 +48,20 @@ public:
     // Test seams.
     int renderCount() const { return m_renderCount; }
     void setCopiedInterval(int milliseconds) { m_copiedMs = milliseconds; }
-    QString answerLabel() const; // "answered by …", empty when nobody answered
+    // "answered by …", then why the answer ends early; empty when nobody
+    // answered and the answer is whole.
+    QString answerLabel() const;
     QToolButton *copyButton() const { return m_copyButton; }
     QToolButton *regenerateButton() const { return m_regenerateButton; }
+    QToolButton *continueButton() const { return m_continueButton; }
+    ReasoningSection *reasoningSection() const { return m_reasoning; }
     MessageBubble *bubble() const { return m_bubble; }
     AnswerView *answerView() const { return m_answer; }
     QList<QWidget *> images() const;
 
 Q_SIGNALS:
     void regenerateRequested();
+    void continueRequested();
     void copiedChanged();
 
 private:
@@ -56,7 +71,7 @@ private:
     void render();
     void renderUser();
     void renderAnswer();
-    void updateRegenerate();
+    void updateFooter();
     void setCopied(bool copied);
     void tintFooterIcons();
 
@@ -64,6 +79,7 @@ private:
     bool m_isUser;
     bool m_isLast = false;
     bool m_canRegenerate = false;
+    bool m_canContinue = false;
     bool m_copied = false;
     int m_copiedMs = 1500;
     int m_renderCount = 0;
@@ -74,8 +90,12 @@ private:
     QStringList m_shownImages;
     MessageBubble *m_bubble = nullptr;
     // Answer rows.
+    QVBoxLayout *m_answerStack = nullptr;
+    ReasoningSection *m_reasoning = nullptr; // made when the first reasoning comes
     AnswerView *m_answer = nullptr;
+    QWidget *m_footer = nullptr;
     WrappingLabel *m_answeredBy = nullptr;
     QToolButton *m_copyButton = nullptr;
     QToolButton *m_regenerateButton = nullptr;
+    QToolButton *m_continueButton = nullptr;
 };

@@ -10,6 +10,7 @@ constexpr int bubblePaddingX = 28;
 constexpr int bubblePaddingY = 20;
 constexpr int imageStrip = 90 + 8;
 constexpr int answerFooter = 8 + 22;
+constexpr int reasoningLine = 20 + 8; // the line that opens it, and the gap below
 
 constexpr int blockSpacing = 10; // between two Markdown blocks
 constexpr int codeChrome = 32 + 24; // a code block's caption and padding
@@ -62,8 +63,16 @@ int RowHeightEstimate::of(const ChatMessage &message, int width, const QFont &fo
     const bool user = message.role == QLatin1String("user");
     const int textWidth = qMax(charWidth, user ? width - userGap - bubblePaddingX : width);
     const int perLine = qMax(1, textWidth / charWidth);
-    if (!user)
-        return markdownHeight(message.text, perLine, metrics.lineSpacing()) + answerFooter;
+    if (!user) {
+        int height = markdownHeight(message.text, perLine, metrics.lineSpacing()) + answerFooter;
+        // Reasoning is open only while the model still reasons.
+        const QString reasoning = message.reasoning.value_or(QString());
+        if (!reasoning.isEmpty())
+            height += reasoningLine;
+        if (!reasoning.isEmpty() && !message.reasoningSeconds)
+            height += plainHeight(reasoning, perLine, metrics.lineSpacing());
+        return height;
+    }
     int height = message.text.isEmpty()
         ? 0
         : plainHeight(message.text, perLine, metrics.lineSpacing()) + bubblePaddingY;

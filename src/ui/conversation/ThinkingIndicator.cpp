@@ -64,7 +64,11 @@ void PulseDot::paintEvent(QPaintEvent *)
 
 ThinkingIndicator::ThinkingIndicator(QWidget *parent)
     : QWidget(parent)
+    , m_caption(new QLabel(this))
 {
+    m_countdown.setSingleShot(true);
+    m_countdown.setTimerType(Qt::PreciseTimer);
+    connect(&m_countdown, &QTimer::timeout, this, &ThinkingIndicator::showCaption);
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(6);
@@ -74,12 +78,41 @@ ThinkingIndicator::ThinkingIndicator(QWidget *parent)
         m_pulses.append(pulse(dot, i, this));
         row->addWidget(dot, 0, Qt::AlignVCenter);
     }
-    auto *caption = new QLabel(QStringLiteral("Thinking…"), this);
-    caption->setTextFormat(Qt::PlainText);
-    caption->setFont(ConversationStyle::callout(caption->font()));
-    ConversationStyle::useSecondaryText(caption);
-    row->addWidget(caption, 0, Qt::AlignVCenter);
+    m_caption->setTextFormat(Qt::PlainText);
+    m_caption->setFont(ConversationStyle::callout(m_caption->font()));
+    ConversationStyle::useSecondaryText(m_caption);
+    row->addWidget(m_caption, 0, Qt::AlignVCenter);
     row->addStretch(1);
+    showCaption();
+}
+
+void ThinkingIndicator::setLimitWait(const std::optional<QDeadlineTimer> &until)
+{
+    m_limitWait = until;
+    showCaption();
+}
+
+QString ThinkingIndicator::caption() const
+{
+    return m_caption->text();
+}
+
+// The seconds left, rounded up, shown again just after each of them ends.
+void ThinkingIndicator::showCaption()
+{
+    m_countdown.stop();
+    if (!m_limitWait) {
+        m_caption->setText(QStringLiteral("Thinking…"));
+        return;
+    }
+    constexpr qint64 second = 1'000'000'000;
+    const qint64 left = qMax<qint64>(0, m_limitWait->remainingTimeNSecs());
+    const qint64 seconds = (left + second - 1) / second;
+    m_caption->setText(QStringLiteral("Waiting for the free-request limit… %1 s").arg(seconds));
+    if (seconds > 0 && isVisible()) {
+        const qint64 untilNext = left - (seconds - 1) * second;
+        m_countdown.start(int(untilNext / 1'000'000) + 1);
+    }
 }
 
 qreal ThinkingIndicator::dotOpacity(int index) const
@@ -91,12 +124,14 @@ void ThinkingIndicator::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     setPhase(true);
+    showCaption();
 }
 
 void ThinkingIndicator::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
     setPhase(false);
+    m_countdown.stop();
 }
 
 void ThinkingIndicator::setPhase(bool phase)

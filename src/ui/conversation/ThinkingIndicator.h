@@ -1,13 +1,19 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QList>
+#include <QTimer>
 #include <QWidget>
+#include <optional>
 
 class QAnimationGroup;
+class QLabel;
 class PulseDot;
 
 // Three dots that pulse left to right, then "Thinking…", shown while the
-// model has not started answering. The pulse runs only while it is shown.
+// model has not started answering. While the reply waits for the account's
+// per-minute limit to pass, the words say so and count the seconds down.
+// The pulse and the count run only while it is shown.
 class ThinkingIndicator : public QWidget
 {
     Q_OBJECT
@@ -18,6 +24,10 @@ public:
     bool phase() const { return m_phase; }
     qreal dotOpacity(int index) const;
 
+    // When the wait for the per-minute limit ends; none while there is none.
+    void setLimitWait(const std::optional<QDeadlineTimer> &until);
+    QString caption() const;
+
 Q_SIGNALS:
     void phaseChanged();
 
@@ -27,8 +37,12 @@ protected:
 
 private:
     void setPhase(bool phase);
+    void showCaption();
 
     bool m_phase = false;
+    QLabel *m_caption;
+    std::optional<QDeadlineTimer> m_limitWait;
+    QTimer m_countdown;
     QList<PulseDot *> m_dots;
     QList<QAnimationGroup *> m_pulses;
 };

@@ -4,6 +4,7 @@
 #include "ui/signin/WarningSign.h"
 #include "ui/signin/WrappingText.h"
 
+#include <QDesktopServices>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -58,13 +59,7 @@ IssueView::IssueView(
     connect(m_toggle, &QToolButton::toggled, this, &IssueView::setDetailsShown);
     column->addWidget(m_toggle, 0, Qt::AlignLeft);
     column->addWidget(makeDetails());
-
-    if (m_onRetry) {
-        m_retry = new QPushButton(retryTitle, this);
-        m_retry->setAccessibleName(retryTitle);
-        connect(m_retry, &QPushButton::clicked, this, [this] { m_onRetry(); });
-        column->addWidget(m_retry, 0, Qt::AlignLeft);
-    }
+    column->addWidget(makeButtons(retryTitle));
 
     applyColors();
     setIssue(issue);
@@ -103,12 +98,45 @@ QWidget *IssueView::makeDetails()
     return m_detailsPanel;
 }
 
+// The page to open first, then the retry that may work once it is seen to.
+QWidget *IssueView::makeButtons(const QString &retryTitle)
+{
+    auto *row = new QWidget(this);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    m_action = new QPushButton(row);
+    m_action->hide();
+    connect(m_action, &QPushButton::clicked, this, [this] {
+        if (m_issue.action)
+            QDesktopServices::openUrl(m_issue.action->url);
+    });
+    layout->addWidget(m_action);
+    if (m_onRetry) {
+        m_retry = new QPushButton(retryTitle, row);
+        m_retry->setAccessibleName(retryTitle);
+        connect(m_retry, &QPushButton::clicked, this, [this] { m_onRetry(); });
+        layout->addWidget(m_retry);
+    }
+    layout->addStretch(1);
+    return row;
+}
+
 void IssueView::setIssue(const AppIssue &issue)
 {
     m_issue = issue;
     m_message->setText(issue.message);
     m_details->setText(issue.details);
     setAccessibleName(issue.message);
+    if (issue.action) {
+        // A label from the service reads as written: no mnemonic.
+        QString label = issue.action->label;
+        m_action->setText(label.replace(QLatin1Char('&'), QLatin1String("&&")));
+        m_action->setAccessibleName(issue.action->label);
+    }
+    m_action->setVisible(issue.action.has_value());
+    // Without a button the row takes no room.
+    m_action->parentWidget()->setVisible(m_retry || issue.action);
 }
 
 bool IssueView::detailsShown() const

@@ -11,10 +11,11 @@ class QToolButton;
 class WrappingText;
 
 // A problem shown to the user: a warning sign and the message, a "Show
-// Details" toggle over the technical details (selectable for copying), and a
-// retry button when there is something to retry. Sits on a rounded, faintly
-// orange box. The details start hidden; setIssue() updates the box in place
-// and keeps whether they are shown.
+// Details" toggle over the technical details (selectable for copying), and
+// below them a button that opens the page the issue names (its settings,
+// say), when it names one, and a retry button when there is something to
+// retry. Sits on a rounded, faintly orange box. The details start hidden;
+// setIssue() updates the box in place and keeps whether they are shown.
 class IssueView : public QWidget
 {
     Q_OBJECT
@@ -33,6 +34,8 @@ public:
     QToolButton *detailsToggle() const { return m_toggle; }
     WrappingText *detailsText() const { return m_details; }
     QPushButton *retryButton() const { return m_retry; }
+    // Hidden while the issue names no page.
+    QPushButton *actionButton() const { return m_action; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -41,6 +44,7 @@ protected:
 private:
     QWidget *makeMessageRow();
     QWidget *makeDetails();
+    QWidget *makeButtons(const QString &retryTitle);
     void applyColors();
 
     AppIssue m_issue;
@@ -50,5 +54,6 @@ private:
     QToolButton *m_toggle = nullptr;
     QWidget *m_detailsPanel = nullptr;
     WrappingText *m_details = nullptr;
+    QPushButton *m_action = nullptr;
     QPushButton *m_retry = nullptr;
 };
