@@ -22,6 +22,7 @@ const char *const usedSymbols[] = {
     "view-refresh",
     "media-playback-stop",
     "go-up",
+    "go-next",
     "window-close",
     "dialog-warning",
     "mail-send",
