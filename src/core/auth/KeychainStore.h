@@ -7,7 +7,8 @@
 class SecretCallGuard;
 class SecretConnection;
 
-// The API key in the desktop's Secret Service: one item with the attributes
+// The keychain, on Linux: the desktop's Secret Service (GNOME Keyring,
+// KWallet), reached through libsecret. The API key is one item with the attributes
 // service = "com.tolvi.mac.openrouter" and account = "api-key" in the default
 // collection. The calls are synchronous: the application makes them only on
 // the keyring's worker thread (see Keyring). A locked keyring is unlocked on

@@ -7,7 +7,8 @@
 
 class QMimeData;
 
-// Images carried by clipboard or drag-and-drop data. Only local files and
+// The pasteboard, on Linux: Qt's clipboard and drag-and-drop data
+// (QMimeData). Images carried by that data. Only local files and
 // image data count: a remote URL is never fetched.
 namespace PasteboardImages {
 
