@@ -63,6 +63,14 @@ private Q_SLOTS:
         QTest::newRow("an unfinished fence")
             << QStringLiteral("Look:\n```python\nprint(1)\n\n    x = 2\n") << 0;
         QTest::newRow("empty lines and a lone marker") << QStringLiteral("\n\n-\n- \n>\n> \n```\n```\n") << 0;
+        // Only what follows the settled point is parsed again: inside a
+        // fence, the lines but its last two; a fence that closes right
+        // after a line must give that line the panel's bottom edge.
+        QTest::newRow("fences after one another, settling as they grow") << QStringLiteral(
+            "Intro\n```cpp\nint a;\nint b;\nint c;\n```\nText\n```\nx\ny\n```\n- item\n- two\n\n"
+            "```\none\n```\n> end") << 0;
+        QTest::newRow("a long fence that never closes")
+            << QStringLiteral("```python\n") + QStringLiteral("print(\"line\")\n").repeated(60) << 0;
     }
     void streamedEqualsWhole()
     {
@@ -106,6 +114,21 @@ private Q_SLOTS:
                         .arg(format.bottomMargin() > 0 ? "last" : "");
         }
         QCOMPARE(seen, (QStringList{ "a:0:sh:", "b:0:sh:last", "c:1::last" }));
+    }
+
+    // Text that changes before the settled point (not a stream's growth) is
+    // parsed again from its start.
+    void anEarlierChangeParsesAgain()
+    {
+        const QString first = QStringLiteral("# A\n\n```\nx\ny\nz\n");
+        const QString second = QStringLiteral("# B\n\n- item\n```\nx\ny\nz\n");
+        QTextDocument streamed;
+        MarkdownDocument document(streamed);
+        document.setText(first);
+        document.setText(second);
+        QTextDocument whole;
+        MarkdownDocument::render(whole, second);
+        QCOMPARE(difference(streamed, whole), QString());
     }
 
     // A flush that adds to the last paragraph edits only what it added.

@@ -34,6 +34,8 @@ private Q_SLOTS:
     void blocks();
     void crlfParsesLikeLf();
     void everyPrefixParses();
+    void settledPoint_data();
+    void settledPoint();
 };
 
 void TestMarkdownParser::blocks_data()
@@ -144,6 +146,47 @@ void TestMarkdownParser::everyPrefixParses()
         previous = current;
     }
     QCOMPARE(previous.size(), 6);
+}
+
+// Where a reply may be cut for its next parse: nothing before the point may
+// change whatever follows.
+void TestMarkdownParser::settledPoint_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("resumeInFence");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<int>("blocks");
+    QTest::addColumn<int>("fenceLines");
+    QTest::addColumn<bool>("inFence");
+    QTest::newRow("a paragraph still open") << "# T\n\npara" << false << 5 << 1 << 0 << false;
+    QTest::newRow("a paragraph's lines") << "one\ntwo\n" << false << 0 << 0 << 0 << false;
+    QTest::newRow("list items are whole at their line's end")
+        << "- a\n- b\n- c" << false << 8 << 2 << 0 << false;
+    // The fence's last complete line may yet take the panel's bottom edge.
+    QTest::newRow("inside a fence") << "```c\na\nb\nc" << false << 7 << 0 << 1 << true;
+    QTest::newRow("a fence of one line") << "```c\na\n" << false << 0 << 0 << 0 << false;
+    QTest::newRow("after the fence closed") << "```c\na\n```\nx" << false << 11 << 1 << 0 << false;
+    QTest::newRow("resumed inside a fence that closes") << "b\nc\n```\nd" << true << 8 << 1 << 0 << false;
+}
+
+void TestMarkdownParser::settledPoint()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, resumeInFence);
+    QFETCH(int, end);
+    QFETCH(int, blocks);
+    QFETCH(int, fenceLines);
+    QFETCH(bool, inFence);
+    const MarkdownParser::Resume from{ resumeInFence, resumeInFence ? QStringLiteral("c") : QString() };
+    const MarkdownParser::Parsed parsed = MarkdownParser::parse(text, from);
+    QCOMPARE(parsed.settledEnd, end);
+    QCOMPARE(parsed.settledBlocks, blocks);
+    QCOMPARE(parsed.settledFenceLines, fenceLines);
+    QCOMPARE(parsed.settledState.inFence, inFence);
+    if (resumeInFence) {
+        QVERIFY(parsed.blocks.first().continued);
+        QCOMPARE(parsed.blocks.first().body, QStringLiteral("b\nc"));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestMarkdownParser)

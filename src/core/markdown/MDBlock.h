@@ -18,6 +18,9 @@ struct MDBlock {
     QString marker; // bullet: "•", or the numeral followed by "."
     int indent = 0; // bullet: leading spaces / 2
     QString text; // heading, bullet, quote and paragraph text
+    // code: these lines go on a code block whose earlier lines were read
+    // before (a parse resumed inside an open fence), so they start no panel.
+    bool continued = false;
 
     static MDBlock code(const QString &lang, const QString &body);
     static MDBlock heading(int level, const QString &text);

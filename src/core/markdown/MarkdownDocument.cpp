@@ -68,6 +68,7 @@ void MarkdownDocument::rewrite()
     const QString text = m_text;
     m_text.clear();
     m_segments.clear();
+    m_settled = Settled{};
     m_document.clear();
     setText(text);
 }
@@ -78,16 +79,46 @@ void MarkdownDocument::render(QTextDocument &document, const QString &text)
     MarkdownDocument(document).setText(text);
 }
 
-QList<MarkdownDocument::Segment> MarkdownDocument::segmentsOf(
-    const QString &text, const QTextDocument &document)
+QList<MarkdownDocument::Segment> MarkdownDocument::tailOf(const QString &text, Settled &next) const
 {
-    QList<Segment> segments;
-    const QList<MDBlock> blocks = MarkdownParser::blocks(text);
-    const QFont font = document.defaultFont();
-    int codeBlocks = 0;
-    for (qsizetype i = 0; i < blocks.size(); ++i)
-        appendBlock(segments, blocks[i], i > 0 ? &blocks[i - 1] : nullptr, font, codeBlocks);
-    return segments;
+    const MarkdownParser::Parsed parsed
+        = MarkdownParser::parse(QStringView(text).sliced(m_settled.end), m_settled.state);
+    const QFont font = m_document.defaultFont();
+    QList<Segment> tail;
+    next.lastBlock = m_settled.lastBlock;
+    int codeBlocks = m_settled.codeBlocks;
+    qsizetype settledTail = 0; // segments of the tail that become settled
+    for (qsizetype i = 0; i < parsed.blocks.size(); ++i) {
+        if (i == parsed.settledBlocks) {
+            settledTail = tail.size();
+            next.codeBlocks = codeBlocks;
+        }
+        const MDBlock *previous = i > 0 ? &parsed.blocks[i - 1]
+            : m_settled.lastBlock       ? &*m_settled.lastBlock
+                                        : nullptr;
+        appendBlock(tail, parsed.blocks[i], previous, font, codeBlocks);
+    }
+    if (parsed.settledBlocks >= parsed.blocks.size()) {
+        settledTail = tail.size();
+        next.codeBlocks = codeBlocks;
+    }
+    // Inside an open fence, its complete lines but the last are settled too:
+    // one segment each, and the block they open is counted.
+    if (parsed.settledState.inFence) {
+        settledTail += parsed.settledFenceLines;
+        const bool opensHere
+            = parsed.settledBlocks < parsed.blocks.size() && !parsed.blocks[parsed.settledBlocks].continued;
+        next.codeBlocks += opensHere ? 1 : 0;
+    }
+    next.end = m_settled.end + parsed.settledEnd;
+    next.state = parsed.settledState;
+    next.segments = m_settled.segments + settledTail;
+    next.position = m_settled.position;
+    for (qsizetype i = 0; i < settledTail; ++i)
+        next.position += lengthOf(tail[i], m_settled.segments + i);
+    if (parsed.settledBlocks > 0)
+        next.lastBlock = parsed.blocks[parsed.settledBlocks - 1];
+    return tail;
 }
 
 void MarkdownDocument::appendBlock(QList<Segment> &segments, const MDBlock &block, const MDBlock *previous,
@@ -105,14 +136,16 @@ void MarkdownDocument::appendBlock(QList<Segment> &segments, const MDBlock &bloc
         QTextCharFormat code = codeFormat(charFormat);
         code.setProperty(QTextFormat::FontPixelSize, codePixelSize);
         blockFormat.setNonBreakableLines(true);
-        blockFormat.setProperty(codeBlockProperty, codeBlocks++);
+        // A continued block goes on with the number of the block it continues.
+        blockFormat.setProperty(codeBlockProperty, block.continued ? codeBlocks - 1 : codeBlocks++);
         blockFormat.setProperty(codeLanguageProperty, block.lang);
         blockFormat.setLeftMargin(codePadding);
         blockFormat.setRightMargin(codePadding);
         const QStringList lines = block.body.split(u'\n');
         for (qsizetype i = 0; i < lines.size(); ++i) {
             QTextBlockFormat line = blockFormat;
-            line.setTopMargin(i == 0 ? blockFormat.topMargin() + codeCaptionHeight + codePadding : 0);
+            const bool opensPanel = i == 0 && !block.continued;
+            line.setTopMargin(opensPanel ? blockFormat.topMargin() + codeCaptionHeight + codePadding : 0);
             if (i + 1 == lines.size())
                 line.setBottomMargin(codePadding);
             segments.append({ lines[i], code, line, true });
@@ -160,34 +193,46 @@ int MarkdownDocument::setText(const QString &text)
 {
     if (text == m_text && !m_segments.isEmpty())
         return m_document.characterCount();
+    // What is settled stays while the text still begins with it.
+    const qsizetype settledEnd = m_settled.end;
+    if (settledEnd > text.size()
+        || QStringView(text).first(settledEnd) != QStringView(m_text).first(settledEnd))
+        m_settled = Settled{};
     m_text = text;
-    const QList<Segment> segments = segmentsOf(text, m_document);
+    Settled next;
+    QList<Segment> tail = tailOf(text, next);
+    const qsizetype base = m_settled.segments;
 
     // The first segment that differs. When it only changed its text, its
     // block stays and the document is edited from the first character that
     // differs; otherwise from where the segment (or its block) begins.
+    const qsizetype oldTail = m_segments.size() - base;
     qsizetype same = 0;
-    while (same < m_segments.size() && same < segments.size() && m_segments[same].sameLook(segments[same])
-        && m_segments[same].text == segments[same].text)
+    while (same < oldTail && same < tail.size() && m_segments[base + same].sameLook(tail[same])
+        && m_segments[base + same].text == tail[same].text)
         ++same;
-    if (same == segments.size() && same == m_segments.size())
+    if (same == tail.size() && same == oldTail) {
+        m_settled = next;
         return m_document.characterCount();
-    int position = 0; // after the text of the segments that stay
+    }
+    int position = m_settled.position; // after the text of the segments that stay
     for (qsizetype i = 0; i < same; ++i)
-        position += (m_segments[i].startsBlock && i > 0 ? 1 : 0) + int(m_segments[i].text.size());
+        position += lengthOf(tail[i], base + i);
     const bool textOnly
-        = same < m_segments.size() && same < segments.size() && m_segments[same].sameLook(segments[same]);
+        = same < oldTail && same < tail.size() && m_segments[base + same].sameLook(tail[same]);
     qsizetype keep = 0;
     int from = position;
     if (textOnly) {
-        const QString &was = m_segments[same].text;
-        const QString &is = segments[same].text;
+        const QString &was = m_segments[base + same].text;
+        const QString &is = tail[same].text;
         while (keep < was.size() && keep < is.size() && was[keep] == is[keep])
             ++keep;
-        from += (segments[same].startsBlock && same > 0 ? 1 : 0) + int(keep);
+        from += (tail[same].startsBlock && base + same > 0 ? 1 : 0) + int(keep);
     }
-    write(from, same, textOnly ? keep : -1, segments);
-    m_segments = segments;
+    m_segments.resize(base);
+    m_segments.append(std::move(tail));
+    write(from, base + same, textOnly ? keep : -1, m_segments);
+    m_settled = next;
     return from;
 }
 

@@ -1,21 +1,25 @@
 #pragma once
 
 #include "core/markdown/MDBlock.h"
+#include "core/markdown/MarkdownParser.h"
 
 #include <QList>
 #include <QString>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
+#include <optional>
 
 class QFont;
 class QTextDocument;
 
-// Keeps a QTextDocument in step with a reply's Markdown while it grows. The
-// text is parsed again at every change, but the document is only edited
-// from the first character whose text or look changed: while a reply streams
-// in, that is the end of the last block, so a flush lays out what it added
-// and leaves every finished block alone. One document holds the whole reply,
-// so a person can select across all of it.
+// Keeps a QTextDocument in step with a reply's Markdown while it grows. Only
+// what follows the reply's last settled point is parsed again at a change
+// (the blocks before it are kept, parsed, with the stretches of document
+// they became), and the document is only edited from the first character
+// whose text or look changed: while a reply streams in, a flush costs what
+// it added and its unfinished block, and leaves every finished block alone.
+// One document holds the whole reply, so a person can select across all of
+// it.
 //
 // The look is given as formats with properties a view reads (see Property);
 // colours are the view's, taken from its palette.
@@ -66,9 +70,27 @@ private:
         }
     };
 
-    static QList<Segment> segmentsOf(const QString &text, const QTextDocument &document);
+    // How far the text is settled (MarkdownParser::Parsed): where it ends in
+    // the text, how the rest begins, how many segments it made and where
+    // they end in the document, and what a block after it needs to know.
+    struct Settled {
+        qsizetype end = 0;
+        MarkdownParser::Resume state;
+        qsizetype segments = 0;
+        int position = 0;
+        int codeBlocks = 0; // code blocks begun, an open one included
+        std::optional<MDBlock> lastBlock;
+    };
+
     static void appendBlock(QList<Segment> &segments, const MDBlock &block, const MDBlock *previous,
         const QFont &font, int &codeBlocks);
+    static int lengthOf(const Segment &segment, qsizetype index)
+    {
+        return (segment.startsBlock && index > 0 ? 1 : 0) + int(segment.text.size());
+    }
+    // The segments of what follows the settled point, and the settled point
+    // they lead to.
+    QList<Segment> tailOf(const QString &text, Settled &next) const;
     // Replaces everything from position from with segments[segment...]; a
     // non-negative offset says the first of them keeps its block and only
     // its text from offset on is written.
@@ -77,4 +99,5 @@ private:
     QTextDocument &m_document;
     QString m_text;
     QList<Segment> m_segments;
+    Settled m_settled;
 };

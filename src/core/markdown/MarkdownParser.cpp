@@ -73,8 +73,17 @@ qsizetype numeralRunLength(QStringView trimmed, int maxCount)
 class BlockReader
 {
 public:
+    explicit BlockReader(const MarkdownParser::Resume &from);
+
     void readLine(QStringView line);
     QList<MDBlock> finish();
+
+    // Nothing pending but, perhaps, an open fence.
+    bool isSettled() const { return m_paragraphLines.isEmpty(); }
+    bool inFence() const { return m_inFence; }
+    const QString &fenceLang() const { return m_fenceLang; }
+    qsizetype blockCount() const { return m_blocks.size(); }
+    qsizetype fenceLineCount() const { return m_codeLines.size(); }
 
 private:
     bool readHeading(QStringView trimmed);
@@ -89,7 +98,15 @@ private:
     QList<QStringView> m_codeLines;
     QString m_fenceLang;
     bool m_inFence = false;
+    bool m_continuedFence = false; // the open fence was opened before this parse
 };
+
+BlockReader::BlockReader(const MarkdownParser::Resume &from)
+    : m_fenceLang(from.fenceLang)
+    , m_inFence(from.inFence)
+    , m_continuedFence(from.inFence)
+{
+}
 
 void BlockReader::readLine(QStringView line)
 {
@@ -176,9 +193,12 @@ void BlockReader::flushParagraph()
 
 void BlockReader::closeFence()
 {
-    m_blocks.append(MDBlock::code(m_fenceLang, joinLines(m_codeLines)));
+    MDBlock block = MDBlock::code(m_fenceLang, joinLines(m_codeLines));
+    block.continued = m_continuedFence;
+    m_blocks.append(block);
     m_codeLines.clear();
     m_inFence = false;
+    m_continuedFence = false;
 }
 
 QList<MDBlock> BlockReader::finish()
@@ -193,20 +213,38 @@ QList<MDBlock> BlockReader::finish()
 
 namespace MarkdownParser {
 
-QList<MDBlock> blocks(const QString &text)
+Parsed parse(QStringView text, const Resume &from)
 {
-    BlockReader reader;
-    const QStringView all(text);
+    BlockReader reader(from);
+    Parsed parsed;
+    parsed.settledState = from;
     qsizetype start = 0;
     for (;;) {
-        const qsizetype end = all.indexOf(u'\n', start);
+        const qsizetype end = text.indexOf(u'\n', start);
         if (end < 0)
             break;
-        reader.readLine(all.sliced(start, end - start));
+        reader.readLine(text.sliced(start, end - start));
+        if (reader.inFence() && reader.fenceLineCount() >= 2) {
+            parsed.settledEnd = start;
+            parsed.settledBlocks = reader.blockCount();
+            parsed.settledFenceLines = reader.fenceLineCount() - 1;
+            parsed.settledState = Resume{ true, reader.fenceLang() };
+        } else if (!reader.inFence() && reader.isSettled()) {
+            parsed.settledEnd = end + 1;
+            parsed.settledBlocks = reader.blockCount();
+            parsed.settledFenceLines = 0;
+            parsed.settledState = Resume{};
+        }
         start = end + 1;
     }
-    reader.readLine(all.sliced(start));
-    return reader.finish();
+    reader.readLine(text.sliced(start));
+    parsed.blocks = reader.finish();
+    return parsed;
+}
+
+QList<MDBlock> blocks(const QString &text)
+{
+    return parse(text).blocks;
 }
 
 } // namespace MarkdownParser
