@@ -62,7 +62,7 @@ void AppModel::onStoredKeyRead(const std::optional<QString> &key)
 {
     m_storedKeyRead = nullptr;
     {
-        const Batch batch(*this);
+        const auto batch = m_changes.batch();
         m_key = key;
         setSignedIn(key.has_value());
         setSignInState(SignInState::makeIdle());
@@ -120,19 +120,19 @@ void AppModel::subscribe(AppNotifications &notifications)
 
 void AppModel::setShowKeyField(bool show)
 {
-    const Batch batch(*this);
+    const auto batch = m_changes.batch();
     if (m_showKeyField != show) {
         m_showKeyField = show;
-        touch(showKeyFieldField);
+        m_changes.mark(showKeyFieldField);
     }
 }
 
 void AppModel::setShowSettings(bool show)
 {
-    const Batch batch(*this);
+    const auto batch = m_changes.batch();
     if (m_showSettings != show) {
         m_showSettings = show;
-        touch(showSettingsField);
+        m_changes.mark(showSettingsField);
     }
 }
 
@@ -140,7 +140,7 @@ void AppModel::setSignedIn(bool signedIn)
 {
     if (m_isSignedIn != signedIn) {
         m_isSignedIn = signedIn;
-        touch(signedInField);
+        m_changes.mark(signedInField);
     }
 }
 
@@ -148,7 +148,7 @@ void AppModel::setSignInState(const SignInState &state)
 {
     if (m_signInState != state) {
         m_signInState = state;
-        touch(signInStateField);
+        m_changes.mark(signInStateField);
     }
 }
 
@@ -156,30 +156,15 @@ void AppModel::setNotice(const std::optional<QString> &notice)
 {
     if (m_notice != notice) {
         m_notice = notice;
-        touch(noticeField);
+        m_changes.mark(noticeField);
     }
-}
-
-void AppModel::publish()
-{
-    const unsigned dirty = std::exchange(m_dirty, 0u);
-    if (dirty & signedInField)
-        Q_EMIT isSignedInChanged();
-    if (dirty & signInStateField)
-        Q_EMIT signInStateChanged();
-    if (dirty & showKeyFieldField)
-        Q_EMIT showKeyFieldChanged();
-    if (dirty & noticeField)
-        Q_EMIT noticeChanged();
-    if (dirty & showSettingsField)
-        Q_EMIT showSettingsChanged();
 }
 
 // ---- signing out, models, revocation -------------------------------------------
 
 void AppModel::signOut()
 {
-    const Batch batch(*this);
+    const auto batch = m_changes.batch();
     // Only the last sign-out's removal reports.
     cancelOperation(m_keyRemoval);
     m_keyRemoval = m_keyring.remove();
@@ -199,7 +184,7 @@ void AppModel::onKeyRemoved(bool removed)
     if (removed)
         return;
     // Said beside the reason for the sign-out, if there is one.
-    const Batch batch(*this);
+    const auto batch = m_changes.batch();
     setNotice(m_notice ? *m_notice + QLatin1Char(' ') + keyringKeptKey : keyringKeptKey);
 }
 
@@ -230,7 +215,7 @@ void AppModel::onRefreshRejected(const QString &key)
 
 void AppModel::revoke()
 {
-    const Batch batch(*this);
+    const auto batch = m_changes.batch();
     signOut();
     setNotice(revokedNotice);
 }

@@ -8,7 +8,7 @@
 #include "core/search/ChatSearchIndex.h"
 #include "core/service/OpenRouterClient.h"
 #include "core/store/ChatStore.h"
-#include "core/util/ChangeBatch.h"
+#include "core/util/ChangeSignals.h"
 
 #include <QObject>
 #include <QPointer>
@@ -115,16 +115,8 @@ Q_SIGNALS:
     void showSettingsChanged();
 
 private:
-    friend class ChangeBatch<AppModel>;
-    using Batch = ChangeBatch<AppModel>;
-
-    enum Field : unsigned {
-        signedInField = 1u << 0,
-        signInStateField = 1u << 1,
-        showKeyFieldField = 1u << 2,
-        noticeField = 1u << 3,
-        showSettingsField = 1u << 4,
-    };
+    // The published fields, numbered by their signal's place in m_changes.
+    enum Field : int { signedInField, signInStateField, showKeyFieldField, noticeField, showSettingsField };
 
     AppModel(AppNotifications &notifications, std::unique_ptr<Keyring> ownKeyring, Keyring *keyring,
         KeyReadCall *storedKeyRead, std::chrono::milliseconds wait, OpenRouterClient &client,
@@ -163,8 +155,6 @@ private:
     void setSignedIn(bool signedIn);
     void setSignInState(const SignInState &state);
     void setNotice(const std::optional<QString> &notice);
-    void touch(Field field) { m_dirty |= field; }
-    void publish();
 
     OpenRouterClient &m_client;
     std::unique_ptr<Keyring> m_ownKeyring; // only when none was given
@@ -199,6 +189,7 @@ private:
     // The removal of the last sign-out, until it has answered.
     QPointer<KeyRemoveCall> m_keyRemoval;
 
-    unsigned m_dirty = 0;
-    int m_batchDepth = 0;
+    ChangeSignals<AppModel> m_changes{ *this,
+        { &AppModel::isSignedInChanged, &AppModel::signInStateChanged, &AppModel::showKeyFieldChanged,
+            &AppModel::noticeChanged, &AppModel::showSettingsChanged } };
 };

@@ -6,7 +6,7 @@
 
 void AppModel::startOAuth()
 {
-    const Batch batch(*this);
+    const auto batch = m_changes.batch();
     dropSignInTask();
     setSignInState(SignInState::makeWorking());
     setNotice(std::nullopt);
@@ -31,7 +31,7 @@ void AppModel::useOwnKey(const QString &text)
     const QString key = text.trimmed();
     if (key.isEmpty())
         return;
-    const Batch batch(*this);
+    const auto batch = m_changes.batch();
     dropSignInTask();
     setSignInState(SignInState::makeWorking());
     setNotice(std::nullopt);
@@ -56,7 +56,7 @@ void AppModel::onKeyChecked(KeyCheckCall *call, const QString &key, const KeyChe
 
 void AppModel::cancelSignIn()
 {
-    const Batch batch(*this);
+    const auto batch = m_changes.batch();
     dropSignInTask();
     setSignInState(SignInState::makeIdle());
 }
@@ -74,7 +74,7 @@ void AppModel::dropSignInTask()
 
 void AppModel::storeKey(const QString &key, bool pastedKey)
 {
-    const Batch batch(*this);
+    const auto batch = m_changes.batch();
     setSignInState(SignInState::makeWorking(SignInState::Wait::keyring));
     m_keySave = m_keyring.save(key);
     connect(m_keySave, &KeySaveCall::finished, this,
@@ -93,7 +93,7 @@ void AppModel::onKeySaved(const QString &key, bool pastedKey, bool stored)
 void AppModel::adopt(const QString &key)
 {
     {
-        const Batch batch(*this);
+        const auto batch = m_changes.batch();
         m_key = key;
         setSignedIn(true);
         setSignInState(SignInState::makeIdle());
@@ -110,7 +110,7 @@ void AppModel::adopt(const QString &key)
 
 void AppModel::attemptFailed(const ORError &error, bool pastedKey)
 {
-    const Batch batch(*this);
+    const auto batch = m_changes.batch();
     if (error.is(ORError::Kind::cancelled)) {
         setSignInState(SignInState::makeIdle());
         return;

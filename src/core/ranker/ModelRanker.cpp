@@ -13,14 +13,6 @@ constexpr double minCoolSeconds = 600;
 constexpr double maxCoolSeconds = 3600;
 constexpr int visionExtras = 3;
 
-template <class T> bool assign(T &field, const T &value)
-{
-    if (field == value)
-        return false;
-    field = value;
-    return true;
-}
-
 double coolSeconds(std::optional<double> retryAfter)
 {
     const double asked = retryAfter.value_or(0);
@@ -52,24 +44,6 @@ ModelRanker::ModelRanker(OpenRouterClient &client, const QString &cachePath, QOb
 // cancels its calls, the request's silences it.
 ModelRanker::~ModelRanker() = default;
 
-void ModelRanker::announce(const Changes &changes)
-{
-    if (changes.freeModels)
-        Q_EMIT freeModelsChanged();
-    if (changes.ladderIDs)
-        Q_EMIT ladderIDsChanged();
-    if (changes.note)
-        Q_EMIT noteChanged();
-    if (changes.cooling)
-        Q_EMIT coolingChanged();
-    if (changes.figures)
-        Q_EMIT figuresChanged();
-    if (changes.progress)
-        Q_EMIT progressChanged();
-    if (changes.isRefreshing)
-        Q_EMIT isRefreshingChanged();
-}
-
 // ---- refresh ---------------------------------------------------------------
 
 RefreshRequest *ModelRanker::refresh(const QString &key, bool force)
@@ -86,10 +60,11 @@ RefreshRequest *ModelRanker::refresh(const QString &key, bool force)
     m_running = task;
     m_request = request;
 
-    Changes changes;
-    changes.isRefreshing = assign(m_isRefreshing, true);
-    changes.note = assign(m_note, std::optional<QString>());
-    announce(changes);
+    {
+        const auto batch = m_changes.batch();
+        m_changes.assign(m_isRefreshing, isRefreshingField, true);
+        m_changes.assign(m_note, noteField, std::optional<QString>());
+    }
     if (m_running == task) // a listener may have reset us
         task->start();
     return request;
@@ -101,59 +76,54 @@ bool ModelRanker::adoptFreshCache()
     if (!cache || !cache->isFresh(m_now()))
         return false;
     qCInfo(lcRanker) << "the cached ladder is fresh; no refresh";
-    Changes changes;
-    changes.freeModels = assign(m_freeModels, cache->models);
-    changes.ladderIDs = assign(m_ladderIDs, cache->ladder);
-    changes.figures = assign(m_figures, LadderFigures{ cache->fetched, cache->probeSeconds, cache->uptimes });
-    announce(changes);
+    const auto batch = m_changes.batch();
+    m_changes.assign(m_freeModels, freeModelsField, cache->models);
+    m_changes.assign(m_ladderIDs, ladderIDsField, cache->ladder);
+    m_changes.assign(
+        m_figures, figuresField, LadderFigures{ cache->fetched, cache->probeSeconds, cache->uptimes });
     return true;
 }
 
 void ModelRanker::onCatalogueArrived(const QList<ORModel> &models)
 {
     // The menu shows the new list while the old ladder stays in force.
-    Changes changes;
-    changes.freeModels = assign(m_freeModels, models);
-    announce(changes);
+    const auto batch = m_changes.batch();
+    m_changes.assign(m_freeModels, freeModelsField, models);
 }
 
 void ModelRanker::onProgressed(const RefreshProgress &progress)
 {
-    Changes changes;
-    changes.progress = assign(m_progress, progress);
-    announce(changes);
+    const auto batch = m_changes.batch();
+    m_changes.assign(m_progress, progressField, progress);
 }
 
 void ModelRanker::onRefreshFinished(const RefreshOutcome &outcome)
 {
-    Changes changes;
-    if (outcome.ok()) {
-        const MeasuredModels &measured = outcome.value();
-        const QDateTime now = m_now();
-        RankerCache{ now, measured.models, measured.plan.ladder, measured.probeSeconds, measured.uptimes }
-            .write(m_cachePath);
-        changes.note = assign(m_note, measured.plan.note);
-        changes.ladderIDs = assign(m_ladderIDs, measured.plan.ladder);
-        changes.figures = assign(m_figures, LadderFigures{ now, measured.probeSeconds, measured.uptimes });
-        endRefresh(changes, std::nullopt);
-        return;
-    }
-    const ORError &error = outcome.error();
-    if (error.is(ORError::Kind::unauthorized)) {
-        endRefresh(changes, error);
-        return;
-    }
-    changes.note = assign(m_note, std::optional<QString>(Ranking::catalogueFailedPrefix + error.message()));
-    endRefresh(changes, std::nullopt);
-}
-
-void ModelRanker::endRefresh(Changes changes, const std::optional<ORError> &rejection)
-{
-    m_running = nullptr; // it deletes itself
+    // The request hears of the end once every field holds its new value
+    // and the signals are out.
     const QPointer<RefreshRequest> request = std::exchange(m_request, nullptr);
-    changes.isRefreshing = assign(m_isRefreshing, false);
-    changes.progress = assign(m_progress, RefreshProgress());
-    announce(changes);
+    std::optional<ORError> rejection;
+    {
+        const auto batch = m_changes.batch();
+        m_running = nullptr; // it deletes itself
+        m_changes.assign(m_isRefreshing, isRefreshingField, false);
+        m_changes.assign(m_progress, progressField, RefreshProgress());
+        if (outcome.ok()) {
+            const MeasuredModels &measured = outcome.value();
+            const QDateTime now = m_now();
+            RankerCache{ now, measured.models, measured.plan.ladder, measured.probeSeconds, measured.uptimes }
+                .write(m_cachePath);
+            m_changes.assign(m_note, noteField, measured.plan.note);
+            m_changes.assign(m_ladderIDs, ladderIDsField, measured.plan.ladder);
+            m_changes.assign(
+                m_figures, figuresField, LadderFigures{ now, measured.probeSeconds, measured.uptimes });
+        } else if (outcome.error().is(ORError::Kind::unauthorized)) {
+            rejection = outcome.error();
+        } else {
+            m_changes.assign(m_note, noteField,
+                std::optional<QString>(Ranking::catalogueFailedPrefix + outcome.error().message()));
+        }
+    }
     if (request)
         request->finish(rejection);
 }
@@ -173,15 +143,14 @@ void ModelRanker::reset()
     // or rewrite the cache deleted here.
     stopRefresh();
     RankerCache::remove(m_cachePath);
-    Changes changes;
-    changes.freeModels = assign(m_freeModels, QList<ORModel>());
-    changes.ladderIDs = assign(m_ladderIDs, QStringList{ routerId });
-    changes.cooling = assign(m_cooling, QHash<QString, QDateTime>());
-    changes.note = assign(m_note, std::optional<QString>());
-    changes.figures = assign(m_figures, LadderFigures());
-    changes.isRefreshing = assign(m_isRefreshing, false);
-    changes.progress = assign(m_progress, RefreshProgress());
-    announce(changes);
+    const auto batch = m_changes.batch();
+    m_changes.assign(m_freeModels, freeModelsField, QList<ORModel>());
+    m_changes.assign(m_ladderIDs, ladderIDsField, QStringList{ routerId });
+    m_changes.assign(m_cooling, coolingField, QHash<QString, QDateTime>());
+    m_changes.assign(m_note, noteField, std::optional<QString>());
+    m_changes.assign(m_figures, figuresField, LadderFigures());
+    m_changes.assign(m_isRefreshing, isRefreshingField, false);
+    m_changes.assign(m_progress, progressField, RefreshProgress());
 }
 
 // ---- choosing models -----------------------------------------------------------
@@ -249,10 +218,10 @@ std::optional<ORModel> ModelRanker::model(const QString &id) const
 void ModelRanker::cool(const QString &id, std::optional<double> retryAfter)
 {
     const QDateTime until = m_now().addMSecs(qint64(std::llround(coolSeconds(retryAfter) * 1000)));
-    Changes changes;
-    changes.cooling = m_cooling.value(id) != until;
+    const auto batch = m_changes.batch();
+    if (m_cooling.value(id) != until)
+        m_changes.mark(coolingField);
     m_cooling.insert(id, until);
-    announce(changes);
 }
 
 bool ModelRanker::isCooling(const QString &id) const

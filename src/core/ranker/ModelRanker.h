@@ -4,6 +4,7 @@
 #include "core/ranker/RankerRefresh.h"
 #include "core/ranker/RefreshRequest.h"
 #include "core/service/OpenRouterClient.h"
+#include "core/util/ChangeSignals.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -81,25 +82,24 @@ Q_SIGNALS:
     void progressChanged();
 
 private:
-    // Which published fields changed; their signals go out together once
-    // every field holds its final value, so a listener never sees a half
-    // applied result and may call back into the ranker safely.
-    struct Changes {
-        bool freeModels = false;
-        bool ladderIDs = false;
-        bool isRefreshing = false;
-        bool note = false;
-        bool cooling = false;
-        bool figures = false;
-        bool progress = false;
+    // The published fields, numbered by their signal's place in m_changes:
+    // its signals go out together once every field holds its final value, so
+    // a listener never sees a half-applied result and may call back into the
+    // ranker safely.
+    enum Field : int {
+        freeModelsField,
+        ladderIDsField,
+        noteField,
+        coolingField,
+        figuresField,
+        progressField,
+        isRefreshingField,
     };
-    void announce(const Changes &changes);
 
     bool adoptFreshCache();
     void onCatalogueArrived(const QList<ORModel> &models);
     void onProgressed(const RefreshProgress &progress);
     void onRefreshFinished(const RefreshOutcome &outcome);
-    void endRefresh(Changes changes, const std::optional<ORError> &rejection);
     void stopRefresh();
 
     OpenRouterClient &m_client;
@@ -114,4 +114,8 @@ private:
     std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTimeUtc(); };
     QPointer<RankerRefresh> m_running;
     QPointer<RefreshRequest> m_request; // of the running refresh
+    ChangeSignals<ModelRanker> m_changes{ *this,
+        { &ModelRanker::freeModelsChanged, &ModelRanker::ladderIDsChanged, &ModelRanker::noteChanged,
+            &ModelRanker::coolingChanged, &ModelRanker::figuresChanged, &ModelRanker::progressChanged,
+            &ModelRanker::isRefreshingChanged } };
 };
