@@ -41,32 +41,38 @@ private Q_SLOTS:
         h.say(QStringLiteral("hello"));
         QVERIFY(h.vm->isThinking());
 
-        QSignalSpy changes(h.vm.get(), &ChatViewModel::chatChanged);
-        h.vm->receive(QStringLiteral("a")); // the first piece shows at once
+        // A flush is announced as the reply's change alone: nothing that does
+        // not show the streaming text hears of it.
+        QSignalSpy changes(h.vm.get(), &ChatViewModel::replyChanged);
+        QSignalSpy others(h.vm.get(), &ChatViewModel::chatChanged);
+        QSignalSpy titles(h.vm.get(), &ChatViewModel::titleChanged);
+        h.vm->replyRun()->receive(QStringLiteral("a")); // the first piece shows at once
         QCOMPARE(h.lastMessage().text, QStringLiteral("a"));
         QVERIFY(!h.vm->isThinking());
         clock.now = 20ms;
-        h.vm->receive(QStringLiteral("b"));
+        h.vm->replyRun()->receive(QStringLiteral("b"));
         clock.now = 40ms; // not more than the interval yet
-        h.vm->receive(QStringLiteral("c"));
+        h.vm->replyRun()->receive(QStringLiteral("c"));
         QCOMPARE(h.lastMessage().text, QStringLiteral("a"));
-        QVERIFY(h.vm->isFlushScheduled());
+        QVERIFY(h.vm->replyRun()->isFlushScheduled());
         clock.now = 41ms;
-        h.vm->receive(QStringLiteral("d"));
+        h.vm->replyRun()->receive(QStringLiteral("d"));
         QCOMPARE(h.lastMessage().text, QStringLiteral("abcd"));
-        QVERIFY(!h.vm->isFlushScheduled());
+        QVERIFY(!h.vm->replyRun()->isFlushScheduled());
         QCOMPARE(changes.size(), 2);
+        QCOMPARE(others.size(), 0);
+        QCOMPARE(titles.size(), 0);
 
         // A held-back piece is shown when the interval ends, with no further piece.
         clock.now = 50ms;
-        h.vm->receive(QStringLiteral("e"));
-        QVERIFY(h.vm->isFlushScheduled());
-        h.vm->fireScheduledFlush();
+        h.vm->replyRun()->receive(QStringLiteral("e"));
+        QVERIFY(h.vm->replyRun()->isFlushScheduled());
+        h.vm->replyRun()->fireScheduledFlush();
         QCOMPARE(h.lastMessage().text, QStringLiteral("abcde"));
 
         // Stop keeps a piece still held back.
         clock.now = 60ms;
-        h.vm->receive(QStringLiteral("f"));
+        h.vm->replyRun()->receive(QStringLiteral("f"));
         QCOMPARE(h.lastMessage().text, QStringLiteral("abcde"));
         h.vm->stop();
         QCOMPARE(h.lastMessage().text, QStringLiteral("abcdef"));
@@ -102,19 +108,16 @@ private Q_SLOTS:
         }
         h.fake.enqueueChat(alpha.id, fake::Reply::stream(alpha.id, pieces));
         int changes = 0;
-        QElapsedTimer streaming;
-        connect(h.vm.get(), &ChatViewModel::chatChanged, this, [&] {
-            if (!streaming.isValid())
-                streaming.start(); // the empty reply appears: the stream begins
-            ++changes;
-        });
+        connect(h.vm.get(), &ChatViewModel::replyChanged, this, [&] { ++changes; });
         QSignalSpy saves(h.store.get(), &ChatStore::summariesChanged);
+        QElapsedTimer streaming;
+        streaming.start();
         h.say(QStringLiteral("hello"));
         QVERIFY(h.waitIdle());
         const qint64 elapsedMs = streaming.elapsed();
         QCOMPARE(saves.size(), 2); // the question, then the answer: never while text streams
         QCOMPARE(h.lastMessage().text, expected);
-        // One change per interval, plus the start, the first piece and the end.
+        // One change per interval, plus the first piece and the end.
         QVERIFY2(changes <= elapsedMs / 40 + 4,
             qPrintable(QStringLiteral("%1 changes in %2 ms").arg(changes).arg(elapsedMs)));
     }

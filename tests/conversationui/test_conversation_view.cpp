@@ -175,11 +175,13 @@ private Q_SLOTS:
         QSignalSpy inserted(sidebar.model(), &QAbstractItemModel::rowsInserted);
         QSignalSpy moved(sidebar.model(), &QAbstractItemModel::rowsMoved);
         QSignalSpy reset(sidebar.model(), &QAbstractItemModel::modelReset);
-        QSignalSpy flushes(h.vm.get(), &ChatViewModel::chatChanged);
+        QSignalSpy flushes(h.vm.get(), &ChatViewModel::replyChanged);
+        QSignalSpy chats(h.vm.get(), &ChatViewModel::chatChanged);
 
         QVERIFY(h.fake.release()); // "wing"
         QVERIFY(waitFor([&] { return h.lastMessage().text == QLatin1String("Growing"); }));
         QCOMPARE(flushes.size(), 1);
+        QCOMPARE(chats.size(), 0); // nothing but the streaming row hears of it
         QVERIFY(h.vm->isStreaming());
 
         QCOMPARE(shown.view.rows(), before); // no row was rebuilt

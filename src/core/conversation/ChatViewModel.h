@@ -1,36 +1,34 @@
 #pragma once
 
+#include "core/conversation/Attachments.h"
 #include "core/conversation/ConversationModel.h"
 #include "core/conversation/ImageNotice.h"
+#include "core/conversation/ReplyRun.h"
 #include "core/ranker/ModelRanker.h"
 #include "core/records/ChatRecords.h"
 #include "core/service/OpenRouterClient.h"
 #include "core/store/ChatStore.h"
-#include "core/util/ChangeBatch.h"
+#include "core/util/ChangeSignals.h"
 
 #include <QDeadlineTimer>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
-#include <QTimer>
 #include <QUuid>
 #include <chrono>
 #include <functional>
 #include <optional>
 
-class ReplyWithFallback;
-struct ReplyOutcome;
-
-// The controller behind the chat window: the open chat, the text being typed,
-// the images waiting to be sent, and the one generation that may be running.
-// A generation appends an empty reply and has a ReplyWithFallback write it:
-// that job picks the models and moves on when one fails; this controller
-// keeps the chat in step with what the job reports, batching its text into
-// the reply. Main thread only.
+// The controller behind the chat window: the open chat and what is done to
+// it, the text being typed, the images waiting to be sent (Attachments), and
+// the one reply that may be running (ReplyRun, which streams a
+// ReplyWithFallback into one message). Main thread only.
 //
 // Published state changes are announced once the operation that made them is
 // complete, so a view that reacts to a signal always sees a consistent state.
+// A flush of streamed text announces only replyChanged: nothing that does
+// not show the streaming message hears of it.
 class ChatViewModel : public QObject
 {
     Q_OBJECT
@@ -55,11 +53,10 @@ public:
     Q_ENUM(Status)
 
     using KeyProvider = std::function<std::optional<QString>()>;
-    // A monotonic clock; only differences between its readings matter.
-    using Clock = std::function<std::chrono::nanoseconds()>;
+    using Clock = ReplyRun::Clock;
 
-    static constexpr std::chrono::milliseconds flushInterval{ 40 };
-    static constexpr int maxAttachments = 4;
+    static constexpr std::chrono::milliseconds flushInterval = ReplyRun::flushInterval;
+    static constexpr int maxAttachments = Attachments::maxCount;
 
     ChatViewModel(ChatStore &store, ModelRanker &ranker,
         OpenRouterClient &client = OpenRouterClient::shared(), QObject *parent = nullptr);
@@ -72,26 +69,26 @@ public:
     std::function<void()> onUnauthorized = [] {};
 
     const Chat &chat() const { return m_chat; }
-    // The open chat's messages as rows for a view; it changes before
-    // chatChanged is announced.
+    // The open chat's messages as rows for a view; it changes before the
+    // signals that announce it.
     ConversationModel &conversation() { return m_conversation; }
     const QString &draft() const { return m_draft; }
     void setDraft(const QString &draft);
-    const QStringList &attachments() const { return m_attachments; }
+    const QStringList &attachments() const { return m_attachments.urls(); }
     bool isStreaming() const { return m_isStreaming; }
-    bool isThinking() const { return m_isThinking; }
+    bool isThinking() const { return m_run && m_run->isThinking(); }
     Status status() const { return m_status; }
     const std::optional<AppIssue> &issue() const { return m_issue; }
     const std::optional<ImageNotice> &imageNotice() const { return m_imageNotice; }
     int focusToken() const { return m_focusToken; }
     const std::optional<QString> &currentModelName() const { return m_currentModelName; }
-    // While the reply waits for the account's per-minute limit to pass
-    // before it asks again: when that wait ends. The waiting row counts down
-    // to it.
-    const std::optional<QDeadlineTimer> &limitWait() const { return m_limitWait; }
     // The open chat's last save did not land (and has not since); apart
     // from the generation's issue, with a retry of its own.
     const std::optional<AppIssue> &saveIssue() const { return m_saveIssue; }
+    // While the reply waits for the account's per-minute limit to pass
+    // before it asks again: when that wait ends. The waiting row counts down
+    // to it.
+    const std::optional<QDeadlineTimer> &limitWait() const;
 
     // Whether send() has anything to send: text other than white space, or
     // an attachment.
@@ -116,8 +113,9 @@ public:
     void stop();
     // Replaces the running generation, if any, by a new one.
     void startGeneration();
-    // The issue's "Try again": forgets the issue and generates anew; does
-    // nothing while a reply streams.
+    // The issue's "Try again": forgets the issue and generates anew (or
+    // continues again, when continuing failed); does nothing while a reply
+    // streams.
     void retry();
     // Forgets the problem of the last generation.
     void clearIssue();
@@ -131,14 +129,6 @@ public:
     std::optional<ImageNotice> checkImageSupport() const;
     // Removes every message with that id.
     void removeMessage(const QUuid &id);
-
-    // One piece of the running reply's text; nothing when no reply runs.
-    // Pieces collect in a buffer that is copied into the reply at most once
-    // per flushInterval; a piece held back is flushed when the interval
-    // ends, even when no further piece comes.
-    void receive(const QString &piece);
-    // Copies the buffer into message id.
-    void flush(const QUuid &id);
 
     // Opens a fresh chat (stopping any generation) and asks for focus.
     void newChat();
@@ -167,12 +157,18 @@ public:
 
     // Test seams; the product keeps the defaults.
     void setClock(Clock clock);
-    bool isFlushScheduled() const { return m_flushTimer.isActive(); }
-    // Does what the flush timer does when it fires.
-    void fireScheduledFlush();
+    // The running reply, if any.
+    ReplyRun *replyRun() const { return m_run; }
 
 Q_SIGNALS:
+    // The chat property changed: another chat, or messages added, removed
+    // or signed. Not for a flush of streamed text (replyChanged).
     void chatChanged();
+    // Narrower: the open chat's title, its pinned model, and the text or
+    // reasoning of the message a reply streams into.
+    void titleChanged();
+    void pinnedModelChanged();
+    void replyChanged();
     void draftChanged();
     void attachmentsChanged();
     void isStreamingChanged();
@@ -186,98 +182,69 @@ Q_SIGNALS:
     void limitWaitChanged();
 
 private:
-    friend class ChangeBatch<ChatViewModel>;
-    using Batch = ChangeBatch<ChatViewModel>;
-
-    enum Field : unsigned {
-        chatField = 1u << 0,
-        draftField = 1u << 1,
-        attachmentsField = 1u << 2,
-        streamingField = 1u << 3,
-        thinkingField = 1u << 4,
-        statusField = 1u << 5,
-        issueField = 1u << 6,
-        imageNoticeField = 1u << 7,
-        focusField = 1u << 8,
-        modelNameField = 1u << 9,
-        saveIssueField = 1u << 10,
-        limitWaitField = 1u << 11,
+    // The published fields, numbered by their signal's place in m_changes.
+    enum Field : int {
+        chatField,
+        titleField,
+        pinField,
+        replyField,
+        draftField,
+        attachmentsField,
+        streamingField,
+        thinkingField,
+        statusField,
+        issueField,
+        imageNoticeField,
+        focusField,
+        modelNameField,
+        saveIssueField,
+        limitWaitField,
     };
 
-    // What the reply being filled held before the running job began: nothing
-    // for a new answer, the cut answer for a continuation. What a failed
-    // attempt wrote is undone back to it.
-    struct ReplyBase {
-        QString text;
-        std::optional<QString> reasoning;
-        std::optional<double> reasoningSeconds;
-        bool continuing = false;
-    };
-
-    // Generation steps.
+    // The chat changed in any way but a flush; title and pin are compared
+    // with what they were.
+    void chatEdited();
+    // The waiting row's state follows the run's.
+    void followRun();
     void generate();
-    void run(ReplyWithFallback *job, const QUuid &messageId, const ReplyBase &base);
-    void receiveReasoning(const QString &piece);
-    void bufferArrived();
-    void replySwitched();
-    void replyWaiting(const QDeadlineTimer &until);
-    void replyRetrying();
+    void run(ReplyWithFallback *job, const QUuid &messageId, const ReplyRun::Base &base);
     void replyFinished(const ReplyOutcome &outcome);
-    void endGeneration();
-    void discardBufferedText(const QUuid &id);
-    void setLimitWait(const std::optional<QDeadlineTimer> &until);
-
-    ChatMessage *message(const QUuid &id);
+    void endRun();
     void resetOpenChat(const Chat &chat);
-
-    // Silent setters; the change is announced when the outermost operation
-    // ends (publish()).
-    void touch(Field field) { m_dirty |= field; }
-    void setStreaming(bool on);
-    void setThinking(bool on);
-    void setStatus(Status status);
-    void setIssue(const std::optional<AppIssue> &issue);
-    void setImageNotice(const std::optional<ImageNotice> &notice);
-    void setAttachments(const QStringList &attachments);
-    void setDraftSilently(const QString &draft);
-    void setCurrentModelName(const std::optional<QString> &name);
     // Follows the store's record of failed saves for the open chat.
     void syncSaveIssue();
-    void publish();
+    void setIssue(const std::optional<AppIssue> &issue);
 
     ChatStore &m_store;
     ModelRanker &m_ranker;
     OpenRouterClient &m_client;
 
     Chat m_chat;
+    QString m_shownTitle; // as last announced
+    std::optional<QString> m_shownPin;
     QString m_draft;
-    QStringList m_attachments;
+    Attachments m_attachments;
     bool m_isStreaming = false;
-    bool m_isThinking = false;
     Status m_status = ready;
     std::optional<AppIssue> m_issue;
     std::optional<ImageNotice> m_imageNotice;
     int m_focusToken = 0;
     std::optional<QString> m_currentModelName;
     std::optional<AppIssue> m_saveIssue;
-    std::optional<QDeadlineTimer> m_limitWait;
 
-    QPointer<ReplyWithFallback> m_reply; // the running one
-    std::optional<QUuid> m_currentMsgID;
-    ReplyBase m_replyBase;
+    QPointer<ReplyRun> m_run; // the running reply
+    bool m_shownThinking = false; // as last announced
+    std::optional<QDeadlineTimer> m_shownLimitWait;
     // The issue's "Try again" continues the answer rather than asking anew.
     bool m_retryContinues = false;
-    QString m_buffer;
-    QString m_reasoningBuffer;
-    // When the reply's first reasoning arrived, and how long the model
-    // reasoned once its first text came (written with the next flush).
-    std::optional<std::chrono::nanoseconds> m_firstReasoningAt;
-    std::optional<double> m_pendingReasoningSeconds;
-    std::optional<std::chrono::nanoseconds> m_lastFlush; // none: the distant past
-    QTimer m_flushTimer;
     ConversationModel m_conversation;
     Clock m_clock;
 
-    unsigned m_dirty = 0;
-    int m_batchDepth = 0;
+    ChangeSignals<ChatViewModel> m_changes{ *this,
+        { &ChatViewModel::chatChanged, &ChatViewModel::titleChanged, &ChatViewModel::pinnedModelChanged,
+            &ChatViewModel::replyChanged, &ChatViewModel::draftChanged, &ChatViewModel::attachmentsChanged,
+            &ChatViewModel::isStreamingChanged, &ChatViewModel::isThinkingChanged,
+            &ChatViewModel::statusChanged, &ChatViewModel::issueChanged, &ChatViewModel::imageNoticeChanged,
+            &ChatViewModel::focusTokenChanged, &ChatViewModel::currentModelNameChanged,
+            &ChatViewModel::saveIssueChanged, &ChatViewModel::limitWaitChanged } };
 };

@@ -64,6 +64,28 @@ void ConversationModel::sync(const Chat &chat, bool streaming)
     syncRegenerate(lastId, streaming);
 }
 
+void ConversationModel::syncLast(const Chat &chat)
+{
+    if (chat.id != m_chatId || chat.messages.isEmpty()) {
+        sync(chat, m_streaming);
+        return;
+    }
+    const ChatMessage &last = chat.messages.last();
+    const int lastRow = int(m_rows.size()) - 1;
+    const bool hasRow = lastRow >= 0 && m_rows[lastRow].id == last.id;
+    if (hasRow && isShown(last)) {
+        changeRow(lastRow, last);
+    } else if (hasRow) {
+        beginRemoveRows(QModelIndex(), lastRow, lastRow);
+        m_rows.removeLast();
+        endRemoveRows();
+    } else if (isShown(last)) {
+        beginInsertRows(QModelIndex(), lastRow + 1, lastRow + 1);
+        m_rows.append(last);
+        endInsertRows();
+    }
+}
+
 void ConversationModel::reset(
     const QUuid &chatId, QList<ChatMessage> rows, const QUuid &lastId, bool streaming)
 {

@@ -38,6 +38,10 @@ public:
     // otherwise rows are removed, inserted and changed one at a time, and a
     // row whose message did not change hears nothing.
     void sync(const Chat &chat, bool streaming);
+    // The same for a chat in which only the last message changed (a reply
+    // streaming in): touches that row alone, whatever the length of the
+    // chat. Any other change goes through sync().
+    void syncLast(const Chat &chat);
 
     const ChatMessage &message(int row) const { return m_rows.at(row); }
     int rowOf(const QUuid &id) const;

@@ -49,8 +49,8 @@ LadderModel::LadderModel(ModelRanker &ranker, ChatViewModel &chat, QObject *pare
              &ModelRanker::coolingChanged, &ModelRanker::figuresChanged, &ModelRanker::noteChanged,
              &ModelRanker::isRefreshingChanged, &ModelRanker::progressChanged })
         connect(&ranker, signal, this, &LadderModel::update);
-    // Comes with every streamed flush too; update() only announces what
-    // differs.
+    // The pin and who answered last: the chat's changes, never a flush of
+    // streamed text. update() only announces what differs.
     connect(&chat, &ChatViewModel::chatChanged, this, &LadderModel::update);
     update();
 }

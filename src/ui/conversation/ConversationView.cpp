@@ -56,6 +56,7 @@ ConversationView::ConversationView(ChatViewModel &vm, QWidget *parent)
     m_column->list()->setScrollArea(m_scrollArea);
 
     connect(&vm, &ChatViewModel::chatChanged, this, &ConversationView::onChatChanged);
+    connect(&vm, &ChatViewModel::replyChanged, this, &ConversationView::onReplyChanged);
     connect(&vm, &ChatViewModel::isStreamingChanged, m_column, &MessageColumn::syncMessages);
     connect(&vm, &ChatViewModel::isThinkingChanged, this, [this] {
         m_column->syncThinking();
@@ -141,8 +142,8 @@ void ConversationView::hideEvent(QHideEvent *event)
     m_follower->removeMonitor();
 }
 
-// chatChanged comes with every flush of streamed text; only the rows whose
-// message changed do any work.
+// The rows follow the chat's model on their own; the view follows the end
+// and the empty state.
 void ConversationView::onChatChanged()
 {
     const Chat &chat = m_vm.chat();
@@ -167,6 +168,14 @@ void ConversationView::onChatChanged()
         // The new chat's rows are laid out first.
         QTimer::singleShot(0, this, &ConversationView::revealFirstMatch);
     }
+}
+
+// A flush of streamed text: the reply's row has changed already.
+void ConversationView::onReplyChanged()
+{
+    m_lastText = lastText(m_vm.chat());
+    m_column->syncMessages();
+    scrollToEndIfSticking();
 }
 
 void ConversationView::scrollToEndIfSticking()

@@ -44,6 +44,7 @@ protected:
 private:
     QWidget *makeInputArea();
     void onChatChanged();
+    void onReplyChanged();
     void scrollToEndIfSticking();
     void followSearchWords();
     void revealFirstMatch();

@@ -74,9 +74,8 @@ ModelMenu::ModelMenu(ChatViewModel &vm, ModelRanker &ranker, RefreshAction onRef
     connect(m_menu, &QMenu::aboutToShow, this, &ModelMenu::rebuildMenu);
     connect(m_menu, &QMenu::aboutToHide, this, [this] { setDown(false); });
 
-    // chatChanged comes with every streamed flush; updateLabel() only
-    // touches the button when what it shows changes.
-    connect(&vm, &ChatViewModel::chatChanged, this, &ModelMenu::updateLabel);
+    // The label shows the open chat's pin (another chat has its own).
+    connect(&vm, &ChatViewModel::pinnedModelChanged, this, &ModelMenu::updateLabel);
     connect(&vm, &ChatViewModel::statusChanged, this, &ModelMenu::updateLabel);
     connect(&ranker, &ModelRanker::freeModelsChanged, this, &ModelMenu::updateLabel);
     updateLabel();
