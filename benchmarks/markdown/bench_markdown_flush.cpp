@@ -1,10 +1,17 @@
 // Cost of one streamed flush on the main thread: the reply grows by 40-120
 // characters, AnswerView::setText re-parses it and edits its document, and
 // the event loop lays out and paints the visible part of the conversation:
-// the view sits in a row with a footer under it, as an answer does.
+// the view sits in a row with a footer under it, as an answer does, below
+// earlier messages that fill the window.
 //
 //   bench_markdown_flush [--shape blocks|paragraph|code|list|quote] [--runs N]
-//                        [--length CHARS] [--snapshot FILE.png] [--document]
+//                        [--length CHARS | --lengths CHARS,CHARS,...]
+//                        [--snapshot FILE.png] [--document]
+//
+// With --lengths it measures each length in turn, with as many runs as give
+// every length at least 1200 flushes, and ends with one line per length:
+// the main thread's CPU p99 per flush and its ratio to the first length's,
+// so that how the cost grows with the answer reads at a glance.
 //
 // With --document the reply goes into one QTextDocument through
 // MarkdownDocument instead, and a flush is its edit and the document's
@@ -140,6 +147,10 @@ int intOption(const QStringList &args, const QString &name, int fallback)
 
 } // namespace
 
+// Measures one reply streamed into a view; returns the main thread's CPU
+// p99 per flush.
+double measure(const QStringList &args, const QString &shape, const QString &reply, int runs);
+
 int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -154,7 +165,31 @@ int main(int argc, char **argv)
             stderr, "unknown shape %s; one of: %s\n", qPrintable(shape), qPrintable(shapes.join(", ")));
         return 2;
     }
-    const QString reply = makeReply(shape, intOption(args, "--length", 30000));
+    QList<int> lengths;
+    for (const QString &length : option(args, "--lengths", QString()).split(u',', Qt::SkipEmptyParts))
+        lengths.append(length.toInt());
+    if (lengths.isEmpty())
+        lengths.append(intOption(args, "--length", 30000));
+    QList<double> p99s;
+    for (const int length : lengths) {
+        // Every length gets at least minFlushes samples, so that a p99 is a
+        // p99 and not the slowest of a few dozen.
+        constexpr int minFlushes = 1200;
+        const int perRun = std::max(1, length / 80); // pieces are 40 to 120 characters
+        const int enough = lengths.size() > 1 ? (minFlushes + perRun - 1) / perRun : 1;
+        p99s.append(measure(args, shape, makeReply(shape, length), std::max(runs, enough)));
+    }
+    if (lengths.size() > 1) {
+        std::printf("\n%s: main-thread CPU p99 per flush by length\n", qPrintable(shape));
+        for (qsizetype i = 0; i < lengths.size(); ++i)
+            std::printf(
+                "  %7d characters: %7.3f ms  (%.2f x the first)\n", lengths[i], p99s[i], p99s[i] / p99s[0]);
+    }
+    return 0;
+}
+
+double measure(const QStringList &args, const QString &shape, const QString &reply, int runs)
+{
 
     if (args.contains(QStringLiteral("--document"))) {
         std::vector<double> cpuMs;
@@ -176,7 +211,7 @@ int main(int argc, char **argv)
             qPrintable(shape), static_cast<long long>(reply.size()), cpuMs.size(), runs);
         std::printf("flush (parse + edit + layout), CPU: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
             cpu.median, cpu.p99, cpu.max);
-        return 0;
+        return cpu.p99;
     }
 
     std::vector<double> flushMs;
@@ -193,6 +228,12 @@ int main(int argc, char **argv)
         auto *stack = new QVBoxLayout(row);
         stack->setContentsMargins(24, 16, 24, 16);
         stack->setSpacing(8);
+        // The conversation before the answer fills the window, as it does in
+        // a chat under way: the view follows the end from the first line,
+        // at every length, rather than only once the answer is a screenful.
+        auto *earlier = new QWidget;
+        earlier->setFixedHeight(800);
+        stack->addWidget(earlier);
         auto *view = new AnswerView;
         stack->addWidget(view);
         stack->addWidget(new QLabel(QStringLiteral("answered by Alpha")));
@@ -260,5 +301,5 @@ int main(int argc, char **argv)
     if (snapshot >= 0 && snapshot + 1 < args.size() && lastArea)
         lastArea->widget()->grab().save(args[snapshot + 1]);
     delete lastArea;
-    return 0;
+    return flushCpu.p99;
 }

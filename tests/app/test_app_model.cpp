@@ -347,7 +347,10 @@ void AppModelTest::pastedKeyFails_data()
     QTest::newRow("rejected") << fake::replies::unauthorized() << int(ORError::Kind::unauthorized) << true;
     QTest::newRow("server") << fake::Reply::error(502, QStringLiteral("Bad gateway"))
                             << int(ORError::Kind::server) << false;
-    QTest::newRow("rate limited") << fake::replies::minuteLimit(QByteArray("30"))
+    // Told as a delay alone: a stated reset would make the words depend on
+    // when the answer came.
+    QTest::newRow("rate limited") << fake::Reply::error(
+        429, QStringLiteral("Rate limit exceeded: free-models-per-min. "), QByteArray("30"))
                                   << int(ORError::Kind::rateLimited) << false;
 }
 

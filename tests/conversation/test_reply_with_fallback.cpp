@@ -253,7 +253,7 @@ private Q_SLOTS:
         const QString log = conversationLog.join(QLatin1Char('\n'));
         QVERIFY(log.contains(alpha.id));
         for (const char *secret : { "sk-or-v1-test", "hello", "Partial", "Second", "Provider returned",
-                 "credits", "Rate limit", "No endpoints", "User not found", "Let me think", "flagged" })
+                 "credits", "Rate limit", "No endpoints", "User not found", "Let me think", "harassment" })
             QVERIFY2(!log.contains(QLatin1String(secret)), secret);
         if (reason.isEmpty()) {
             QCOMPARE(askedModels(h.fake), QStringList{ alpha.id });

@@ -3,10 +3,12 @@
 
 #include "core/markdown/MarkdownDocument.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 
 namespace {
 
@@ -114,6 +116,49 @@ private Q_SLOTS:
                         .arg(format.bottomMargin() > 0 ? "last" : "");
         }
         QCOMPARE(seen, (QStringList{ "a:0:sh:", "b:0:sh:last", "c:1::last" }));
+    }
+
+    // A long paragraph streamed at a width is kept in blocks cut at line
+    // ends; it must read and look as the paragraph in one block: the same
+    // lines at the same heights, the same text.
+    void aLongParagraphCutAtLineEndsLooksWhole()
+    {
+        const QString sentence = QStringLiteral(
+            "Sentence after sentence, with **strong words** and a [link](https://example.org) in it. ");
+        const QString reply = QStringLiteral("# Title\n\n") + sentence.repeated(200);
+        const auto lines = [](QTextDocument &document) {
+            document.documentLayout()->documentSize();
+            QStringList seen;
+            for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+                const QTextLayout *layout = block.layout();
+                for (int i = 0; i < layout->lineCount(); ++i) {
+                    const QTextLine line = layout->lineAt(i);
+                    seen << QStringLiteral("%1 %2")
+                                .arg(layout->position().y() + line.y())
+                                .arg(block.text().mid(line.textStart(), line.textLength()).trimmed());
+                }
+            }
+            return seen;
+        };
+        QTextDocument streamed;
+        streamed.setTextWidth(500);
+        MarkdownDocument document(streamed);
+        QRandomGenerator pieces(7);
+        for (qsizetype end = 0; end < reply.size();) {
+            end = std::min(reply.size(), end + qsizetype(pieces.bounded(40, 121)));
+            document.setText(reply.left(end));
+        }
+        QVERIFY(document.hasCuts());
+        QVERIFY(streamed.blockCount() > 3);
+        QTextDocument whole; // laid out only after it is written: never cut
+        MarkdownDocument::render(whole, reply);
+        whole.setTextWidth(500);
+        QCOMPARE(lines(streamed), lines(whole));
+        QCOMPARE(MarkdownDocument::plainText(streamed), MarkdownDocument::plainText(whole));
+        // A new width: written again in one block.
+        document.rewrite();
+        QVERIFY(!document.hasCuts());
+        QCOMPARE(MarkdownDocument::plainText(streamed), MarkdownDocument::plainText(whole));
     }
 
     // Text that changes before the settled point (not a stream's growth) is

@@ -39,6 +39,12 @@ const char *kindName(ORError::Kind kind)
         return "signInTimeout";
     case Kind::browserFailed:
         return "browserFailed";
+    case Kind::contextTooLong:
+        return "contextTooLong";
+    case Kind::flagged:
+        return "flagged";
+    case Kind::privacyExcluded:
+        return "privacyExcluded";
     }
     return "unknown";
 }

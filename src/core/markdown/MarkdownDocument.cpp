@@ -3,11 +3,15 @@
 #include "core/markdown/InlineRuns.h"
 #include "core/markdown/MarkdownParser.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
+#include <array>
 
 namespace {
 
@@ -34,13 +38,14 @@ int headingPixelSize(int level)
 
 QTextCharFormat codeFormat(QTextCharFormat format)
 {
-    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    format.setFontFamilies({ fixed.family() });
+    // Asked once: the system's fixed font does not change while Tolvi runs.
+    static const QStringList fixedFamilies{ QFontDatabase::systemFont(QFontDatabase::FixedFont).family() };
+    format.setFontFamilies(fixedFamilies);
     format.setFontFixedPitch(true);
     return format;
 }
 
-QTextCharFormat lookOf(const InlineMarkdown::Run &run, QTextCharFormat format)
+QTextCharFormat lookOf(const InlineMarkdown::Run &run, QTextCharFormat format, const QColor &linkColour)
 {
     if (run.strong)
         format.setFontWeight(QFont::Bold);
@@ -52,6 +57,8 @@ QTextCharFormat lookOf(const InlineMarkdown::Run &run, QTextCharFormat format)
         format.setAnchor(true);
         format.setAnchorHref(run.link);
         format.setFontUnderline(true);
+        if (linkColour.isValid())
+            format.setForeground(linkColour);
     }
     return format;
 }
@@ -69,8 +76,29 @@ void MarkdownDocument::rewrite()
     m_text.clear();
     m_segments.clear();
     m_settled = Settled{};
-    m_document.clear();
+    m_cuts = Cuts{};
+    // Not QTextDocument::clear(), which would put the document's own
+    // settings (its margin among them) back to Qt's defaults. One edit, so
+    // that a view hears of the document only as it is written again, never
+    // of the empty block in between (which keeps the last block's format).
+    QTextCursor cursor(&m_document);
+    cursor.beginEditBlock();
+    cursor.select(QTextCursor::Document);
+    cursor.removeSelectedText();
+    cursor.setBlockFormat(QTextBlockFormat());
+    cursor.setBlockCharFormat(QTextCharFormat());
     setText(text);
+    cursor.endEditBlock();
+}
+
+void MarkdownDocument::setColours(const QColor &link, const QColor &marker)
+{
+    if (link == m_linkColour && marker == m_markerColour)
+        return;
+    m_linkColour = link;
+    m_markerColour = marker;
+    if (!m_segments.isEmpty())
+        rewrite();
 }
 
 void MarkdownDocument::render(QTextDocument &document, const QString &text)
@@ -79,29 +107,41 @@ void MarkdownDocument::render(QTextDocument &document, const QString &text)
     MarkdownDocument(document).setText(text);
 }
 
-QList<MarkdownDocument::Segment> MarkdownDocument::tailOf(const QString &text, Settled &next) const
+QList<MarkdownDocument::Segment> MarkdownDocument::tailOf(const QString &text, Settled &next)
 {
     const MarkdownParser::Parsed parsed
         = MarkdownParser::parse(QStringView(text).sliced(m_settled.end), m_settled.state);
-    const QFont font = m_document.defaultFont();
+    const Look look{ m_document.defaultFont(), m_linkColour, m_markerColour };
     QList<Segment> tail;
     next.lastBlock = m_settled.lastBlock;
     int codeBlocks = m_settled.codeBlocks;
     qsizetype settledTail = 0; // segments of the tail that become settled
+    qsizetype lastOpening = -1;
     for (qsizetype i = 0; i < parsed.blocks.size(); ++i) {
         if (i == parsed.settledBlocks) {
             settledTail = tail.size();
             next.codeBlocks = codeBlocks;
         }
+        lastOpening = tail.size();
         const MDBlock *previous = i > 0 ? &parsed.blocks[i - 1]
             : m_settled.lastBlock       ? &*m_settled.lastBlock
                                         : nullptr;
-        appendBlock(tail, parsed.blocks[i], previous, font, codeBlocks);
+        appendBlock(tail, parsed.blocks[i], previous, look, codeBlocks);
     }
     if (parsed.settledBlocks >= parsed.blocks.size()) {
         settledTail = tail.size();
         next.codeBlocks = codeBlocks;
     }
+    // The last block, when it is a paragraph still growing, may be cut.
+    const qsizetype last = parsed.blocks.size() - 1;
+    m_openParagraph
+        = last >= parsed.settledBlocks && last >= 0 && parsed.blocks[last].kind == MDBlock::Kind::Paragraph;
+    if (m_openParagraph && (m_cuts.settledEnd != m_settled.end || m_cuts.block != last))
+        m_cuts = Cuts{ m_settled.end, last, {}, {} };
+    if (!m_openParagraph)
+        m_cuts = Cuts{};
+    if (m_openParagraph && !m_cuts.offsets.isEmpty())
+        applyCuts(tail, lastOpening);
     // Inside an open fence, its complete lines but the last are settled too:
     // one segment each, and the block they open is counted.
     if (parsed.settledState.inFence) {
@@ -122,7 +162,7 @@ QList<MarkdownDocument::Segment> MarkdownDocument::tailOf(const QString &text, S
 }
 
 void MarkdownDocument::appendBlock(QList<Segment> &segments, const MDBlock &block, const MDBlock *previous,
-    const QFont &font, int &codeBlocks)
+    const Look &look, int &codeBlocks)
 {
     QTextBlockFormat blockFormat;
     blockFormat.setProperty(blockKindProperty, int(block.kind));
@@ -163,7 +203,7 @@ void MarkdownDocument::appendBlock(QList<Segment> &segments, const MDBlock &bloc
         break;
     case MDBlock::Kind::Bullet: {
         // Lines that wrap start under the text, not under the marker.
-        const qreal hang = QFontMetricsF(font).horizontalAdvance(block.marker + u' ');
+        const qreal hang = QFontMetricsF(look.font).horizontalAdvance(block.marker + u' ');
         // However deep the source nests, an item keeps most of the width.
         const int level = qMin(block.indent, maxBulletLevel);
         blockFormat.setLeftMargin(level * bulletStep + bulletMargin + hang);
@@ -182,17 +222,37 @@ void MarkdownDocument::appendBlock(QList<Segment> &segments, const MDBlock &bloc
     if (block.kind == MDBlock::Kind::Bullet) {
         QTextCharFormat marker = charFormat;
         marker.setProperty(markerProperty, true);
+        if (look.marker.isValid())
+            marker.setForeground(look.marker);
         opening = { block.marker + u' ', marker, blockFormat, true };
     }
     segments.append(opening);
-    for (const InlineMarkdown::Run &run : InlineMarkdown::runs(source))
-        segments.append({ run.text, lookOf(run, charFormat), blockFormat, false });
+    // Runs of one look share one format: a long paragraph has thousands of
+    // runs, and formats that share their data compare at a glance. (Each
+    // link has a target of its own.)
+    std::array<std::optional<QTextCharFormat>, 8> looks;
+    for (const InlineMarkdown::Run &run : InlineMarkdown::runs(source)) {
+        if (!run.link.isEmpty()) {
+            segments.append({ run.text, lookOf(run, charFormat, look.link), blockFormat, false });
+            continue;
+        }
+        std::optional<QTextCharFormat> &shared
+            = looks[(run.strong ? 1 : 0) | (run.emphasis ? 2 : 0) | (run.code ? 4 : 0)];
+        if (!shared)
+            shared = lookOf(run, charFormat, look.link);
+        segments.append({ run.text, *shared, blockFormat, false });
+    }
 }
 
 int MarkdownDocument::setText(const QString &text)
 {
     if (text == m_text && !m_segments.isEmpty())
         return m_document.characterCount();
+    return apply(text);
+}
+
+int MarkdownDocument::apply(const QString &text)
+{
     // What is settled stays while the text still begins with it.
     const qsizetype settledEnd = m_settled.end;
     if (settledEnd > text.size()
@@ -233,7 +293,81 @@ int MarkdownDocument::setText(const QString &text)
     m_segments.append(std::move(tail));
     write(from, base + same, textOnly ? keep : -1, m_segments);
     m_settled = next;
+    if (m_openParagraph)
+        chooseCut();
     return from;
+}
+
+void MarkdownDocument::applyCuts(QList<Segment> &tail, qsizetype first)
+{
+    QTextBlockFormat continued = tail[first].blockFormat;
+    continued.setTopMargin(0);
+    continued.setProperty(continuationProperty, true);
+    QString shown;
+    for (qsizetype j = first + 1; j < tail.size(); ++j)
+        shown += tail[j].text;
+    qsizetype cut = 0;
+    qsizetype offset = 0; // of the segment's text in the paragraph's shown text
+    for (qsizetype i = first + 1; i < tail.size() && cut < m_cuts.offsets.size(); ++i) {
+        const qsizetype at = m_cuts.offsets[cut] - offset;
+        if (at >= tail[i].text.size()) {
+            offset += tail[i].text.size();
+            continue;
+        }
+        // The text a cut was chosen in may have changed since (a marker
+        // that closed late): it then goes, with those after it.
+        const qsizetype inShown = m_cuts.offsets[cut];
+        const QString &before = m_cuts.before[cut];
+        if (shown.at(inShown) != u' ' || shown.mid(inShown - before.size(), before.size()) != before) {
+            m_cuts.offsets.resize(cut);
+            m_cuts.before = m_cuts.before.first(cut);
+            break;
+        }
+        Segment rest{ tail[i].text.mid(at + 1), tail[i].charFormat, continued, true };
+        tail[i].text.truncate(at);
+        for (qsizetype j = i + 1; j < tail.size(); ++j)
+            tail[j].blockFormat = continued;
+        offset += at + 1;
+        tail.insert(i + 1, rest);
+        ++cut;
+    }
+}
+
+void MarkdownDocument::chooseCut()
+{
+    const QTextBlock last = m_document.lastBlock();
+    if (last.length() < 2 * chunkLength || m_document.textWidth() <= 0)
+        return;
+    m_document.documentLayout()->blockBoundingRect(last); // laid out
+    const QTextLayout *layout = last.layout();
+    const QString text = last.text();
+    // A line end well inside the block, where a space ends the line: the
+    // last lines stay in the growing block, which shrinks to them.
+    for (int k = layout->lineCount() - 3; k > 0; --k) {
+        const QTextLine line = layout->lineAt(k);
+        const int end = line.textStart() + line.textLength();
+        if (end < chunkLength)
+            return;
+        if (end >= text.size() || text.at(end - 1) != u' ' || (end >= 2 && text.at(end - 2) == u' '))
+            continue;
+        const qsizetype blockStart = m_cuts.offsets.isEmpty() ? 0 : m_cuts.offsets.last() + 1;
+        const qsizetype at = blockStart + end - 1;
+        m_cuts.offsets.append(at);
+        m_cuts.before.append(text.mid(qMax(0, end - 1 - 16), qMin(16, end - 1)));
+        // Written now: the block is cut before the next flush adds to it.
+        apply(m_text);
+        return;
+    }
+}
+
+QString MarkdownDocument::plainText(const QTextDocument &document)
+{
+    QString text = document.toPlainText();
+    for (QTextBlock block = document.begin().next(); block.isValid(); block = block.next()) {
+        if (block.blockFormat().boolProperty(continuationProperty) && block.position() > 0)
+            text[block.position() - 1] = u' ';
+    }
+    return text;
 }
 
 void MarkdownDocument::write(int from, qsizetype segment, qsizetype offset, const QList<Segment> &segments)

@@ -3,13 +3,14 @@
 #include "core/markdown/MDBlock.h"
 #include "core/markdown/MarkdownParser.h"
 
+#include <QColor>
+#include <QFont>
 #include <QList>
 #include <QString>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
 #include <optional>
 
-class QFont;
 class QTextDocument;
 
 // Keeps a QTextDocument in step with a reply's Markdown while it grows. Only
@@ -22,7 +23,9 @@ class QTextDocument;
 // it.
 //
 // The look is given as formats with properties a view reads (see Property);
-// colours are the view's, taken from its palette.
+// colours are the view's, taken from its palette and given with setColours():
+// links and list markers carry theirs in the document, so that drawing a
+// line needs no extra passes over it.
 class MarkdownDocument
 {
 public:
@@ -34,7 +37,17 @@ public:
         markerProperty, // bool, character: a list item's marker
         codeBlockProperty, // int, code lines: which code block of the reply, from 0
         codeLanguageProperty, // QString, code lines: what followed the opening fence
+        // bool, block: goes on with the paragraph above, cut there at a line
+        // end (the separator before it stands for a space)
+        continuationProperty,
     };
+
+    // A growing last paragraph longer than this is kept in blocks of about
+    // this length, cut where a line ends at the width it is laid out at:
+    // Qt lays a changed block out whole, so a flush then costs one block,
+    // not the paragraph. It looks the same; a change of width writes it
+    // again in one block.
+    static constexpr qsizetype chunkLength = 2000;
 
     // A code block's lines sit on a panel: this much room around them, and a
     // caption line above them (the view draws both into the block margins).
@@ -50,6 +63,15 @@ public:
     // Writes the whole text again, as after the document's default font
     // changed: list items hang by the width of their marker in that font.
     void rewrite();
+    // The colours of links and of list markers (invalid: the text's own);
+    // a change writes the document again.
+    void setColours(const QColor &link, const QColor &marker);
+    // Whether a paragraph is kept in blocks cut at line ends, which a new
+    // width would put in the wrong places.
+    bool hasCuts() const { return !m_cuts.offsets.isEmpty(); }
+    // The document's text as the reply reads: a cut between a paragraph's
+    // blocks is the space it stands for.
+    static QString plainText(const QTextDocument &document);
 
     // The document a fresh MarkdownDocument makes of text, for comparison.
     static void render(QTextDocument &document, const QString &text);
@@ -82,15 +104,38 @@ private:
         std::optional<MDBlock> lastBlock;
     };
 
+    // What a block's formats depend on besides the block.
+    struct Look {
+        QFont font;
+        QColor link;
+        QColor marker;
+    };
+
     static void appendBlock(QList<Segment> &segments, const MDBlock &block, const MDBlock *previous,
-        const QFont &font, int &codeBlocks);
+        const Look &look, int &codeBlocks);
     static int lengthOf(const Segment &segment, qsizetype index)
     {
         return (segment.startsBlock && index > 0 ? 1 : 0) + int(segment.text.size());
     }
     // The segments of what follows the settled point, and the settled point
     // they lead to.
-    QList<Segment> tailOf(const QString &text, Settled &next) const;
+    QList<Segment> tailOf(const QString &text, Settled &next);
+    // Where the growing last paragraph is cut: offsets in its shown text,
+    // each at a space, with the text just before it (a cut whose
+    // surroundings changed is dropped), for the paragraph that begins at
+    // block `block` after the settled point `settledEnd`.
+    struct Cuts {
+        qsizetype settledEnd = -1;
+        qsizetype block = -1;
+        QList<qsizetype> offsets;
+        QStringList before;
+    };
+    // setText() without asking whether the text changed.
+    int apply(const QString &text);
+    // Cuts the paragraph whose opening segment is tail[first].
+    void applyCuts(QList<Segment> &tail, qsizetype first);
+    // After a write: a new cut when the last block has grown long.
+    void chooseCut();
     // Replaces everything from position from with segments[segment...]; a
     // non-negative offset says the first of them keeps its block and only
     // its text from offset on is written.
@@ -100,4 +145,8 @@ private:
     QString m_text;
     QList<Segment> m_segments;
     Settled m_settled;
+    QColor m_linkColour;
+    QColor m_markerColour;
+    Cuts m_cuts;
+    bool m_openParagraph = false; // the tail ends in a paragraph that may grow
 };

@@ -73,10 +73,14 @@ AnswerView::AnswerView(QWidget *parent)
     option.setTabStopDistance(QFontMetricsF(MarkdownStyle::codeFont()).horizontalAdvance(u' ') * 4);
     m_document->setDefaultTextOption(option);
     connect(m_document, &QTextDocument::contentsChange, this, &AnswerView::documentChanged);
+    connect(m_document->documentLayout(), &QAbstractTextDocumentLayout::update, this,
+        &AnswerView::layoutCaughtUp);
+    takeColours();
 
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     // A reply that grows only adds at the bottom: growing taller paints
@@ -131,20 +135,34 @@ void AnswerView::addMarks(QList<QTextLayout::FormatRange> &looks, const QTextBlo
 
 QString AnswerView::toPlainText() const
 {
-    return m_document->toPlainText();
+    return MarkdownDocument::plainText(*m_document);
 }
 
+// The document tells of a change before its layout has taken it in: what
+// depends on where lines are waits for the layout (layoutCaughtUp).
 void AnswerView::documentChanged(int from, int removed, int added)
 {
     const int end = m_document->characterCount() - 1;
     if (m_anchor > end || m_position > end)
         updateSelection(qMin(m_anchor, end), qMin(m_position, end));
     announceChange(from, removed, added);
+    m_changedFrom = qMin(m_changedFrom, from);
+}
+
+void AnswerView::layoutCaughtUp()
+{
+    if (m_changedFrom == noChange)
+        return;
+    const int from = std::exchange(m_changedFrom, noChange);
     // Panels that end before the change keep their place; the rest are
-    // placed again.
-    while (!m_codePanels.isEmpty() && m_codePanels.last().end >= from)
+    // placed again, looking for code only from where the change begins (or
+    // the panel it falls in): a flush costs what changed, not the answer.
+    int scanFrom = from;
+    while (!m_codePanels.isEmpty() && m_codePanels.last().end >= from) {
+        scanFrom = qMin(scanFrom, m_codePanels.last().start);
         m_codePanels.removeLast();
-    placeCodePanels();
+    }
+    placeCodePanels(scanFrom);
     updateGeometry();
     // Lines above the one that changed keep their place: only what is
     // below it is painted again (a code panel's corner reaches a little up).
@@ -245,17 +263,25 @@ void AnswerView::resizeEvent(QResizeEvent *event)
     m_shownWidth = width();
     m_measured.clear();
     followWidth(width());
+    // A long paragraph cut at line ends is cut for the old width.
+    if (m_markdown.hasCuts())
+        m_markdown.rewrite();
     m_codePanels.clear();
-    placeCodePanels();
+    placeCodePanels(0);
     update();
 }
 
-void AnswerView::placeCodePanels()
+void AnswerView::placeCodePanels(int from)
 {
     followWidth(width());
     m_document->documentLayout()->documentSize(); // lays out what changed
+    // From the block after the last panel kept, or from the block where the
+    // change begins when that is later.
     QTextBlock block = m_codePanels.isEmpty() ? m_document->begin()
                                               : m_document->findBlock(m_codePanels.last().end).next();
+    const QTextBlock changed = m_document->findBlock(from);
+    if (changed.isValid() && changed.blockNumber() > block.blockNumber())
+        block = changed;
     const qsizetype kept = m_codePanels.size();
     for (; block.isValid(); block = block.next()) {
         if (!isCode(block))
@@ -427,10 +453,8 @@ QString AnswerView::selectedText() const
 {
     if (!hasSelection())
         return {};
-    QTextCursor cursor(m_document);
-    cursor.setPosition(m_anchor);
-    cursor.setPosition(m_position, QTextCursor::KeepAnchor);
-    return cursor.selection().toPlainText();
+    // Positions and characters of the plain text are one to one.
+    return toPlainText().mid(qMin(m_anchor, m_position), qAbs(m_position - m_anchor));
 }
 
 void AnswerView::select(int anchor, int position)
@@ -485,17 +509,23 @@ bool AnswerView::event(QEvent *event)
     return QWidget::event(event);
 }
 
+void AnswerView::takeColours()
+{
+    m_markdown.setColours(palette().color(QPalette::Link), MarkdownStyle::secondary(palette()));
+}
+
 void AnswerView::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::FontChange && m_document->defaultFont() != font()) {
         m_document->setDefaultFont(font());
         m_measured.clear();
-        m_codePanels.clear();
         m_markdown.rewrite();
     }
-    // Colours are read from the palette at paint time, so a palette change
-    // only needs a repaint.
+    // Links and markers carry their colours in the document; the rest is
+    // read from the palette at paint time.
+    if (event->type() == QEvent::PaletteChange)
+        takeColours();
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
         update();
 }
@@ -542,7 +572,11 @@ void AnswerView::paintPanel(QPainter &painter, int index, const CodePanel &panel
 
 void AnswerView::paintBlock(QPainter &painter, const QTextBlock &block, const QRect &clip) const
 {
-    const QTextLayout *layout = block.layout();
+    QTextLayout *layout = block.layout();
+    // A block's layout throws its shaped glyphs away after each draw unless
+    // told to keep them: every flush would shape every line in view again.
+    if (!layout->cacheEnabled())
+        layout->setCacheEnabled(true);
     const Kind kind = kindOf(block);
     const bool code = isCode(block);
     QPointF at; // draw() adds the layout's own position
@@ -562,34 +596,9 @@ void AnswerView::paintBlock(QPainter &painter, const QTextBlock &block, const QR
         painter.drawRoundedRect(QRectF(0, lines.top(), quoteBarWidth, lines.height()), 1.5, 1.5);
     }
 
-    // The characters of the lines in the clip: a long paragraph has many
-    // links, and each range given to draw() costs on every line it draws.
-    const QRectF area = QRectF(clip).translated(-at - layout->position());
-    int shownFrom = block.length();
-    int shownTo = 0;
-    for (int i = 0; i < layout->lineCount(); ++i) {
-        const QTextLine line = layout->lineAt(i);
-        if (line.y() + line.height() < area.top() || line.y() > area.bottom())
-            continue;
-        shownFrom = qMin(shownFrom, line.textStart());
-        shownTo = qMax(shownTo, line.textStart() + line.textLength());
-    }
+    // Every range given to draw() draws its lines once more through a clip:
+    // only a search's marks and the selection go that way.
     QList<QTextLayout::FormatRange> looks;
-    for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
-        const QTextFragment fragment = it.fragment();
-        const int start = fragment.position() - block.position();
-        if (start >= shownTo || start + fragment.length() <= shownFrom)
-            continue;
-        const QTextCharFormat format = fragment.charFormat();
-        QTextLayout::FormatRange look{ start, fragment.length(), {} };
-        if (format.isAnchor())
-            look.format.setForeground(palette().link());
-        else if (format.boolProperty(MarkdownDocument::markerProperty))
-            look.format.setForeground(MarkdownStyle::secondary(palette()));
-        else
-            continue;
-        looks.append(look);
-    }
     addMarks(looks, block);
     const int from = qMax(qMin(m_anchor, m_position), block.position());
     const int to = qMin(qMax(m_anchor, m_position), block.position() + block.length() - 1);

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QTextBlock>
 #include <QWidget>
+#include <limits>
 
 class CodeCopyButton;
 class QTextDocument;
@@ -103,8 +104,12 @@ private:
     void documentChanged(int from, int removed, int added);
     void announceChange(int from, int removed, int added);
     void followWidth(int width) const;
+    // Links and list markers in the palette's colours.
+    void takeColours();
+    void layoutCaughtUp();
     int exactHeight() const;
-    void placeCodePanels();
+    // Finds and places the code panels from document position from on.
+    void placeCodePanels(int from);
     int codeIndexOf(const QTextBlock &block) const;
     int scrollOf(const QTextBlock &block) const;
     int maxScroll(int index) const;
@@ -120,6 +125,8 @@ private:
 
     QTextDocument *m_document;
     MarkdownDocument m_markdown;
+    static constexpr int noChange = std::numeric_limits<int>::max();
+    int m_changedFrom = noChange; // the earliest change the layout has yet to take in
     QList<CodePanel> m_codePanels;
     QList<CodeCopyButton *> m_copyButtons;
     QList<int> m_scrolls; // each code block's sideways scroll
