@@ -1,8 +1,8 @@
 #include "ui/ladder/ModelLadderWindow.h"
 
 #include "core/ladder/LadderModel.h"
-#include "ui/signin/ViewStyle.h"
 #include "ui/style/PaletteFollower.h"
+#include "ui/style/ViewStyle.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

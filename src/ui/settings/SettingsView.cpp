@@ -2,7 +2,7 @@
 
 #include "core/conversation/SystemPrompt.h"
 #include "core/hotkey/HotKeyStatus.h"
-#include "ui/signin/ViewStyle.h"
+#include "ui/style/ViewStyle.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

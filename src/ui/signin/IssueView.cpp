@@ -1,8 +1,8 @@
 #include "ui/signin/IssueView.h"
 
-#include "ui/signin/ViewStyle.h"
 #include "ui/signin/WarningSign.h"
 #include "ui/signin/WrappingText.h"
+#include "ui/style/ViewStyle.h"
 
 #include <QDesktopServices>
 #include <QEvent>

@@ -3,8 +3,8 @@
 #include "core/app/AppModel.h"
 #include "ui/icons/Icons.h"
 #include "ui/signin/IssueView.h"
-#include "ui/signin/ViewStyle.h"
 #include "ui/style/Contrast.h"
+#include "ui/style/ViewStyle.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

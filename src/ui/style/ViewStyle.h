@@ -5,10 +5,10 @@
 
 class QWidget;
 
-// The text styles and colours of the sign-in, issue and settings views, in
-// device-independent pixels. Colours come from the widget's palette, so that
-// they follow a light or a dark appearance; orange is fixed, in a shade that
-// stays readable on the window's background.
+// The text styles and colours of the sign-in, issue, settings and model
+// ladder views, in device-independent pixels. Colours come from the
+// widget's palette, so that they follow a light or a dark appearance; orange
+// is fixed, in a shade that stays readable on the window's background.
 namespace ViewStyle {
 
 QFont sized(const QFont &base, int pixelSize, QFont::Weight weight = QFont::Normal);

@@ -1,4 +1,4 @@
-#include "ui/signin/ViewStyle.h"
+#include "ui/style/ViewStyle.h"
 
 #include <QFontDatabase>
 #include <QPalette>
