@@ -9,8 +9,8 @@
 #include "ui/input/InputStyle.h"
 #include "ui/input/NoticeRow.h"
 #include "ui/input/SymbolButton.h"
-#include "ui/markdown/WrappingButton.h"
-#include "ui/markdown/WrappingLabel.h"
+#include "ui/widgets/WrappingButton.h"
+#include "ui/widgets/WrappingLabel.h"
 
 #include <QFile>
 #include <QLabel>

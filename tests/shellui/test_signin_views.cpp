@@ -10,9 +10,9 @@
 #include "core/app/AppModel.h"
 #include "core/app/AppNotifications.h"
 #include "core/auth/Keyring.h"
-#include "ui/signin/IssueView.h"
 #include "ui/signin/SignInView.h"
-#include "ui/signin/WrappingText.h"
+#include "ui/widgets/IssueView.h"
+#include "ui/widgets/WrappingText.h"
 
 #include <QApplication>
 #include <QClipboard>

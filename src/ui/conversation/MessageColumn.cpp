@@ -5,7 +5,7 @@
 #include "ui/conversation/ConversationStyle.h"
 #include "ui/conversation/MessageList.h"
 #include "ui/conversation/ThinkingIndicator.h"
-#include "ui/signin/IssueView.h"
+#include "ui/widgets/IssueView.h"
 
 #include <QLabel>
 #include <QPushButton>

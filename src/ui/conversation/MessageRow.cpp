@@ -6,9 +6,9 @@
 #include "ui/conversation/ReasoningSection.h"
 #include "ui/input/DataURLImage.h"
 #include "ui/markdown/AnswerView.h"
-#include "ui/markdown/FlowRowLayout.h"
-#include "ui/markdown/WrappingLabel.h"
 #include "ui/style/PaletteFollower.h"
+#include "ui/widgets/FlowRowLayout.h"
+#include "ui/widgets/WrappingLabel.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

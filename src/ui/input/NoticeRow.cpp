@@ -2,9 +2,9 @@
 
 #include "ui/icons/Icons.h"
 #include "ui/input/InputStyle.h"
-#include "ui/markdown/FlowRowLayout.h"
-#include "ui/markdown/WrappingButton.h"
-#include "ui/markdown/WrappingLabel.h"
+#include "ui/widgets/FlowRowLayout.h"
+#include "ui/widgets/WrappingButton.h"
+#include "ui/widgets/WrappingLabel.h"
 
 #include <QEvent>
 #include <QPainter>

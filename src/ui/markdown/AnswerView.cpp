@@ -4,7 +4,7 @@
 #include "ui/markdown/AnswerAccessible.h"
 #include "ui/markdown/CodeCopyButton.h"
 #include "ui/markdown/MarkdownStyle.h"
-#include "ui/markdown/RoundedPanel.h"
+#include "ui/widgets/RoundedPanel.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QAccessible>

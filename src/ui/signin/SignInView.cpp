@@ -2,9 +2,9 @@
 
 #include "core/app/AppModel.h"
 #include "ui/icons/Icons.h"
-#include "ui/signin/IssueView.h"
 #include "ui/style/Contrast.h"
 #include "ui/style/ViewStyle.h"
+#include "ui/widgets/IssueView.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

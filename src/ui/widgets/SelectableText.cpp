@@ -1,4 +1,4 @@
-#include "ui/markdown/SelectableText.h"
+#include "ui/widgets/SelectableText.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QEvent>

@@ -1,8 +1,8 @@
-#include "ui/signin/IssueView.h"
+#include "ui/widgets/IssueView.h"
 
-#include "ui/signin/WarningSign.h"
-#include "ui/signin/WrappingText.h"
 #include "ui/style/ViewStyle.h"
+#include "ui/widgets/WarningSign.h"
+#include "ui/widgets/WrappingText.h"
 
 #include <QDesktopServices>
 #include <QEvent>

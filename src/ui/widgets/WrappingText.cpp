@@ -1,4 +1,4 @@
-#include "ui/signin/WrappingText.h"
+#include "ui/widgets/WrappingText.h"
 
 #include <QTextDocument>
 #include <cmath>
