@@ -1,8 +1,8 @@
 #include "ui/widgets/IssueView.h"
 
 #include "ui/style/ViewStyle.h"
+#include "ui/widgets/SelectableText.h"
 #include "ui/widgets/WarningSign.h"
-#include "ui/widgets/WrappingText.h"
 
 #include <QDesktopServices>
 #include <QEvent>
@@ -91,8 +91,14 @@ QWidget *IssueView::makeDetails()
     m_detailsPanel = new DetailsPanel(this);
     auto *layout = new QVBoxLayout(m_detailsPanel);
     layout->setContentsMargins(8, 8, 8, 8);
-    m_details = new WrappingText(m_detailsPanel);
+    m_details = new SelectableText(m_detailsPanel);
     m_details->setFont(ViewStyle::monospace(11));
+    // Details hold no sentence to size them by: a URL or a JSON body asks
+    // for a modest width and gives way to almost any. Tab reaches them, and
+    // the pointer shows they can be selected, for copying into a report.
+    m_details->setWidthHints(320, 60);
+    m_details->setFocusPolicy(Qt::StrongFocus);
+    m_details->viewport()->setCursor(Qt::IBeamCursor);
     m_details->setAccessibleName(QStringLiteral("Details"));
     layout->addWidget(m_details);
     return m_detailsPanel;
