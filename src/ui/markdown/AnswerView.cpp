@@ -4,6 +4,7 @@
 #include "ui/markdown/AnswerAccessible.h"
 #include "ui/markdown/CodeCopyButton.h"
 #include "ui/markdown/MarkdownStyle.h"
+#include "ui/style/Palette.h"
 #include "ui/widgets/RoundedPanel.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -519,11 +520,11 @@ void AnswerView::paintEvent(QPaintEvent *event)
 void AnswerView::paintPanel(QPainter &painter, int index, const CodePanel &panel) const
 {
     const QRect &rect = panel.rect;
-    RoundedPanel::fill(painter, rect, cornerRadius, MarkdownStyle::primary(palette(), 0.04));
+    RoundedPanel::fill(painter, rect, cornerRadius, Palette::primary(palette(), 0.04));
     const QRect header(rect.x(), rect.y(), rect.width(), MarkdownDocument::codeCaptionHeight);
     RoundedPanel::fill(
-        painter, header, cornerRadius, MarkdownStyle::primary(palette(), 0.06), RoundedPanel::Corners::Top);
-    RoundedPanel::outline(painter, rect, cornerRadius, MarkdownStyle::primary(palette(), 0.08));
+        painter, header, cornerRadius, Palette::primary(palette(), 0.06), RoundedPanel::Corners::Top);
+    RoundedPanel::outline(painter, rect, cornerRadius, Palette::primary(palette(), 0.08));
 
     const QString language = m_document->findBlock(panel.start)
                                  .blockFormat()
@@ -535,7 +536,7 @@ void AnswerView::paintPanel(QPainter &painter, int index, const CodePanel &panel
     const QRect room(header.x() + MarkdownDocument::codePadding, header.y(),
         qMax(0, right - header.x() - MarkdownDocument::codePadding), header.height());
     painter.setFont(caption);
-    painter.setPen(MarkdownStyle::secondary(palette()));
+    painter.setPen(Palette::secondary(palette()));
     painter.drawText(room, Qt::AlignLeft | Qt::AlignVCenter,
         metrics.elidedText(captionOf(language), Qt::ElideRight, room.width()));
 }
@@ -558,7 +559,7 @@ void AnswerView::paintBlock(QPainter &painter, const QTextBlock &block, const QR
         const QRectF lines = linesRect(block);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(MarkdownStyle::secondary(palette(), 0.5));
+        painter.setBrush(Palette::secondary(palette(), 0.5));
         painter.drawRoundedRect(QRectF(0, lines.top(), quoteBarWidth, lines.height()), 1.5, 1.5);
     }
 
@@ -585,7 +586,7 @@ void AnswerView::paintBlock(QPainter &painter, const QTextBlock &block, const QR
         if (format.isAnchor())
             look.format.setForeground(palette().link());
         else if (format.boolProperty(MarkdownDocument::markerProperty))
-            look.format.setForeground(MarkdownStyle::secondary(palette()));
+            look.format.setForeground(Palette::secondary(palette()));
         else
             continue;
         looks.append(look);
@@ -601,8 +602,7 @@ void AnswerView::paintBlock(QPainter &painter, const QTextBlock &block, const QR
         looks.append(selection);
     }
 
-    painter.setPen(
-        kind == Kind::Quote ? MarkdownStyle::secondary(palette()) : MarkdownStyle::primary(palette()));
+    painter.setPen(kind == Kind::Quote ? Palette::secondary(palette()) : Palette::primary(palette()));
     // Only the lines in the clip are drawn: a paragraph can be taller than
     // the window. (The clip is in view coordinates, as the layout is.)
     layout->draw(&painter, at, looks, QRectF(clip).translated(-at));

@@ -1,5 +1,6 @@
 #include "ui/widgets/IssueView.h"
 
+#include "ui/style/Palette.h"
 #include "ui/style/ViewStyle.h"
 #include "ui/widgets/SelectableText.h"
 #include "ui/widgets/WarningSign.h"
@@ -31,7 +32,7 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()), 6, 6);
-        painter.fillPath(shape, ViewStyle::primary(this, 0.05));
+        painter.fillPath(shape, Palette::primary(this, 0.05));
     }
 };
 
@@ -159,15 +160,15 @@ void IssueView::setDetailsShown(bool shown)
 
 void IssueView::applyColors()
 {
-    m_icon->setPixmap(warningSign(iconSize, ViewStyle::orange(this), devicePixelRatioF()));
-    ViewStyle::setTextColor(m_details, ViewStyle::secondary(this));
+    m_icon->setPixmap(warningSign(iconSize, Palette::warning(this), devicePixelRatioF()));
+    Palette::setTextColor(m_details, Palette::secondary(this));
     // Flat in both states: a disclosure, not a push button. A style sheet
     // takes its colours when it is set, so it is set again with each
     // palette, in that palette's colours.
     m_toggle->setStyleSheet(QStringLiteral("QToolButton { border: none; border-bottom: 1px solid transparent;"
                                            " background: transparent; padding: 2px 0px; color: %1; }"
                                            "QToolButton:focus { border-bottom-color: %2; }")
-                                .arg(ViewStyle::primary(this).name(), ViewStyle::accent(this).name()));
+                                .arg(Palette::primary(this).name(), Palette::accent(this).name()));
 }
 
 void IssueView::changeEvent(QEvent *event)
@@ -185,5 +186,5 @@ void IssueView::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), 12, 12);
-    painter.fillPath(shape, ViewStyle::orange(this, 0.1));
+    painter.fillPath(shape, Palette::warning(this, 0.1));
 }
