@@ -12,7 +12,7 @@
 #include "ui/settings/SettingsView.h"
 #include "ui/sidebar/ChatListModel.h"
 #include "ui/sidebar/SidebarView.h"
-#include "ui/signin/IssueView.h"
+#include "ui/widgets/IssueView.h"
 
 #include <QDir>
 #include <QLabel>

@@ -17,9 +17,9 @@
 #include "ui/input/InputBar.h"
 #include "ui/input/NoticeRow.h"
 #include "ui/markdown/AnswerView.h"
-#include "ui/markdown/WrappingButton.h"
 #include "ui/modelmenu/ModelMenu.h"
-#include "ui/signin/IssueView.h"
+#include "ui/widgets/IssueView.h"
+#include "ui/widgets/WrappingButton.h"
 
 #include <QBuffer>
 #include <QClipboard>

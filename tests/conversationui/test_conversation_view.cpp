@@ -17,7 +17,7 @@
 #include "ui/markdown/AnswerView.h"
 #include "ui/sidebar/ChatListModel.h"
 #include "ui/sidebar/SidebarView.h"
-#include "ui/signin/IssueView.h"
+#include "ui/widgets/IssueView.h"
 
 #include <QAbstractButton>
 #include <QAccessible>

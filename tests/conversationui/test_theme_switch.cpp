@@ -13,9 +13,9 @@
 #include "ui/markdown/AnswerView.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/sidebar/SidebarView.h"
-#include "ui/signin/IssueView.h"
 #include "ui/signin/SignInView.h"
 #include "ui/style/Contrast.h"
+#include "ui/widgets/IssueView.h"
 
 #include <QAbstractButton>
 #include <QApplication>

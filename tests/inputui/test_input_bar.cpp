@@ -6,11 +6,11 @@
 #include "ui/input/AttachmentStrip.h"
 #include "ui/input/DataURLImage.h"
 #include "ui/input/GrowingTextView.h"
-#include "ui/input/InputStyle.h"
 #include "ui/input/NoticeRow.h"
 #include "ui/input/SymbolButton.h"
-#include "ui/markdown/WrappingButton.h"
-#include "ui/markdown/WrappingLabel.h"
+#include "ui/style/Palette.h"
+#include "ui/widgets/WrappingButton.h"
+#include "ui/widgets/WrappingLabel.h"
 
 #include <QFile>
 #include <QLabel>
@@ -106,7 +106,7 @@ private Q_SLOTS:
         QCOMPARE(send->accessibleName(), QStringLiteral("Send"));
         QCOMPARE(send->toolTip(), QStringLiteral("Send"));
         QVERIFY(!send->isEnabled());
-        QCOMPARE(send->circleColour(), InputStyle::secondary(send->palette(), 0.5));
+        QCOMPARE(send->circleColour(), Palette::secondary(send->palette(), 0.5));
 
         f.type(QStringLiteral("  \n"));
         QVERIFY(!send->isEnabled());

@@ -10,9 +10,9 @@
 #include "core/app/AppModel.h"
 #include "core/app/AppNotifications.h"
 #include "core/auth/Keyring.h"
-#include "ui/signin/IssueView.h"
 #include "ui/signin/SignInView.h"
-#include "ui/signin/WrappingText.h"
+#include "ui/widgets/IssueView.h"
+#include "ui/widgets/SelectableText.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -367,7 +367,7 @@ void SignInViewsTest::issueDetailsCanBeCopied()
     issue.setDetailsShown(true);
     issue.adjustSize();
     shelltest::saveScreenshot(&issue, QStringLiteral("issue-details"));
-    WrappingText *text = issue.detailsText();
+    SelectableText *text = issue.detailsText();
     QVERIFY(text->isReadOnly());
     QVERIFY(text->textInteractionFlags() & Qt::TextSelectableByMouse);
     text->setFocus();
@@ -438,7 +438,7 @@ void SignInViewsTest::longDetailsWrapInsteadOfWidening()
     issue.setFixedWidth(420);
     issue.show();
     QVERIFY(QTest::qWaitForWindowExposed(&issue));
-    WrappingText *text = issue.detailsText();
+    SelectableText *text = issue.detailsText();
     const int lineHeight = text->fontMetrics().lineSpacing();
     QVERIFY(text->width() < 420);
     QVERIFY(text->heightForWidth(text->width()) > 4 * lineHeight);

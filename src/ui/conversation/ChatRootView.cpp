@@ -8,6 +8,7 @@
 #include "ui/modelmenu/ModelMenu.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/sidebar/SidebarView.h"
+#include "ui/style/Palette.h"
 #include "ui/style/PaletteFollower.h"
 
 #include <QDialog>
@@ -23,19 +24,14 @@ constexpr int sidebarMin = 160;
 constexpr int sidebarIdeal = 210;
 constexpr int sidebarMax = 280;
 
-// A hairline between the columns, in the text colour at 12 %.
+// A hairline between the columns.
 class HairlineHandle : public QSplitterHandle
 {
 public:
     using QSplitterHandle::QSplitterHandle;
 
 protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QColor line = palette().color(QPalette::WindowText);
-        line.setAlphaF(0.12f);
-        QPainter(this).fillRect(rect(), line);
-    }
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), Palette::separator(this)); }
 };
 
 class HairlineSplitter : public QSplitter

@@ -1,12 +1,9 @@
 #include "ui/conversation/ConversationStyle.h"
 
 #include "ui/icons/Icons.h"
-#include "ui/style/PaletteFollower.h"
 
 #include <QPainter>
-#include <QPalette>
 #include <QPixmap>
-#include <QWidget>
 
 namespace ConversationStyle {
 
@@ -22,32 +19,6 @@ QFont caption(const QFont &base)
     QFont font = base;
     font.setPixelSize(11);
     return font;
-}
-
-QColor secondary(const QWidget *widget, qreal opacity)
-{
-    QColor color = widget->palette().color(QPalette::PlaceholderText);
-    color.setAlphaF(color.alphaF() * float(opacity));
-    return color;
-}
-
-QColor accent(const QWidget *widget, qreal opacity)
-{
-    QColor color = widget->palette().color(QPalette::Highlight);
-    color.setAlphaF(color.alphaF() * float(opacity));
-    return color;
-}
-
-void useSecondaryText(QWidget *widget)
-{
-    PaletteFollower::follow(widget, [widget] {
-        QPalette palette = widget->palette();
-        const QColor color = palette.color(QPalette::PlaceholderText);
-        palette.setColor(QPalette::WindowText, color);
-        palette.setColor(QPalette::ButtonText, color);
-        palette.setColor(QPalette::Text, color);
-        widget->setPalette(palette);
-    });
 }
 
 QIcon tintedSymbol(const char *themeName, const QColor &color, int size)

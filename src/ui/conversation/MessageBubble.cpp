@@ -1,7 +1,7 @@
 #include "ui/conversation/MessageBubble.h"
 
-#include "ui/conversation/ConversationStyle.h"
 #include "ui/markdown/SearchMarks.h"
+#include "ui/style/Palette.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -81,7 +81,7 @@ bool MessageBubble::event(QEvent *event)
         painter.setRenderHint(QPainter::Antialiasing);
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()), 18, 18);
-        painter.fillPath(shape, ConversationStyle::accent(this, 0.16));
+        painter.fillPath(shape, Palette::accent(this, 0.16));
     }
     return SelectableText::event(event);
 }

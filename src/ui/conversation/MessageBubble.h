@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/markdown/SelectableText.h"
+#include "ui/widgets/SelectableText.h"
 
 // The user's text: plain, selectable, on a rounded tint of the accent
 // colour, as wide as the text needs up to the width it is given, where it

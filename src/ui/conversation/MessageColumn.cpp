@@ -2,10 +2,10 @@
 
 #include "core/conversation/ChatViewModel.h"
 #include "core/conversation/ConversationModel.h"
-#include "ui/conversation/ConversationStyle.h"
 #include "ui/conversation/MessageList.h"
 #include "ui/conversation/ThinkingIndicator.h"
-#include "ui/signin/IssueView.h"
+#include "ui/style/Palette.h"
+#include "ui/widgets/IssueView.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -32,7 +32,7 @@ QWidget *makeEmptyState(QWidget *parent)
     line->setTextFormat(Qt::PlainText);
     line->setAlignment(Qt::AlignHCenter);
     line->setWordWrap(true);
-    ConversationStyle::useSecondaryText(line);
+    Palette::useSecondaryText(line);
 
     stack->addWidget(title);
     stack->addWidget(line);

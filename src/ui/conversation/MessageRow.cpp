@@ -6,9 +6,10 @@
 #include "ui/conversation/ReasoningSection.h"
 #include "ui/input/DataURLImage.h"
 #include "ui/markdown/AnswerView.h"
-#include "ui/markdown/FlowRowLayout.h"
-#include "ui/markdown/WrappingLabel.h"
+#include "ui/style/Palette.h"
 #include "ui/style/PaletteFollower.h"
+#include "ui/widgets/FlowRowLayout.h"
+#include "ui/widgets/WrappingLabel.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -23,7 +24,7 @@ const QString userRole = QStringLiteral("user");
 
 QIcon footerIcon(const char *name, const QWidget *widget)
 {
-    return ConversationStyle::tintedSymbol(name, ConversationStyle::secondary(widget), 12);
+    return ConversationStyle::tintedSymbol(name, Palette::secondary(widget), 12);
 }
 
 QToolButton *makeFooterButton(const QString &text, QWidget *parent)
@@ -86,7 +87,7 @@ void MessageRow::buildAnswer()
 QWidget *MessageRow::makeFooter()
 {
     m_footer = new QWidget(this);
-    ConversationStyle::useSecondaryText(m_footer);
+    Palette::useSecondaryText(m_footer);
     // Long model names and notes wrap, and the buttons move to the next
     // line rather than past the edge.
     auto *line = new FlowRowLayout(12, 2, m_footer);

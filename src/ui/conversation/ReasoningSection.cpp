@@ -1,6 +1,7 @@
 #include "ui/conversation/ReasoningSection.h"
 
 #include "ui/conversation/ConversationStyle.h"
+#include "ui/style/Palette.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -93,7 +94,7 @@ ReasoningSection::ReasoningSection(QWidget *parent)
     stack->addWidget(m_body);
 
     m_body->setFont(ConversationStyle::callout(m_body->font()));
-    m_body->setTextRole(QPalette::PlaceholderText);
+    m_body->setTextRole(Palette::secondaryRole);
     m_body->setPadding(QMargins(barGap, 0, 0, 0));
     m_body->setAccessibleName(QStringLiteral("Reasoning text"));
 
@@ -179,7 +180,7 @@ void ReasoningSection::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(ConversationStyle::secondary(this, 0.35));
+    painter.setBrush(Palette::secondary(this, 0.35));
     const QRect text = m_body->geometry();
     painter.drawRoundedRect(QRectF(text.left() + 1, text.top(), barWidth, text.height()), 1, 1);
 }
@@ -210,8 +211,7 @@ void ReasoningToggle::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QColor ink
-        = underMouse() ? palette().color(QPalette::WindowText) : ConversationStyle::secondary(this);
+    const QColor ink = underMouse() ? Palette::primary(this) : Palette::secondary(this);
 
     // A chevron that points at the text when folded and down when open.
     const QRectF box(ringPadding, (height() - chevronSize) / 2.0, chevronSize, chevronSize);
@@ -235,7 +235,7 @@ void ReasoningToggle::paintEvent(QPaintEvent *)
     painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, this->text());
 
     if (hasFocus()) {
-        painter.setPen(QPen(ConversationStyle::accent(this), 1.5));
+        painter.setPen(QPen(Palette::accent(this), 1.5));
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 4, 4);
     }
 }

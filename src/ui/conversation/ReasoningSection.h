@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/markdown/SelectableText.h"
+#include "ui/widgets/SelectableText.h"
 
 #include <QAbstractButton>
 #include <QWidget>

@@ -1,6 +1,7 @@
 #include "ui/conversation/ThinkingIndicator.h"
 
 #include "ui/conversation/ConversationStyle.h"
+#include "ui/style/Palette.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -58,7 +59,7 @@ void PulseDot::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(ConversationStyle::secondary(this, m_opacity));
+    painter.setBrush(Palette::secondary(this, m_opacity));
     painter.drawEllipse(QRectF(rect()));
 }
 
@@ -80,7 +81,7 @@ ThinkingIndicator::ThinkingIndicator(QWidget *parent)
     }
     m_caption->setTextFormat(Qt::PlainText);
     m_caption->setFont(ConversationStyle::callout(m_caption->font()));
-    ConversationStyle::useSecondaryText(m_caption);
+    Palette::useSecondaryText(m_caption);
     row->addWidget(m_caption, 0, Qt::AlignVCenter);
     row->addStretch(1);
     showCaption();

@@ -1,6 +1,6 @@
 #include "ui/input/DataURLImage.h"
 
-#include "ui/input/InputStyle.h"
+#include "ui/style/Palette.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -120,7 +120,7 @@ void DataURLImage::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     if (m_image.isNull()) {
         painter.setPen(Qt::NoPen);
-        painter.setBrush(InputStyle::primary(palette(), 0.08));
+        painter.setBrush(Palette::primary(palette(), 0.08));
         painter.drawRoundedRect(QRectF(rect()), m_radius, m_radius);
         return;
     }

@@ -9,6 +9,7 @@
 #include "ui/input/InputStyle.h"
 #include "ui/input/NoticeRow.h"
 #include "ui/input/SymbolButton.h"
+#include "ui/style/Palette.h"
 
 #include <QDragEnterEvent>
 #include <QHBoxLayout>
@@ -42,7 +43,7 @@ InputBar::InputBar(ChatViewModel &vm, QWidget *parent)
     // Quiet: small and dimmed, a fact to know before sending.
     m_quotaLine->setTextFormat(Qt::PlainText);
     m_quotaLine->setWordWrap(true);
-    m_quotaLine->setForegroundRole(QPalette::PlaceholderText);
+    m_quotaLine->setForegroundRole(Palette::secondaryRole);
     QFont small = m_quotaLine->font();
     small.setPixelSize(InputStyle::calloutPixelSize);
     m_quotaLine->setFont(small);
@@ -158,8 +159,7 @@ void InputBar::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal border = m_dropping ? 2 : 1;
-    const QColor borderColour
-        = m_dropping ? InputStyle::accent(palette()) : InputStyle::primary(palette(), 0.12);
+    const QColor borderColour = m_dropping ? Palette::accent(palette()) : Palette::separator(palette());
     const QRectF box = QRectF(rect()).adjusted(border / 2, border / 2, -border / 2, -border / 2);
     painter.setPen(QPen(borderColour, border));
     painter.setBrush(palette().color(QPalette::Base));

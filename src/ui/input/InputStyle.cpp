@@ -4,25 +4,6 @@
 
 namespace InputStyle {
 
-QColor primary(const QPalette &palette, qreal opacity)
-{
-    QColor colour = palette.color(QPalette::WindowText);
-    colour.setAlphaF(float(colour.alphaF() * opacity));
-    return colour;
-}
-
-QColor secondary(const QPalette &palette, qreal opacity)
-{
-    QColor colour = palette.color(QPalette::PlaceholderText);
-    colour.setAlphaF(float(colour.alphaF() * opacity));
-    return colour;
-}
-
-QColor accent(const QPalette &palette)
-{
-    return palette.color(QPalette::Highlight);
-}
-
 QColor orange()
 {
     return QColor(255, 149, 0);

@@ -2,11 +2,11 @@
 
 #include <QColor>
 #include <QIcon>
-#include <QPalette>
 #include <QPixmap>
 
-// Colours and sizes of the input bar. Colours are read from the palette when
-// painting, so the bar follows a light or dark appearance.
+// Sizes of the input bar, and the drawing of its symbols. Its colours come
+// from Palette, read when painting, so the bar follows a light or dark
+// appearance.
 namespace InputStyle {
 
 constexpr int textPixelSize = 14;
@@ -24,9 +24,7 @@ constexpr int editorInsetY = 4;
 constexpr int editorMinHeight = 28;
 constexpr int editorMaxHeight = 160;
 
-QColor primary(const QPalette &palette, qreal opacity = 1.0);
-QColor secondary(const QPalette &palette, qreal opacity = 1.0);
-QColor accent(const QPalette &palette);
+// The notice's crossed-out eye: a bright orange, the same in light and dark.
 QColor orange();
 
 // The icon's shape (its alpha) filled with one colour, for a glyph of side

@@ -2,9 +2,10 @@
 
 #include "ui/icons/Icons.h"
 #include "ui/input/InputStyle.h"
-#include "ui/markdown/FlowRowLayout.h"
-#include "ui/markdown/WrappingButton.h"
-#include "ui/markdown/WrappingLabel.h"
+#include "ui/style/Palette.h"
+#include "ui/widgets/FlowRowLayout.h"
+#include "ui/widgets/WrappingButton.h"
+#include "ui/widgets/WrappingLabel.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -90,7 +91,7 @@ void NoticeRow::styleSwitchButton()
 {
     const QPalette &colours = palette();
     const auto rgba
-        = [&colours](qreal opacity) { return InputStyle::primary(colours, opacity).name(QColor::HexArgb); };
+        = [&colours](qreal opacity) { return Palette::primary(colours, opacity).name(QColor::HexArgb); };
     m_switch->setStyleSheet(
         QStringLiteral("QPushButton { color: %1; background: %2; border: 1px solid %3; border-radius: 6px;"
                        " padding: 2px 8px; }"

@@ -2,6 +2,7 @@
 
 #include "ui/icons/Icons.h"
 #include "ui/input/InputStyle.h"
+#include "ui/style/Palette.h"
 
 #include <QPainter>
 
@@ -30,9 +31,9 @@ QColor SymbolButton::circleColour() const
 {
     switch (m_tone) {
     case accentTone:
-        return isEnabled() ? InputStyle::accent(palette()) : InputStyle::secondary(palette(), 0.5);
+        return isEnabled() ? Palette::accent(palette()) : Palette::secondary(palette(), 0.5);
     case primaryTone:
-        return InputStyle::primary(palette());
+        return Palette::primary(palette());
     case overlayTone:
         return QColor(0, 0, 0, 128);
     }
@@ -66,7 +67,7 @@ void SymbolButton::paintEvent(QPaintEvent *)
     painter.setBrush(circleColour());
     painter.drawEllipse(circle);
     if (hasFocus()) {
-        painter.setPen(QPen(InputStyle::primary(palette(), 0.6), 1.5));
+        painter.setPen(QPen(Palette::primary(palette(), 0.6), 1.5));
         painter.setBrush(Qt::NoBrush);
         painter.drawEllipse(circle.adjusted(0.75, 0.75, -0.75, -0.75));
     }

@@ -1,8 +1,7 @@
 #include "ui/ladder/ModelLadderWindow.h"
 
 #include "core/ladder/LadderModel.h"
-#include "ui/signin/ViewStyle.h"
-#include "ui/style/PaletteFollower.h"
+#include "ui/style/Palette.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -123,8 +122,7 @@ QLabel *ModelLadderWindow::makeLine(bool secondary)
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     if (secondary)
-        PaletteFollower::follow(
-            label, [label] { ViewStyle::setTextColor(label, ViewStyle::secondary(label)); });
+        Palette::useSecondaryText(label);
     return label;
 }
 

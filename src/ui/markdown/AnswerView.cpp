@@ -4,7 +4,8 @@
 #include "ui/markdown/AnswerAccessible.h"
 #include "ui/markdown/CodeCopyButton.h"
 #include "ui/markdown/MarkdownStyle.h"
-#include "ui/markdown/RoundedPanel.h"
+#include "ui/style/Palette.h"
+#include "ui/widgets/RoundedPanel.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QAccessible>
@@ -511,7 +512,7 @@ bool AnswerView::event(QEvent *event)
 
 void AnswerView::takeColours()
 {
-    m_markdown.setColours(palette().color(QPalette::Link), MarkdownStyle::secondary(palette()));
+    m_markdown.setColours(palette().color(QPalette::Link), Palette::secondary(palette()));
 }
 
 void AnswerView::changeEvent(QEvent *event)
@@ -549,11 +550,11 @@ void AnswerView::paintEvent(QPaintEvent *event)
 void AnswerView::paintPanel(QPainter &painter, int index, const CodePanel &panel) const
 {
     const QRect &rect = panel.rect;
-    RoundedPanel::fill(painter, rect, cornerRadius, MarkdownStyle::primary(palette(), 0.04));
+    RoundedPanel::fill(painter, rect, cornerRadius, Palette::primary(palette(), 0.04));
     const QRect header(rect.x(), rect.y(), rect.width(), MarkdownDocument::codeCaptionHeight);
     RoundedPanel::fill(
-        painter, header, cornerRadius, MarkdownStyle::primary(palette(), 0.06), RoundedPanel::Corners::Top);
-    RoundedPanel::outline(painter, rect, cornerRadius, MarkdownStyle::primary(palette(), 0.08));
+        painter, header, cornerRadius, Palette::primary(palette(), 0.06), RoundedPanel::Corners::Top);
+    RoundedPanel::outline(painter, rect, cornerRadius, Palette::primary(palette(), 0.08));
 
     const QString language = m_document->findBlock(panel.start)
                                  .blockFormat()
@@ -565,7 +566,7 @@ void AnswerView::paintPanel(QPainter &painter, int index, const CodePanel &panel
     const QRect room(header.x() + MarkdownDocument::codePadding, header.y(),
         qMax(0, right - header.x() - MarkdownDocument::codePadding), header.height());
     painter.setFont(caption);
-    painter.setPen(MarkdownStyle::secondary(palette()));
+    painter.setPen(Palette::secondary(palette()));
     painter.drawText(room, Qt::AlignLeft | Qt::AlignVCenter,
         metrics.elidedText(captionOf(language), Qt::ElideRight, room.width()));
 }
@@ -592,7 +593,7 @@ void AnswerView::paintBlock(QPainter &painter, const QTextBlock &block, const QR
         const QRectF lines = linesRect(block);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(MarkdownStyle::secondary(palette(), 0.5));
+        painter.setBrush(Palette::secondary(palette(), 0.5));
         painter.drawRoundedRect(QRectF(0, lines.top(), quoteBarWidth, lines.height()), 1.5, 1.5);
     }
 
@@ -610,8 +611,7 @@ void AnswerView::paintBlock(QPainter &painter, const QTextBlock &block, const QR
         looks.append(selection);
     }
 
-    painter.setPen(
-        kind == Kind::Quote ? MarkdownStyle::secondary(palette()) : MarkdownStyle::primary(palette()));
+    painter.setPen(kind == Kind::Quote ? Palette::secondary(palette()) : Palette::primary(palette()));
     // Only the lines in the clip are drawn: a paragraph can be taller than
     // the window. (The clip is in view coordinates, as the layout is.)
     layout->draw(&painter, at, looks, QRectF(clip).translated(-at));

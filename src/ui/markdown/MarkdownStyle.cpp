@@ -4,20 +4,6 @@
 
 namespace MarkdownStyle {
 
-QColor primary(const QPalette &palette, qreal opacity)
-{
-    QColor color = palette.color(QPalette::WindowText);
-    color.setAlphaF(color.alphaF() * float(opacity));
-    return color;
-}
-
-QColor secondary(const QPalette &palette, qreal opacity)
-{
-    QColor color = palette.color(QPalette::PlaceholderText);
-    color.setAlphaF(color.alphaF() * float(opacity));
-    return color;
-}
-
 QFont captionFont(const QFont &base)
 {
     QFont font = base;

@@ -2,7 +2,8 @@
 
 #include "core/conversation/SystemPrompt.h"
 #include "core/hotkey/HotKeyStatus.h"
-#include "ui/signin/ViewStyle.h"
+#include "ui/style/Palette.h"
+#include "ui/style/ViewStyle.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -104,9 +105,9 @@ QWidget *SettingsView::makeShortcutGroup()
 
 void SettingsView::applyColors()
 {
-    ViewStyle::setTextColor(m_promptNote, ViewStyle::secondary(this));
-    ViewStyle::setTextColor(m_warning, ViewStyle::orange(this));
-    const QColor outline = ViewStyle::primary(this, 0.15);
+    Palette::setTextColor(m_promptNote, Palette::secondary(this));
+    Palette::setTextColor(m_warning, Palette::warning(this));
+    const QColor outline = Palette::primary(this, 0.15);
     m_prompt->setStyleSheet(
         QStringLiteral("QPlainTextEdit#systemPromptEditor { border: 1px solid rgba(%1, %2, %3, %4);"
                        " border-radius: 6px; padding: 4px; background-color: palette(base); }")

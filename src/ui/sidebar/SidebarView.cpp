@@ -6,6 +6,7 @@
 #include "ui/icons/Icons.h"
 #include "ui/sidebar/ChatListModel.h"
 #include "ui/sidebar/RenameChatDialog.h"
+#include "ui/style/Palette.h"
 #include "ui/style/PaletteFollower.h"
 
 #include <QAction>
@@ -30,7 +31,7 @@ QLabel *makeEmptyLabel(QWidget *parent)
     label->setFont(callout);
     // A role rather than a colour taken now, so that it follows the desktop
     // between light and dark.
-    label->setForegroundRole(QPalette::PlaceholderText);
+    label->setForegroundRole(Palette::secondaryRole);
     // It lies over the list; clicks go to the list below.
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     return label;

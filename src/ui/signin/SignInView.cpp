@@ -2,9 +2,10 @@
 
 #include "core/app/AppModel.h"
 #include "ui/icons/Icons.h"
-#include "ui/signin/IssueView.h"
-#include "ui/signin/ViewStyle.h"
 #include "ui/style/Contrast.h"
+#include "ui/style/Palette.h"
+#include "ui/style/ViewStyle.h"
+#include "ui/widgets/IssueView.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -199,7 +200,7 @@ void SignInView::styleSignInButton()
     const QColor text = palette().color(QPalette::HighlightedText);
     // Many palettes pair their accent with a text colour that is hard to
     // read on it; the fill gives way, not the text.
-    const QColor accent = Contrast::readableOn(ViewStyle::accent(this), text);
+    const QColor accent = Contrast::readableOn(Palette::accent(this), text);
     m_signIn->setStyleSheet(
         QStringLiteral("QPushButton { background-color: %1; color: %2; border: 2px solid %1;"
                        " border-radius: 8px; padding: 6px 28px; min-height: 20px; }"
@@ -213,9 +214,9 @@ void SignInView::styleSignInButton()
 void SignInView::applyColors()
 {
     m_symbol->setPixmap(Icons::app().pixmap(QSize(symbolSize, symbolSize), devicePixelRatioF()));
-    ViewStyle::setTextColor(m_subtitle, ViewStyle::secondary(this));
-    ViewStyle::setTextColor(m_waiting, ViewStyle::secondary(this));
-    ViewStyle::setTextColor(m_notice, ViewStyle::orange(this));
+    Palette::setTextColor(m_subtitle, Palette::secondary(this));
+    Palette::setTextColor(m_waiting, Palette::secondary(this));
+    Palette::setTextColor(m_notice, Palette::warning(this));
     QPalette link = m_keyLink->palette();
     link.setColor(QPalette::ButtonText,
         Contrast::readableOn(palette().color(QPalette::Link), palette().color(QPalette::Window)));

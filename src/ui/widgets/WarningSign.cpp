@@ -1,4 +1,4 @@
-#include "ui/signin/WarningSign.h"
+#include "ui/widgets/WarningSign.h"
 
 #include <QPainter>
 #include <QPainterPath>

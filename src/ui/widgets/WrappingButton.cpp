@@ -1,6 +1,6 @@
-#include "ui/markdown/WrappingButton.h"
+#include "ui/widgets/WrappingButton.h"
 
-#include "ui/markdown/TextWrap.h"
+#include "ui/widgets/TextWrap.h"
 
 #include <QStyle>
 #include <QStyleOptionButton>

@@ -1,4 +1,4 @@
-#include "ui/markdown/RoundedPanel.h"
+#include "ui/widgets/RoundedPanel.h"
 
 #include <QPainter>
 

@@ -8,7 +8,7 @@
 class QLabel;
 class QPushButton;
 class QToolButton;
-class WrappingText;
+class SelectableText;
 
 // A problem shown to the user: a warning sign and the message, a "Show
 // Details" toggle over the technical details (selectable for copying), and
@@ -32,7 +32,7 @@ public:
 
     QLabel *messageLabel() const { return m_message; }
     QToolButton *detailsToggle() const { return m_toggle; }
-    WrappingText *detailsText() const { return m_details; }
+    SelectableText *detailsText() const { return m_details; }
     QPushButton *retryButton() const { return m_retry; }
     // Hidden while the issue names no page.
     QPushButton *actionButton() const { return m_action; }
@@ -53,7 +53,7 @@ private:
     QLabel *m_message = nullptr;
     QToolButton *m_toggle = nullptr;
     QWidget *m_detailsPanel = nullptr;
-    WrappingText *m_details = nullptr;
+    SelectableText *m_details = nullptr;
     QPushButton *m_action = nullptr;
     QPushButton *m_retry = nullptr;
 };

@@ -1,4 +1,4 @@
-#include "ui/markdown/TextWrap.h"
+#include "ui/widgets/TextWrap.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "ui/markdown/SelectableText.h"
+#include "ui/widgets/SelectableText.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QEvent>
@@ -35,6 +35,11 @@ SelectableText::SelectableText(QWidget *parent)
     applyTextRole();
 }
 
+void SelectableText::setText(const QString &text)
+{
+    setPlainText(text);
+}
+
 void SelectableText::setPadding(const QMargins &padding)
 {
     m_padding = padding;
@@ -47,6 +52,13 @@ void SelectableText::setTextRole(QPalette::ColorRole role)
 {
     m_textRole = role;
     applyTextRole();
+}
+
+void SelectableText::setWidthHints(int preferred, int narrowest)
+{
+    m_preferredWidth = preferred;
+    m_narrowestWidth = narrowest;
+    updateGeometry();
 }
 
 // The document is drawn in the palette's Text colour; a label's text is
@@ -89,14 +101,16 @@ int SelectableText::heightForWidth(int width) const
 
 QSize SelectableText::sizeHint() const
 {
-    const int width = fontMetrics().averageCharWidth() * 80;
+    const int width = m_preferredWidth >= 0 ? m_preferredWidth : fontMetrics().averageCharWidth() * 80;
     return { width, heightForWidth(width) };
 }
 
 QSize SelectableText::minimumSizeHint() const
 {
-    return { fontMetrics().averageCharWidth() * 4 + m_padding.left() + m_padding.right(),
-        fontMetrics().height() + m_padding.top() + m_padding.bottom() };
+    const int width = m_narrowestWidth >= 0
+        ? m_narrowestWidth
+        : fontMetrics().averageCharWidth() * 4 + m_padding.left() + m_padding.right();
+    return { width, fontMetrics().height() + m_padding.top() + m_padding.bottom() };
 }
 
 void SelectableText::forgetHeights()

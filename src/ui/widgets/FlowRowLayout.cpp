@@ -1,4 +1,4 @@
-#include "ui/markdown/FlowRowLayout.h"
+#include "ui/widgets/FlowRowLayout.h"
 
 #include <QWidget>
 

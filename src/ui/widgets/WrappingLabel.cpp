@@ -1,6 +1,6 @@
-#include "ui/markdown/WrappingLabel.h"
+#include "ui/widgets/WrappingLabel.h"
 
-#include "ui/markdown/TextWrap.h"
+#include "ui/widgets/TextWrap.h"
 
 #include <QPainter>
 

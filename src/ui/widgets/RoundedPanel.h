@@ -13,7 +13,8 @@ namespace RoundedPanel {
 
 enum class Corners { All, Top };
 
-void fill(QPainter &painter, const QRect &rect, int radius, const QColor &color, Corners corners = Corners::All);
+void fill(
+    QPainter &painter, const QRect &rect, int radius, const QColor &color, Corners corners = Corners::All);
 // A one-pixel outline just inside rect.
 void outline(QPainter &painter, const QRect &rect, int radius, const QColor &color);
 

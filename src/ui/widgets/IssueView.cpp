@@ -1,8 +1,9 @@
-#include "ui/signin/IssueView.h"
+#include "ui/widgets/IssueView.h"
 
-#include "ui/signin/ViewStyle.h"
-#include "ui/signin/WarningSign.h"
-#include "ui/signin/WrappingText.h"
+#include "ui/style/Palette.h"
+#include "ui/style/ViewStyle.h"
+#include "ui/widgets/SelectableText.h"
+#include "ui/widgets/WarningSign.h"
 
 #include <QDesktopServices>
 #include <QEvent>
@@ -31,7 +32,7 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()), 6, 6);
-        painter.fillPath(shape, ViewStyle::primary(this, 0.05));
+        painter.fillPath(shape, Palette::primary(this, 0.05));
     }
 };
 
@@ -91,8 +92,14 @@ QWidget *IssueView::makeDetails()
     m_detailsPanel = new DetailsPanel(this);
     auto *layout = new QVBoxLayout(m_detailsPanel);
     layout->setContentsMargins(8, 8, 8, 8);
-    m_details = new WrappingText(m_detailsPanel);
+    m_details = new SelectableText(m_detailsPanel);
     m_details->setFont(ViewStyle::monospace(11));
+    // Details hold no sentence to size them by: a URL or a JSON body asks
+    // for a modest width and gives way to almost any. Tab reaches them, and
+    // the pointer shows they can be selected, for copying into a report.
+    m_details->setWidthHints(320, 60);
+    m_details->setFocusPolicy(Qt::StrongFocus);
+    m_details->viewport()->setCursor(Qt::IBeamCursor);
     m_details->setAccessibleName(QStringLiteral("Details"));
     layout->addWidget(m_details);
     return m_detailsPanel;
@@ -153,15 +160,15 @@ void IssueView::setDetailsShown(bool shown)
 
 void IssueView::applyColors()
 {
-    m_icon->setPixmap(warningSign(iconSize, ViewStyle::orange(this), devicePixelRatioF()));
-    ViewStyle::setTextColor(m_details, ViewStyle::secondary(this));
+    m_icon->setPixmap(warningSign(iconSize, Palette::warning(this), devicePixelRatioF()));
+    Palette::setTextColor(m_details, Palette::secondary(this));
     // Flat in both states: a disclosure, not a push button. A style sheet
     // takes its colours when it is set, so it is set again with each
     // palette, in that palette's colours.
     m_toggle->setStyleSheet(QStringLiteral("QToolButton { border: none; border-bottom: 1px solid transparent;"
                                            " background: transparent; padding: 2px 0px; color: %1; }"
                                            "QToolButton:focus { border-bottom-color: %2; }")
-                                .arg(ViewStyle::primary(this).name(), ViewStyle::accent(this).name()));
+                                .arg(Palette::primary(this).name(), Palette::accent(this).name()));
 }
 
 void IssueView::changeEvent(QEvent *event)
@@ -179,5 +186,5 @@ void IssueView::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), 12, 12);
-    painter.fillPath(shape, ViewStyle::orange(this, 0.1));
+    painter.fillPath(shape, Palette::warning(this, 0.1));
 }
