@@ -2,7 +2,7 @@
 
 #include "core/export/AnswerEnd.h"
 #include "core/export/ExportLog.h"
-#include "core/store/AtomicFile.h"
+#include "core/util/AtomicFile.h"
 
 #include <QDir>
 #include <QFileInfo>
