@@ -1,6 +1,6 @@
-#include "core/conversation/ImageTools.h"
+#include "core/images/ImageTools.h"
 
-#include "core/conversation/ImageLog.h"
+#include "core/images/ImageLog.h"
 
 #include <QBuffer>
 #include <QImageReader>

@@ -1,10 +1,10 @@
 // Images into data URLs, images out of clipboard and drop data, and the
 // loader that reads them off the main thread.
 
-#include "core/conversation/ImageFile.h"
-#include "core/conversation/ImageLoader.h"
-#include "core/conversation/ImageTools.h"
-#include "core/conversation/PasteboardImages.h"
+#include "core/images/ImageFile.h"
+#include "core/images/ImageLoader.h"
+#include "core/images/ImageTools.h"
+#include "core/images/PasteboardImages.h"
 
 #include <QBuffer>
 #include <QFileInfo>
