@@ -9,8 +9,8 @@
 // Run from a Release build:
 //   benchmarks/images/bench_attach_photo [runs (3)]
 
-#include "core/conversation/ImageLoader.h"
-#include "core/conversation/ImageTools.h"
+#include "core/images/ImageLoader.h"
+#include "core/images/ImageTools.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -480,7 +480,7 @@ void AppModelTest::browserSignIn()
     }
     const ORError expected = outcome == "denied" ? ORError::signInDenied(QStringLiteral("The user said no"))
                                                  : ORError::signInTimeout();
-    QCOMPARE(model->signInState(), SignInState::makeFailed(AppIssue::from(expected)));
+    QCOMPARE(model->signInState(), SignInState::makeFailed(expected.issue()));
     QVERIFY(!model->isSignedIn());
     QVERIFY(model->showKeyField());
     QCOMPARE(KeychainStore::load(), std::nullopt);

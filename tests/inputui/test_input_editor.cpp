@@ -2,7 +2,7 @@
 // binding to the controller's draft and focus token.
 
 #include "InputTestKit.h"
-#include "core/conversation/ImageFile.h"
+#include "core/images/ImageFile.h"
 #include "ui/input/GrowingTextView.h"
 
 #include <QClipboard>

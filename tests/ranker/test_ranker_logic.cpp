@@ -6,12 +6,15 @@
 #include "core/ranker/Ranking.h"
 #include "core/util/AppPaths.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
+#include <csignal>
 #include <limits>
+#include <sys/resource.h>
 
 using namespace rankerkit;
 
@@ -29,6 +32,30 @@ std::optional<EndpointStats> stats(std::optional<double> uptime, std::optional<d
 {
     return EndpointStats{ uptime, latency };
 }
+
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A disk that fills up: for as long as it lives, a write past this many bytes
+// of a file fails with EFBIG, where it would otherwise end the process.
+struct FileSizeLimit {
+    static constexpr rlim_t bytes = 2 * 1024;
+
+    FileSizeLimit()
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limited = saved;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved); }
+
+    rlimit saved{};
+};
 
 } // namespace
 
@@ -227,6 +254,36 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(cachePath()));
         RankerCache::remove(cachePath()); // a missing file is no error
         QVERIFY(!RankerCache::read(cachePath()));
+    }
+
+    void fullDiskKeepsTheOldCache_data()
+    {
+        QTest::addColumn<int>("models");
+        // A file's buffer takes the whole of a small cache: the disk's refusal
+        // shows only when the buffer is flushed.
+        QTest::newRow("smaller than a buffer") << 40;
+        QTest::newRow("larger than any buffer") << 2000;
+    }
+    void fullDiskKeepsTheOldCache()
+    {
+        QFETCH(int, models);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("models-cache.json"));
+        RankerCache{ t0, { m("a/b:free", 8000) }, { "a/b:free", router } }.write(path);
+        const QByteArray old = contentsOf(path);
+        QVERIFY(RankerCache::decode(old));
+
+        QList<ORModel> catalogue;
+        for (int i = 0; i < models; ++i)
+            catalogue.append(m(QStringLiteral("vendor/model-%1:free").arg(i), 8000 + i));
+        const RankerCache next{ t0.addSecs(60), catalogue, { router } };
+        QVERIFY(next.encode().size() > qsizetype(FileSizeLimit::bytes));
+        {
+            const FileSizeLimit full;
+            next.write(path);
+        }
+        QCOMPARE(contentsOf(path), old);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{ "models-cache.json" });
     }
 
     void cacheFreshness_data()

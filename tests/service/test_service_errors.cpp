@@ -131,7 +131,7 @@ void ServiceErrorsTest::texts()
     QFETCH(QString, details);
     QCOMPARE(error.message(), message);
     QCOMPARE(error.details(), details);
-    QCOMPARE(AppIssue::from(error), (AppIssue{ message, details }));
+    QCOMPARE(error.issue(), (AppIssue{ message, details }));
 }
 
 void ServiceErrorsTest::fromHTTP_data()

@@ -33,7 +33,7 @@ QByteArray requestBody(const QString &code, const QString &verifier)
     return QJsonDocument(body).toJson(QJsonDocument::Compact);
 }
 
-Outcome<QString> readAnswer(int status, const QByteArray &body)
+Outcome<QString, ORError> readAnswer(int status, const QByteArray &body)
 {
     const QJsonObject object = QJsonDocument::fromJson(body).object();
     const QJsonValue key = object.value(QStringLiteral("key"));

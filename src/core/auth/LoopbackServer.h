@@ -1,7 +1,8 @@
 #pragma once
 
 #include "core/auth/CallbackRequest.h"
-#include "core/service/ServiceTypes.h"
+#include "core/service/ORError.h"
+#include "core/util/Outcome.h"
 
 #include <QList>
 #include <QObject>
@@ -26,7 +27,7 @@ class LoopbackServer : public QObject
     Q_OBJECT
 public:
     using Query = CallbackRequest::Query;
-    using CallbackOutcome = Outcome<Query>;
+    using CallbackOutcome = Outcome<Query, ORError>;
 
     struct Started {
         quint16 port = 0;

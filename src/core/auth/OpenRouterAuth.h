@@ -1,8 +1,9 @@
 #pragma once
 
 #include "core/auth/LoopbackServer.h"
-#include "core/service/ServiceTypes.h"
+#include "core/service/ORError.h"
 #include "core/util/Operation.h"
+#include "core/util/Outcome.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -12,7 +13,7 @@
 class OpenRouterClient;
 class QNetworkReply;
 
-using SignInOutcome = Outcome<QString>;
+using SignInOutcome = Outcome<QString, ORError>;
 
 // One browser sign-in attempt with PKCE, an Operation: a loopback listener
 // for the redirect, the service's sign-in page in the user's browser, and

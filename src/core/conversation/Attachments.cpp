@@ -1,6 +1,6 @@
 #include "core/conversation/Attachments.h"
 
-#include "core/conversation/ImageTools.h"
+#include "core/images/ImageTools.h"
 
 bool Attachments::add(const QImage &image)
 {

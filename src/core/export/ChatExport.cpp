@@ -2,7 +2,8 @@
 
 #include "core/export/AnswerEnd.h"
 #include "core/export/ExportLog.h"
-#include "core/store/AtomicFile.h"
+#include "core/images/DataURL.h"
+#include "core/util/AtomicFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -13,19 +14,6 @@
 #include <memory>
 
 namespace {
-
-const QString jpegPrefix = QStringLiteral("data:image/jpeg;base64,");
-
-std::optional<QByteArray> jpegBytes(const QString &dataURL)
-{
-    if (!dataURL.startsWith(jpegPrefix))
-        return std::nullopt;
-    auto decoded = QByteArray::fromBase64Encoding(
-        QStringView(dataURL).mid(jpegPrefix.size()).toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded || decoded.decoded.isEmpty())
-        return std::nullopt;
-    return decoded.decoded;
-}
 
 QString imageName(int number)
 {
@@ -94,7 +82,7 @@ QString markdown(const Chat &chat, const QString &imagesFolderName)
         if (message.cut)
             parts << QLatin1Char('*') + plain(AnswerEnd::words(*message.cut)) + QLatin1Char('*');
         for (const QString &image : message.images) {
-            if (!jpegBytes(image)) {
+            if (!DataURL::jpeg(image)) {
                 parts << QStringLiteral("*(A picture that could not be exported.)*");
                 continue;
             }
@@ -112,7 +100,7 @@ std::optional<QString> write(const Chat &chat, const QString &markdownPath)
     int imageNumber = 0;
     for (const ChatMessage &message : chat.messages) {
         for (const QString &image : message.images) {
-            const std::optional<QByteArray> bytes = jpegBytes(image);
+            const std::optional<QByteArray> bytes = DataURL::jpeg(image);
             if (!bytes)
                 continue;
             if (imageNumber == 0 && !QDir().mkpath(folder)) {

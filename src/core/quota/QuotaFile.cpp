@@ -1,7 +1,7 @@
 #include "core/quota/QuotaFile.h"
 
 #include "core/quota/QuotaLog.h"
-#include "core/store/AtomicFile.h"
+#include "core/util/AtomicFile.h"
 
 #include <QDateTime>
 #include <QFile>

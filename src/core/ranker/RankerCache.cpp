@@ -1,13 +1,13 @@
 #include "core/ranker/RankerCache.h"
 
 #include "core/util/AppPaths.h"
+#include "core/util/AtomicFile.h"
 #include "core/util/DateCodec.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 namespace {
 
@@ -112,15 +112,9 @@ std::optional<RankerCache> RankerCache::read(const QString &path)
 
 void RankerCache::write(const QString &path) const
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    const QByteArray bytes = encode();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit();
+    // A buffered save file cut short by a full disk would still commit, and
+    // leave a truncated cache in place of the old one.
+    AtomicFile::write(path, encode(), QDateTime::currentDateTimeUtc());
 }
 
 void RankerCache::remove(const QString &path)

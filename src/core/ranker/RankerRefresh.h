@@ -18,7 +18,7 @@ struct MeasuredModels {
 };
 // The measurement, or why there is none: the catalogue failed, or a probe
 // found the key rejected.
-using RefreshOutcome = Outcome<MeasuredModels>;
+using RefreshOutcome = Outcome<MeasuredModels, ORError>;
 
 // One network refresh, an Operation: the catalogue, then the statistics of
 // the pool all at once, then the probes of the best four all at once. It

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "core/service/RateLimit.h"
+#include "core/util/AppIssue.h"
 
 #include <QNetworkReply>
 #include <QString>
 #include <QStringList>
-#include <QUrl>
 #include <optional>
 
 struct ErrorReport;
@@ -89,6 +89,8 @@ public:
 
     QString message() const;
     QString details() const;
+    // The problem as the user is shown it: the message over the details.
+    AppIssue issue() const { return { message(), details() }; }
 
     // A daily limit's statement of the day's numbers, when the answer held
     // any; nothing for every other error.
@@ -140,24 +142,4 @@ private:
     QStringList m_reasons;
     std::optional<int> m_tokenLimit;
     std::optional<RateLimit> m_statedLimit;
-};
-
-// What a person can do about a problem beyond trying again: a button that
-// opens a page of the service (its settings, say).
-struct IssueAction {
-    QString label;
-    QUrl url;
-
-    bool operator==(const IssueAction &) const = default;
-};
-
-// A problem to show the user.
-struct AppIssue {
-    QString message;
-    QString details;
-    std::optional<IssueAction> action = std::nullopt;
-
-    bool operator==(const AppIssue &) const = default;
-
-    static AppIssue from(const ORError &error) { return { error.message(), error.details() }; }
 };

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "core/service/ORError.h"
+#include "core/util/Outcome.h"
 
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
-#include <variant>
 
 // A message as sent to the service. The system prompt travels separately.
 struct APIMessage {
@@ -53,34 +53,13 @@ struct EndpointStats {
     bool operator==(const EndpointStats &) const = default;
 };
 
-// Either a value or the error that prevented it.
-template <class T> class Outcome
-{
-public:
-    Outcome(T value)
-        : m_data(std::move(value))
-    {
-    }
-    Outcome(ORError error)
-        : m_data(std::move(error))
-    {
-    }
-
-    bool ok() const { return std::holds_alternative<T>(m_data); }
-    const T &value() const { return std::get<T>(m_data); }
-    const ORError &error() const { return std::get<ORError>(m_data); }
-
-private:
-    std::variant<T, ORError> m_data;
-};
-
 struct Done {
 };
-using StreamOutcome = Outcome<StreamResult>;
-using ModelsOutcome = Outcome<QList<ORModel>>;
-using BytesOutcome = Outcome<QByteArray>;
+using StreamOutcome = Outcome<StreamResult, ORError>;
+using ModelsOutcome = Outcome<QList<ORModel>, ORError>;
+using BytesOutcome = Outcome<QByteArray, ORError>;
 // A probe yields the measured seconds or the error.
-using ProbeOutcome = Outcome<double>;
+using ProbeOutcome = Outcome<double, ORError>;
 // "free_model_daily_requests" of GET /key: the service's own count of the
 // account's requests to free models in the current UTC day, from every app
 // and the website. The limit (50 or 1000) follows the credits ever bought,
@@ -107,4 +86,4 @@ struct KeyInfo {
 
     bool operator==(const KeyInfo &) const = default;
 };
-using KeyCheckOutcome = Outcome<KeyInfo>;
+using KeyCheckOutcome = Outcome<KeyInfo, ORError>;

@@ -1,8 +1,8 @@
 #include "core/store/StoreWriter.h"
 
-#include "core/store/AtomicFile.h"
 #include "core/store/StoreLayout.h"
 #include "core/store/StoreLog.h"
+#include "core/util/AtomicFile.h"
 
 #include <QFile>
 #include <QFileInfo>

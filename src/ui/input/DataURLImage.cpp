@@ -1,5 +1,6 @@
 #include "ui/input/DataURLImage.h"
 
+#include "core/images/DataURL.h"
 #include "ui/style/Palette.h"
 
 #include <QBuffer>
@@ -55,16 +56,11 @@ QSize DataURLImage::sizeHint() const
 
 QImage DataURLImage::decode(const QString &dataURL)
 {
-    const qsizetype comma = dataURL.indexOf(QLatin1Char(','));
-    if (comma < 0)
-        return {};
-    // Characters beyond Latin-1 become '?', which the strict decoder refuses.
-    const auto bytes = QByteArray::fromBase64Encoding(
-        dataURL.mid(comma + 1).toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    if (!bytes || bytes.decoded.isEmpty())
+    const std::optional<DataURL::Content> content = DataURL::decode(dataURL);
+    if (!content)
         return {};
     QBuffer buffer;
-    buffer.setData(bytes.decoded);
+    buffer.setData(content->bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(true);

@@ -25,8 +25,9 @@ public:
 
     QSize sizeHint() const override;
 
-    // The image in a data URL: strict Base64 after the first comma, then any
-    // format the image readers know. Null when either fails.
+    // The image in a data URL, as DataURL::decode() reads it, in any format
+    // the image readers know whatever the URL's media type. Null when either
+    // fails.
     static QImage decode(const QString &dataURL);
     // Test seam: decodes made by every instance so far.
     static int decodeCount();

@@ -1,8 +1,8 @@
 #include "ui/input/InputBar.h"
 
 #include "core/conversation/ChatViewModel.h"
-#include "core/conversation/ImageLoader.h"
-#include "core/conversation/PasteboardImages.h"
+#include "core/images/ImageLoader.h"
+#include "core/images/PasteboardImages.h"
 #include "core/quota/FreeQuota.h"
 #include "ui/input/AttachmentStrip.h"
 #include "ui/input/GrowingTextView.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/service/ORError.h"
+#include "core/util/AppIssue.h"
 
 #include <QWidget>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "core/conversation/ImageLoader.h"
+#include "core/images/ImageLoader.h"
 
-#include "core/conversation/ImageLog.h"
+#include "core/images/ImageLog.h"
 
 #include <QPointer>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "core/store/AtomicFile.h"
+#include "core/util/AtomicFile.h"
 
 #include <QSaveFile>
 

@@ -1,7 +1,7 @@
-#include "core/conversation/ImageFile.h"
+#include "core/images/ImageFile.h"
 
-#include "core/conversation/ImageLog.h"
-#include "core/conversation/ImageTools.h"
+#include "core/images/ImageLog.h"
+#include "core/images/ImageTools.h"
 
 #include <QFile>
 #include <QImageReader>

@@ -10,7 +10,7 @@ class QImageReader;
 
 // Turns images into the one form the application keeps, stores and sends:
 // "data:image/jpeg;base64," + Base64 of an RGB JPEG of at most 1280 pixels on
-// its longer side. Stateless; safe on any thread.
+// its longer side (DataURL.h reads it back). Stateless; safe on any thread.
 namespace ImageTools {
 
 constexpr int maxSide = 1280;
@@ -18,7 +18,6 @@ constexpr qsizetype maxJpegBytes = 3'000'000;
 constexpr int firstQuality = 85;
 constexpr int qualityStep = 20;
 constexpr int lowestQualityToLower = 30; // quality is lowered only while above this
-inline const QString dataURLPrefix = QStringLiteral("data:image/jpeg;base64,");
 
 // The image data URL of image, or nothing when it is empty or cannot be
 // encoded.
@@ -41,9 +40,6 @@ struct Jpeg {
 // byteLimit and the quality is above 30 (85, 65, 45, 25); the last encoding
 // is kept even when still too big. Nothing when the encoder fails.
 std::optional<Jpeg> encodeJpeg(const QImage &canvas, qsizetype byteLimit = maxJpegBytes);
-
-// The image inside an image data URL (for display), or nothing.
-std::optional<QImage> decode(const QString &dataURL);
 
 // Decodes the picture that reader is set to, turned upright by its
 // orientation tag. Where the decoder can shrink while it decodes without

@@ -1,7 +1,7 @@
-#include "core/conversation/PasteboardImages.h"
+#include "core/images/PasteboardImages.h"
 
-#include "core/conversation/ImageFile.h"
-#include "core/conversation/ImageTools.h"
+#include "core/images/ImageFile.h"
+#include "core/images/ImageTools.h"
 
 #include <QBuffer>
 #include <QFileInfo>

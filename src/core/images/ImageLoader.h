@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/conversation/PasteboardImages.h"
+#include "core/images/PasteboardImages.h"
 
 #include <QImage>
 #include <QList>

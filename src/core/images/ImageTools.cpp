@@ -1,6 +1,7 @@
-#include "core/conversation/ImageTools.h"
+#include "core/images/ImageTools.h"
 
-#include "core/conversation/ImageLog.h"
+#include "core/images/DataURL.h"
+#include "core/images/ImageLog.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -86,21 +87,7 @@ std::optional<QString> dataURL(const QImage &image)
         qCWarning(lcImages) << "the JPEG encoder failed on a picture of" << canvas.size();
         return std::nullopt;
     }
-    return dataURLPrefix + QString::fromLatin1(jpeg->bytes.toBase64());
-}
-
-std::optional<QImage> decode(const QString &dataURL)
-{
-    if (!dataURL.startsWith(dataURLPrefix))
-        return std::nullopt;
-    const auto decoded = QByteArray::fromBase64Encoding(
-        dataURL.mid(dataURLPrefix.size()).toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        return std::nullopt;
-    QImage image;
-    if (!image.loadFromData(*decoded, "JPEG"))
-        return std::nullopt;
-    return image;
+    return DataURL::encode(jpeg->bytes);
 }
 
 // Whether reader can shrink the picture while decoding and keep its colours:

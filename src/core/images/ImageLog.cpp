@@ -1,3 +1,3 @@
-#include "core/conversation/ImageLog.h"
+#include "core/images/ImageLog.h"
 
 Q_LOGGING_CATEGORY(lcImages, "tolvi.images", QtWarningMsg)
