@@ -35,7 +35,7 @@ void endToEnd()
     h.fake.enqueueChat(fast.id, fake::Reply::stream(fast.id, pieces()));
     int changes = 0;
     QElapsedTimer clock;
-    QObject::connect(h.vm.get(), &ChatViewModel::chatChanged, [&] { ++changes; });
+    QObject::connect(h.vm.get(), &ChatViewModel::replyChanged, [&] { ++changes; });
     clock.start();
     h.say(QStringLiteral("go"));
     if (!h.waitIdle())
@@ -43,7 +43,7 @@ void endToEnd()
     const double seconds = clock.nsecsElapsed() / 1e9;
     std::printf("end to end: %d tokens in %.3f s (%.2f us per token, client included)\n", tokens, seconds,
         seconds * 1e6 / tokens);
-    std::printf("            %d chat changes, %.1f per second, %zu characters\n", changes, changes / seconds,
+    std::printf("            %d reply changes, %.1f per second, %zu characters\n", changes, changes / seconds,
         size_t(h.lastMessage().text.size()));
 }
 

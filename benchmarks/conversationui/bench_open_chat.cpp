@@ -8,7 +8,15 @@
 // turn, --runs times after a cold open.
 //
 //   bench_open_chat [--runs N] [--messages N]
+//   bench_open_chat --stream [--messages N] [--flushes N]
+//
+// With --stream it measures instead what one flush of a streaming answer
+// costs the main thread (receive, the views' updates, layout and paint),
+// with the conversation view connected: into a new chat, then into the last
+// message of a stored chat of --messages messages (2000 by default), and
+// prints both with their ratio.
 
+#include "ConversationHarness.h"
 #include "core/conversation/ChatViewModel.h"
 #include "core/ranker/ModelRanker.h"
 #include "core/service/OpenRouterClient.h"
@@ -124,6 +132,64 @@ int intArg(const QStringList &args, const QString &name, int fallback)
     return at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
 }
 
+// Flushes of one answer streamed into the open chat, each piece copied in
+// at once (the clock moves past the flush interval between pieces).
+std::vector<double> streamFlushes(convkit::Harness &h, int flushes)
+{
+    const ORModel fast = convkit::model(QStringLiteral("vendor/fast:free"), QStringLiteral("Fast"));
+    fake::StreamOptions held;
+    held.holdAt = { 0 }; // the service sends nothing: the pieces come from here
+    h.fake.enqueueChat(fast.id, fake::Reply::stream(fast.id, { QStringLiteral("x") }, held));
+    std::chrono::nanoseconds now{ 0 };
+    h.vm->setClock([&now] { return now; });
+    h.say(QStringLiteral("Tell me about the service."));
+    QCoreApplication::processEvents();
+    std::vector<double> cpuMs;
+    for (int i = 0; i < flushes; ++i) {
+        now += std::chrono::milliseconds(50);
+        const QString piece = i % 12 == 11
+            ? QStringLiteral("\n\n## Part %1\n\n").arg(i)
+            : QStringLiteral("The **service** restarts with `systemctl restart %1`; ").arg(i);
+        const double start = threadCpuMs();
+        h.vm->replyRun()->receive(piece);
+        QCoreApplication::processEvents();
+        cpuMs.push_back(threadCpuMs() - start);
+    }
+    h.vm->stop();
+    return cpuMs;
+}
+
+int streamInto(const QStringList &args)
+{
+    const int messages = intArg(args, QStringLiteral("--messages"), 2000);
+    const int flushes = intArg(args, QStringLiteral("--flushes"), 1000);
+    std::vector<double> results[2];
+    for (int longOne = 0; longOne < 2; ++longOne) {
+        convkit::Harness h;
+        h.useModels({ convkit::model(QStringLiteral("vendor/fast:free"), QStringLiteral("Fast")) });
+        ConversationView view(*h.vm);
+        view.resize(1000, 700);
+        view.show();
+        if (longOne) {
+            const Chat chat = longChat(messages);
+            h.store->save(chat);
+            h.store->drain();
+            h.vm->select(chat.id);
+        }
+        for (int turn = 0; turn < 5; ++turn)
+            QCoreApplication::processEvents();
+        results[longOne] = streamFlushes(h, flushes);
+    }
+    const double p99[2] = { percentile(results[0], 0.99), percentile(results[1], 0.99) };
+    std::printf("streaming %d flushes, main-thread CPU per flush:\n", flushes);
+    std::printf("  into a new chat:              median %.3f ms, p99 %.3f ms\n", median(results[0]), p99[0]);
+    std::printf(
+        "  into a chat of %4d messages: median %.3f ms, p99 %.3f ms\n", messages, median(results[1]), p99[1]);
+    std::printf("  ratio of the p99s: %.2f, of the medians: %.2f\n", p99[1] / p99[0],
+        median(results[1]) / median(results[0]));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -132,6 +198,8 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.contains(QStringLiteral("--stream")))
+        return streamInto(args);
     const int runs = intArg(args, QStringLiteral("--runs"), 10);
     const int messages = intArg(args, QStringLiteral("--messages"), 400);
 
