@@ -58,7 +58,7 @@ void receiveAlone(bool withListener)
     const QStringList list = pieces();
     qsizetype seen = 0;
     int changes = 0;
-    QObject::connect(h.vm.get(), &ChatViewModel::chatChanged, [&] {
+    QObject::connect(h.vm.get(), &ChatViewModel::replyChanged, [&] {
         ++changes;
         if (withListener) // what a view does on each change: read the reply's text
             seen = h.vm->chat().messages.last().text.size();
