@@ -14,7 +14,12 @@
 // costs the main thread (receive, the views' updates, layout and paint),
 // with the conversation view connected: into a new chat, then into the last
 // message of a stored chat of --messages messages (2000 by default), and
-// prints both with their ratio.
+// prints both with their ratio. A flush that takes the answer onto another
+// line moves and repaints the whole view and costs several times one that
+// does not, and the two kinds come about equally often: the median of all
+// flushes falls between them and flips with a few flushes more of one kind
+// (as in a new chat, whose answer grows for a while without scrolling), so
+// each kind's median and the mean are printed too.
 
 #include "ConversationHarness.h"
 #include "core/conversation/ChatViewModel.h"
@@ -22,6 +27,7 @@
 #include "core/service/OpenRouterClient.h"
 #include "core/store/ChatStore.h"
 #include "ui/conversation/ConversationView.h"
+#include "ui/conversation/MessageRow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -32,6 +38,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -132,9 +139,20 @@ int intArg(const QStringList &args, const QString &name, int fallback)
     return at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
 }
 
+struct Flushes {
+    std::vector<double> cpuMs;
+    std::vector<bool> taller; // whether the answer's row grew (or came)
+};
+
+int answerHeight(const ConversationView &view)
+{
+    const QList<MessageRow *> rows = view.rows();
+    return rows.isEmpty() || rows.last()->isUser() ? -1 : rows.last()->height();
+}
+
 // Flushes of one answer streamed into the open chat, each piece copied in
 // at once (the clock moves past the flush interval between pieces).
-std::vector<double> streamFlushes(convkit::Harness &h, int flushes)
+Flushes streamFlushes(convkit::Harness &h, const ConversationView &view, int flushes)
 {
     const ORModel fast = convkit::model(QStringLiteral("vendor/fast:free"), QStringLiteral("Fast"));
     fake::StreamOptions held;
@@ -144,26 +162,41 @@ std::vector<double> streamFlushes(convkit::Harness &h, int flushes)
     h.vm->setClock([&now] { return now; });
     h.say(QStringLiteral("Tell me about the service."));
     QCoreApplication::processEvents();
-    std::vector<double> cpuMs;
+    Flushes result;
     for (int i = 0; i < flushes; ++i) {
         now += std::chrono::milliseconds(50);
         const QString piece = i % 12 == 11
             ? QStringLiteral("\n\n## Part %1\n\n").arg(i)
             : QStringLiteral("The **service** restarts with `systemctl restart %1`; ").arg(i);
+        const int heightBefore = answerHeight(view);
         const double start = threadCpuMs();
         h.vm->replyRun()->receive(piece);
         QCoreApplication::processEvents();
-        cpuMs.push_back(threadCpuMs() - start);
+        result.cpuMs.push_back(threadCpuMs() - start);
+        result.taller.push_back(answerHeight(view) != heightBefore);
     }
     h.vm->stop();
-    return cpuMs;
+    return result;
+}
+
+// The median of the flushes that did (or did not) make the answer taller,
+// and how many there were.
+QString kindMedian(const Flushes &flushes, bool taller)
+{
+    std::vector<double> kind;
+    for (size_t i = 0; i < flushes.cpuMs.size(); ++i) {
+        if (flushes.taller[i] == taller)
+            kind.push_back(flushes.cpuMs[i]);
+    }
+    return kind.empty() ? QStringLiteral("none")
+                        : QStringLiteral("%1 ms (%2)").arg(median(kind), 0, 'f', 3).arg(kind.size());
 }
 
 int streamInto(const QStringList &args)
 {
     const int messages = intArg(args, QStringLiteral("--messages"), 2000);
     const int flushes = intArg(args, QStringLiteral("--flushes"), 1000);
-    std::vector<double> results[2];
+    Flushes runs[2];
     for (int longOne = 0; longOne < 2; ++longOne) {
         convkit::Harness h;
         h.useModels({ convkit::model(QStringLiteral("vendor/fast:free"), QStringLiteral("Fast")) });
@@ -178,8 +211,9 @@ int streamInto(const QStringList &args)
         }
         for (int turn = 0; turn < 5; ++turn)
             QCoreApplication::processEvents();
-        results[longOne] = streamFlushes(h, flushes);
+        runs[longOne] = streamFlushes(h, view, flushes);
     }
+    const std::vector<double> results[2] = { runs[0].cpuMs, runs[1].cpuMs };
     const double p99[2] = { percentile(results[0], 0.99), percentile(results[1], 0.99) };
     std::printf("streaming %d flushes, main-thread CPU per flush:\n", flushes);
     std::printf("  into a new chat:              median %.3f ms, p99 %.3f ms\n", median(results[0]), p99[0]);
@@ -187,6 +221,15 @@ int streamInto(const QStringList &args)
         "  into a chat of %4d messages: median %.3f ms, p99 %.3f ms\n", messages, median(results[1]), p99[1]);
     std::printf("  ratio of the p99s: %.2f, of the medians: %.2f\n", p99[1] / p99[0],
         median(results[1]) / median(results[0]));
+    double means[2];
+    for (int k = 0; k < 2; ++k)
+        means[k] = std::accumulate(results[k].begin(), results[k].end(), 0.0) / double(results[k].size());
+    std::printf("  by kind, median (count): answer as tall     new chat %s, long chat %s\n",
+        qPrintable(kindMedian(runs[0], false)), qPrintable(kindMedian(runs[1], false)));
+    std::printf("                           answer taller      new chat %s, long chat %s\n",
+        qPrintable(kindMedian(runs[0], true)), qPrintable(kindMedian(runs[1], true)));
+    std::printf("  mean per flush: new chat %.3f ms, long chat %.3f ms, ratio %.2f\n", means[0], means[1],
+        means[1] / means[0]);
     return 0;
 }
 

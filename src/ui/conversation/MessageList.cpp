@@ -57,9 +57,9 @@ void MessageList::setScrollArea(QScrollArea *area)
 void MessageList::setCanContinue(std::function<bool()> canContinue)
 {
     m_canContinue = std::move(canContinue);
-    for (int i = 0; i < m_entries.size(); ++i) {
-        if (m_entries[i].row)
-            follow(m_entries[i].row, i);
+    for (const int index : QList<int>(m_built)) {
+        if (MessageRow *row = m_entries[index].row)
+            follow(row, index);
     }
 }
 
@@ -72,18 +72,19 @@ void MessageList::onScrolled()
 QList<MessageRow *> MessageList::rows() const
 {
     QList<MessageRow *> built;
-    for (const Entry &entry : m_entries) {
-        if (entry.row)
-            built.append(entry.row);
-    }
+    built.reserve(m_built.size());
+    for (const int index : m_built)
+        built.append(m_entries[index].row);
     return built;
 }
 
+// A message without a row has none to give, so only those with one are
+// looked through.
 MessageRow *MessageList::row(const QUuid &id) const
 {
-    for (const Entry &entry : m_entries) {
-        if (entry.id == id)
-            return entry.row;
+    for (const int index : m_built) {
+        if (m_entries[index].id == id)
+            return m_entries[index].row;
     }
     return nullptr;
 }
@@ -91,9 +92,9 @@ MessageRow *MessageList::row(const QUuid &id) const
 void MessageList::setMarkedWords(const QStringList &foldedWords)
 {
     m_markedWords = foldedWords;
-    for (const Entry &entry : std::as_const(m_entries)) {
-        if (entry.row)
-            entry.row->setMarkedWords(foldedWords);
+    for (const int index : QList<int>(m_built)) {
+        if (MessageRow *row = m_entries[index].row)
+            row->setMarkedWords(foldedWords);
     }
 }
 
@@ -153,13 +154,17 @@ void MessageList::resizeEvent(QResizeEvent *event)
 
 void MessageList::onReset()
 {
-    for (Entry &entry : m_entries)
-        release(entry);
+    while (!m_built.isEmpty())
+        release(m_built.last());
     m_entries.clear();
     const int count = m_model.rowCount();
     m_entries.reserve(count);
     for (int i = 0; i < count; ++i)
         m_entries.append(Entry{ m_model.message(i).id });
+    m_estimatedWidth = -1; // every one is estimated
+    m_staleFirst = 0;
+    m_staleLast = -1;
+    refreshTops(0);
     // Another chat opens at its end.
     m_assumeEnd = true;
     m_viewOnly = true;
@@ -172,17 +177,40 @@ void MessageList::onReset()
 
 void MessageList::onInserted(int first, int last)
 {
+    const int count = last - first + 1;
     for (int i = first; i <= last; ++i)
         m_entries.insert(i, Entry{ m_model.message(i).id });
+    for (int &index : m_built) {
+        if (index >= first)
+            index += count;
+    }
+    if (m_staleFirst <= m_staleLast) {
+        if (m_staleFirst >= first)
+            m_staleFirst += count;
+        if (m_staleLast >= first)
+            m_staleLast += count;
+    }
+    for (int i = first; i <= last; ++i)
+        markStale(i);
+    refreshTops(first);
     update();
 }
 
 void MessageList::onRemoved(int first, int last)
 {
-    for (int i = last; i >= first; --i) {
-        release(m_entries[i]);
-        m_entries.removeAt(i);
+    const int count = last - first + 1;
+    for (int i = last; i >= first; --i)
+        release(i);
+    m_entries.remove(first, count);
+    for (int &index : m_built) {
+        if (index > last)
+            index -= count;
     }
+    if (m_staleFirst <= m_staleLast) {
+        m_staleFirst = m_staleFirst > last ? m_staleFirst - count : qMin(m_staleFirst, first);
+        m_staleLast = m_staleLast > last ? m_staleLast - count : qMin(m_staleLast, first - 1);
+    }
+    refreshTops(first);
     // The rows after them move up once the model has removed them.
     QMetaObject::invokeMethod(this, &MessageList::update, Qt::QueuedConnection);
 }
@@ -196,9 +224,36 @@ void MessageList::onChanged(int first, int last)
             follow(entry.row, i);
         } else {
             entry.width = -1; // estimated again
+            markStale(i);
         }
     }
     update();
+}
+
+void MessageList::markStale(int index)
+{
+    if (m_staleFirst > m_staleLast) {
+        m_staleFirst = index;
+        m_staleLast = index;
+        return;
+    }
+    m_staleFirst = qMin(m_staleFirst, index);
+    m_staleLast = qMax(m_staleLast, index);
+}
+
+// Only the entries from the first whose height changed move; those above
+// keep their tops.
+void MessageList::refreshTops(int from)
+{
+    if (from >= m_entries.size())
+        return;
+    Entry *entry = m_entries.data() + from;
+    Entry *const end = m_entries.data() + m_entries.size();
+    int top = from > 0 ? entry[-1].top + entry[-1].height + rowSpacing : 0;
+    for (; entry != end; ++entry) {
+        entry->top = top;
+        top += entry->height + rowSpacing;
+    }
 }
 
 // ---- building, measuring and placing rows ----------------------------------
@@ -218,29 +273,50 @@ void MessageList::update()
     m_updating = false;
 }
 
-// One round: measures the rows that exist and estimates the others, moves
-// the view with what changed above it, builds the rows near the view and
-// releases those far from it. Returns whether it built a row, whose height
-// the next round measures.
+// One round: measures the rows that exist and estimates the others that
+// need it, moves the view with what changed above it, builds the rows near
+// the view and releases those far from it. Returns whether it built a row,
+// whose height the next round measures.
 bool MessageList::updatePass()
 {
     const int width = qMax(1, this->width());
     const auto [viewTop, viewBottom] = viewSpan();
     int deltaAbove = 0;
-    int y = 0;
-    for (int i = 0; i < m_entries.size(); ++i) {
-        Entry &entry = m_entries[i];
-        const int old = entry.height;
-        if (entry.row)
-            measure(entry, width);
-        else if (entry.width != width) {
-            entry.height = estimate(i, width);
-            entry.width = width;
-        }
-        if (y + old <= viewTop)
+    int firstChanged = int(m_entries.size());
+    // The tops are still those of the old heights here.
+    const auto took = [&](int index, int old) {
+        const Entry &entry = m_entries[index];
+        if (entry.height == old)
+            return;
+        firstChanged = qMin(firstChanged, index);
+        if (entry.top + old <= viewTop)
             deltaAbove += entry.height - old;
-        y += old + rowSpacing;
+    };
+    // At another width, every message without a row is estimated anew but
+    // for those last measured at it; at the same width, only those the
+    // model changed or added since.
+    const int last = int(m_entries.size()) - 1;
+    const bool newWidth = width != m_estimatedWidth;
+    const int staleFirst = newWidth ? 0 : m_staleFirst;
+    const int staleLast = newWidth ? last : qMin(m_staleLast, last);
+    for (int i = staleFirst; i <= staleLast; ++i) {
+        Entry &entry = m_entries[i];
+        if (entry.row || entry.width == width)
+            continue;
+        const int old = entry.height;
+        entry.height = estimate(i, width);
+        entry.width = width;
+        took(i, old);
     }
+    m_estimatedWidth = width;
+    m_staleFirst = 0;
+    m_staleLast = -1;
+    for (const int index : m_built) {
+        const int old = m_entries[index].height;
+        measure(m_entries[index], width);
+        took(index, old);
+    }
+    refreshTops(firstChanged);
 
     // A reader above the end keeps their place through the list's own
     // changes of height; at the end, the end is kept by whoever follows it.
@@ -254,19 +330,22 @@ bool MessageList::updatePass()
     const int releaseTop = viewTop + shift - releaseScreens * screen;
     const int releaseBottom = viewBottom + shift + releaseScreens * screen;
     const QWidget *focus = QApplication::focusWidget();
+    for (const int index : QList<int>(m_built)) {
+        const Entry &entry = m_entries[index];
+        if (entry.row && (entry.top + entry.height < releaseTop || entry.top > releaseBottom)
+            && !(focus && entry.row->isAncestorOf(focus)))
+            release(index);
+    }
+    // The bottoms only grow down the list: the first entry that reaches
+    // the span to build is found by halving.
+    const auto near = std::partition_point(m_entries.cbegin(), m_entries.cend(),
+        [buildTop](const Entry &entry) { return entry.top + entry.height < buildTop; });
     bool built = false;
-    y = 0;
-    for (int i = 0; i < m_entries.size(); ++i) {
-        Entry &entry = m_entries[i];
-        const int top = y;
-        const int bottom = y + entry.height;
-        y = bottom + rowSpacing;
-        if (!entry.row && bottom >= buildTop && top <= buildBottom) {
+    for (int i = int(near - m_entries.cbegin()); i < m_entries.size() && m_entries[i].top <= buildBottom;
+         ++i) {
+        if (!m_entries[i].row) {
             build(i);
             built = true;
-        } else if (entry.row && (bottom < releaseTop || top > releaseBottom)
-            && !(focus && entry.row->isAncestorOf(focus))) {
-            release(entry);
         }
     }
 
@@ -280,14 +359,11 @@ bool MessageList::updatePass()
     return built;
 }
 
-bool MessageList::measure(Entry &entry, int width)
+void MessageList::measure(Entry &entry, int width)
 {
-    const int height
+    entry.height
         = entry.row->hasHeightForWidth() ? entry.row->heightForWidth(width) : entry.row->sizeHint().height();
-    const bool changed = height != entry.height;
-    entry.height = height;
     entry.width = width;
-    return changed;
 }
 
 int MessageList::estimate(int index, int width) const
@@ -307,12 +383,10 @@ void MessageList::build(int index)
         row->setMarkedWords(m_markedWords);
     entry.row = row;
     // Screen readers read the rows in the order of the list's children.
-    for (qsizetype next = index + 1; next < m_entries.size(); ++next) {
-        if (m_entries[next].row) {
-            row->stackUnder(m_entries[next].row);
-            break;
-        }
-    }
+    const auto next = std::upper_bound(m_built.cbegin(), m_built.cend(), index);
+    if (next != m_built.cend())
+        row->stackUnder(m_entries[*next].row);
+    m_built.insert(next - m_built.cbegin(), index);
 }
 
 // Only the chat's last message can be regenerated or continued, and only
@@ -325,8 +399,9 @@ void MessageList::follow(MessageRow *row, int index)
     row->setCanContinue(canRegenerate && m_canContinue && m_canContinue());
 }
 
-void MessageList::release(Entry &entry)
+void MessageList::release(int index)
 {
+    Entry &entry = m_entries[index];
     if (!entry.row)
         return;
     entry.reasoningChoice = entry.row->reasoningChoice();
@@ -334,21 +409,23 @@ void MessageList::release(Entry &entry)
     // Later: the change may come from one of the row's own buttons.
     entry.row->deleteLater();
     entry.row = nullptr;
+    const auto at = std::lower_bound(m_built.begin(), m_built.end(), index);
+    if (at != m_built.end() && *at == index)
+        m_built.erase(at);
 }
 
 void MessageList::placeRows()
 {
     const int width = this->width();
-    int y = 0;
-    for (const Entry &entry : std::as_const(m_entries)) {
-        if (entry.row) {
-            const QRect place(0, y, width, entry.height);
-            if (entry.row->geometry() != place)
-                entry.row->setGeometry(place);
-            if (entry.row->isHidden())
-                entry.row->show();
-        }
-        y += entry.height + rowSpacing;
+    for (const int index : QList<int>(m_built)) {
+        const Entry &entry = m_entries[index];
+        if (!entry.row)
+            continue;
+        const QRect place(0, entry.top, width, entry.height);
+        if (entry.row->geometry() != place)
+            entry.row->setGeometry(place);
+        if (entry.row->isHidden())
+            entry.row->show();
     }
 }
 
@@ -378,20 +455,7 @@ QPair<int, int> MessageList::viewSpan() const
     return { top, top + height };
 }
 
-int MessageList::topOf(int index) const
-{
-    int top = 0;
-    for (int i = 0; i < index; ++i)
-        top += m_entries[i].height + rowSpacing;
-    return top;
-}
-
 int MessageList::contentHeight() const
 {
-    int height = 0;
-    for (const Entry &entry : m_entries)
-        height += entry.height;
-    if (!m_entries.isEmpty())
-        height += rowSpacing * int(m_entries.size() - 1);
-    return height;
+    return m_entries.isEmpty() ? 0 : m_entries.last().top + m_entries.last().height;
 }

@@ -19,6 +19,11 @@ class QScrollArea;
 // it is released), estimated from its text before it was ever built. When a
 // height above the top of the view changes, the view moves with it, so what
 // a reader looks at stays where it is.
+//
+// Each message's top is kept too, refreshed from the first one whose height
+// changed, and the rows that exist are known by their indices: what a flush
+// of a streaming answer costs follows the rows that exist, not the length of
+// the chat.
 class MessageList : public QWidget
 {
     Q_OBJECT
@@ -58,6 +63,7 @@ protected:
 private:
     struct Entry {
         QUuid id;
+        int top = 0; // the sum of the heights and spacings above
         int height = 0;
         int width = -1; // the width the height is for; -1: none yet
         MessageRow *row = nullptr;
@@ -73,20 +79,31 @@ private:
     void update();
     void onScrolled();
     bool updatePass();
-    bool measure(Entry &entry, int width);
+    void measure(Entry &entry, int width);
     int estimate(int index, int width) const;
     void build(int index);
     void follow(MessageRow *row, int index);
-    void release(Entry &entry);
+    void release(int index);
     void placeRows();
     void resizeTo(int height);
     QPair<int, int> viewSpan() const;
     int contentHeight() const;
-    int topOf(int index) const;
+    int topOf(int index) const { return m_entries[index].top; }
+    void refreshTops(int from);
+    void markStale(int index);
 
     const ConversationModel &m_model;
     QPointer<QScrollArea> m_area;
     QList<Entry> m_entries;
+    // The indices of the entries that have a row, in order.
+    QList<int> m_built;
+    // The width every entry without a row has a height for; -1 when none.
+    int m_estimatedWidth = -1;
+    // The entries without a row that may need estimating again at that
+    // width (the model changed them, or they are new) lie in this span;
+    // empty when the first is past the last.
+    int m_staleFirst = 0;
+    int m_staleLast = -1;
     QStringList m_markedWords;
     std::function<bool()> m_canContinue;
     // A chat just opened shows its end, before the scroll bar has got there.
